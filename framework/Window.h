@@ -1,0 +1,44 @@
+// Non-owning wrapper around a window handle: the small set of window calls
+// the pages and the host use, with wide strings in and out.
+#pragma once
+
+#include <windows.h>
+
+#include "framework/Strings.h"
+
+namespace framework {
+
+class CWnd {
+public:
+    CWnd() = default;
+    explicit CWnd(HWND hwnd) : hwnd_(hwnd) {}
+    CWnd(const CWnd&) = delete;
+    CWnd& operator=(const CWnd&) = delete;
+    virtual ~CWnd() = default;
+
+    HWND GetSafeHwnd() const { return hwnd_; }
+    bool HasWindow() const { return hwnd_ != nullptr && ::IsWindow(hwnd_); }
+
+    // Binds an existing window (a control of a dialog) to this object.
+    virtual void Attach(HWND hwnd) { hwnd_ = hwnd; }
+    virtual HWND Detach();
+
+    CStringW GetWindowText() const;
+    void SetWindowText(const CStringW& text) const;
+    void ShowWindow(int command) const;
+    bool IsWindowVisible() const;
+    void EnableWindow(bool enable) const;
+    void SetFocus() const;
+    void Invalidate(bool erase = true) const;
+    void MoveWindow(const RECT& rect) const;
+    RECT GetClientRect() const;
+    HWND GetDlgItem(int id) const;
+
+    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
+    bool PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
+
+protected:
+    HWND hwnd_ = nullptr;
+};
+
+}  // namespace framework

@@ -1,0 +1,31 @@
+#include "localisation/LanguagePage.h"
+
+#include "localisation/LanguageManager.h"
+#include "resources/resource.h"
+
+LanguagePage::LanguagePage(std::shared_ptr<LanguageManager> manager, HWND parent)
+    : IPage(std::move(manager), IDD_LANGUAGE_PAGE, parent) {
+    MapCommand(IDC_LANGUAGE_LIST, CBN_SELCHANGE, [this] { OnLanguageChanged(); });
+    MapCommand(IDC_NEXT, BN_CLICKED, [this] { OnNextClicked(); });
+}
+
+BOOL LanguagePage::OnInitDialog() {
+    BindControl(IDC_LANGUAGE_LIST, languageList);
+    AddLocalizedControl(IDC_NEXT, "BUTTON_NEXT");
+    AddLocalizedControl(IDC_SPLASH_TEXT, "SPLASH_TEXT");
+    languageManager->FillLanguageList(languageList);
+    // Applying the language also applies this page's texts.
+    OnLanguageChanged();
+    SendMessage(DM_SETDEFID, IDC_NEXT);
+    return TRUE;
+}
+
+void LanguagePage::OnLanguageChanged() {
+    const int index = languageList.GetCurSel();
+    if (index == CB_ERR) return;
+    languageManager->SetLanguage(languageList.GetLBText(index));
+}
+
+void LanguagePage::OnNextClicked() {
+    if (buttonCallback) buttonCallback(ButtonType::Next);
+}

@@ -1,0 +1,87 @@
+#include "analytics_service.h"
+
+#include <array>
+#include <stdexcept>
+
+#include <openssl/evp.h>
+
+#include "store.h"
+
+namespace ostrel {
+
+using nlohmann::json;
+
+std::string Sha256Hex(std::string_view bytes) {
+  std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+  unsigned int size = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &size, EVP_sha256(), nullptr) != 1) {
+    throw std::runtime_error("SHA-256 failed");
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(size * 2);
+  for (unsigned int i = 0; i < size; ++i) {
+    hex.push_back(kHex[digest[i] >> 4]);
+    hex.push_back(kHex[digest[i] & 0x0f]);
+  }
+  return hex;
+}
+
+std::string ExpectedSignature(const std::string& machineId, const std::string& sessionTimestamp) {
+  return "Signature=" + Sha256Hex(machineId + sessionTimestamp);
+}
+
+EventCheck CheckEvent(const std::string& body, const std::vector<std::string>& authorization) {
+  EventCheck check;
+  auto fail = [&check](int status, std::string message) {
+    check.status = status;
+    check.message = std::move(message);
+    check.data = json();
+    return check;
+  };
+  // Without a signature nothing about the body matters.
+  if (authorization.empty()) return fail(401, "missing Authorization header");
+  if (authorization.size() > 1) return fail(401, "more than one Authorization header");
+
+  json envelope = json::parse(body, nullptr, false);
+  if (!envelope.is_object()) return fail(400, "body is not a JSON object");
+  auto table = envelope.find("table");
+  if (table == envelope.end() || !table->is_string()) return fail(400, "\"table\" is missing or not a string");
+  check.table = table->get<std::string>();
+  auto data = envelope.find("data");
+  // The event travels as JSON text inside a string, not as a nested object.
+  if (data == envelope.end() || !data->is_string()) return fail(400, "\"data\" is missing or not a string");
+  json event = json::parse(data->get<std::string>(), nullptr, false);
+  if (!event.is_object()) return fail(400, "\"data\" does not hold a JSON object");
+  auto machineId = event.find("1");
+  auto timestamp = event.find("2");
+  if (machineId == event.end() || !machineId->is_string() || timestamp == event.end() || !timestamp->is_string()) {
+    return fail(400, "event fields \"1\" and \"2\" must be strings");
+  }
+  if (authorization.front() != ExpectedSignature(machineId->get<std::string>(), timestamp->get<std::string>())) {
+    return fail(401, "signature does not match fields \"1\" and \"2\"");
+  }
+  if (check.table != kAnalyticsTable) return fail(400, "unknown table \"" + check.table + "\"");
+  check.data = std::move(event);
+  return check;
+}
+
+AnalyticsService::AnalyticsService(const ServiceContext& context) : store_(context.store) {}
+
+void AnalyticsService::Mount(Routes& routes) {
+  routes.Post("/zbd", [this](const httplib::Request& req, httplib::Response& res) {
+    std::vector<std::string> authorization;
+    auto [from, to] = req.headers.equal_range("Authorization");
+    for (auto it = from; it != to; ++it) authorization.push_back(it->second);
+
+    EventCheck check = CheckEvent(req.body, authorization);
+    if (check.status != 200) {
+      SendError(res, check.status, check.message);
+      return;
+    }
+    store_.AddEvent(Store::NowUtc(), check.table, req.body, check.data);
+    SendJson(res, 200, "{}");
+  });
+}
+
+}  // namespace ostrel

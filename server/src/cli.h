@@ -1,0 +1,40 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "server.h"
+
+namespace ostrel {
+
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct HelpCommand {};
+
+struct ServeCommand {
+  ServerOptions options;
+  std::optional<std::filesystem::path> pidFile;
+};
+
+struct ReportCommand {
+  std::filesystem::path dataDir;
+  bool json = false;
+};
+
+using Command = std::variant<HelpCommand, ServeCommand, ReportCommand>;
+
+// args: the command line without the program name. Throws UsageError.
+Command ParseCommandLine(const std::vector<std::string>& args);
+std::string UsageText();
+
+// Prints the report of DATA/ostrel.db; returns the process exit code.
+int RunReport(const ReportCommand& command, std::ostream& out, std::ostream& err);
+
+}  // namespace ostrel

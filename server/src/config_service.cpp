@@ -1,0 +1,88 @@
+#include "config_service.h"
+
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include <nlohmann/json.hpp>
+
+namespace ostrel {
+
+namespace {
+
+constexpr std::size_t kMaxTokenLength = 64;
+
+bool IsTokenChar(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+bool IsRegularFile(const std::filesystem::path& file) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(file, error);
+}
+
+}  // namespace
+
+std::string TokenStem(const std::string& requestBody) {
+  auto request = nlohmann::json::parse(requestBody, nullptr, false);
+  if (!request.is_object()) return {};
+  auto it = request.find("u");
+  if (it == request.end() || !it->is_string()) return {};
+  const std::string& token = it->get_ref<const std::string&>();
+  if (token.empty() || token.size() > kMaxTokenLength) return {};
+  for (char c : token) {
+    if (!IsTokenChar(c)) return {};
+  }
+  return token;
+}
+
+ConfigChoice ChooseConfig(const std::filesystem::path& configsDir, const std::string& requestBody) {
+  ConfigChoice choice;
+  // The wizard always posts a JSON object; anything else is a client bug worth seeing.
+  if (!nlohmann::json::parse(requestBody, nullptr, false).is_object()) {
+    choice.status = 400;
+    choice.reason = "request body is not a JSON object";
+    return choice;
+  }
+  std::string stem = TokenStem(requestBody);
+  if (!stem.empty()) {
+    auto file = configsDir / (stem + ".json");
+    if (IsRegularFile(file)) {
+      choice.file = file;
+      choice.reason = "token " + stem;
+      return choice;
+    }
+  }
+  auto fallback = configsDir / "default.json";
+  if (!IsRegularFile(fallback)) {
+    choice.status = 404;
+    choice.reason = "no " + fallback.string();
+    return choice;
+  }
+  choice.file = fallback;
+  choice.reason = stem.empty() ? "default" : "default (no configuration for token " + stem + ")";
+  return choice;
+}
+
+ConfigService::ConfigService(const ServiceContext& context) : configsDir_(context.dataDir / "configs") {}
+
+void ConfigService::Mount(Routes& routes) {
+  routes.Post("/o", [this](const httplib::Request& req, httplib::Response& res) {
+    ConfigChoice choice = ChooseConfig(configsDir_, req.body);
+    if (choice.status != 200) {
+      SendError(res, choice.status, choice.reason);
+      return;
+    }
+    // The file goes out byte for byte, so a test can serve deliberately odd JSON.
+    std::ifstream in(choice.file, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    if (!in) {
+      SendError(res, 500, "cannot read " + choice.file.string());
+      return;
+    }
+    SendJson(res, 200, bytes.str());
+  });
+}
+
+}  // namespace ostrel

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "service.h"
+
+namespace ostrel {
+
+// Which configuration file answers a configuration request.
+struct ConfigChoice {
+  int status = 200;             // 400: request not a JSON object; 404: no file to serve
+  std::filesystem::path file;   // set when status is 200
+  std::string reason;           // for the log line
+};
+
+// The download token "u" as a safe file stem, or "" when it is absent, not a string,
+// or holds anything but ASCII letters, digits and hyphens (so it can never name a
+// path outside the configurations folder).
+std::string TokenStem(const std::string& requestBody);
+
+// DATA/configs/<u>.json when it exists, else DATA/configs/default.json.
+ConfigChoice ChooseConfig(const std::filesystem::path& configsDir, const std::string& requestBody);
+
+// POST /o
+class ConfigService : public Service {
+ public:
+  explicit ConfigService(const ServiceContext& context);
+  void Mount(Routes& routes) override;
+
+ private:
+  std::filesystem::path configsDir_;
+};
+
+}  // namespace ostrel

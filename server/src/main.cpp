@@ -1,0 +1,74 @@
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "cli.h"
+#include "server.h"
+
+namespace {
+
+int Serve(const ostrel::ServeCommand& command) {
+  // Block the stop signals before any thread exists so that every thread inherits
+  // the mask and only sigwait below ever sees them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  ostrel::OstrelServer server(command.options);
+  try {
+    server.Start();
+  } catch (const std::exception& e) {
+    std::cerr << "ostrel-server: " << e.what() << "\n";
+    return 1;
+  }
+  auto configs = command.options.dataDir / "configs" / "default.json";
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(configs, error)) {
+    std::cerr << "ostrel-server: warning: " << configs.string() << " missing; POST /o answers 404 without it\n";
+  }
+  // Written only once the listeners accept connections: a script may wait for it.
+  if (command.pidFile) {
+    std::ofstream(*command.pidFile) << getpid() << "\n";
+  }
+
+  int received = 0;
+  sigwait(&stopSignals, &received);
+  std::cerr << "ostrel-server: " << (received == SIGINT ? "SIGINT" : "SIGTERM") << ", stopping\n";
+  server.Stop();
+  if (command.pidFile) std::filesystem::remove(*command.pidFile, error);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  ostrel::Command command;
+  try {
+    command = ostrel::ParseCommandLine(args);
+  } catch (const ostrel::UsageError& e) {
+    std::cerr << "ostrel-server: " << e.what() << "\n\n" << ostrel::UsageText();
+    return 2;
+  }
+  if (std::holds_alternative<ostrel::HelpCommand>(command)) {
+    std::cout << ostrel::UsageText();
+    return 0;
+  }
+  if (auto* report = std::get_if<ostrel::ReportCommand>(&command)) {
+    return ostrel::RunReport(*report, std::cout, std::cerr);
+  }
+  try {
+    return Serve(std::get<ostrel::ServeCommand>(command));
+  } catch (const std::exception& e) {
+    std::cerr << "ostrel-server: " << e.what() << "\n";
+    return 1;
+  }
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <httplib.h>
+
+namespace ostrel {
+
+class FaultBook;
+class Store;
+
+// Which listeners a route is served on. The wizard's JSON endpoints are HTTPS only;
+// the file host also answers plain HTTP.
+enum class Transport : unsigned { Https = 1, Http = 2, Both = 3 };
+
+inline bool Includes(Transport set, Transport one) {
+  return (static_cast<unsigned>(set) & static_cast<unsigned>(one)) != 0;
+}
+
+using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+
+// What every service may use. Owned by the server, outlives the services.
+struct ServiceContext {
+  std::filesystem::path dataDir;
+  Store& store;
+  FaultBook& faults;
+};
+
+// Route registration as the server offers it to services.
+class Routes {
+ public:
+  virtual ~Routes() = default;
+
+  // Public endpoints, the ones the wizard talks to: every request is recorded, logged
+  // and subject to the fault plan of its path. Patterns are httplib's (std::regex,
+  // whole path).
+  virtual void Get(const std::string& pattern, Handler handler, Transport transport = Transport::Https) = 0;
+  virtual void Post(const std::string& pattern, Handler handler, Transport transport = Transport::Https) = 0;
+
+  // Control endpoints under /_test/: loopback callers only, never recorded or faulted,
+  // served on every listener.
+  virtual void ControlGet(const std::string& pattern, Handler handler) = 0;
+  virtual void ControlPost(const std::string& pattern, Handler handler) = 0;
+};
+
+// A group of endpoints. A new host role is a new Service in a file of its own plus
+// one line in MakeServices (services.cpp).
+class Service {
+ public:
+  virtual ~Service() = default;
+  virtual void Mount(Routes& routes) = 0;
+};
+
+std::vector<std::unique_ptr<Service>> MakeServices(const ServiceContext& context);
+
+// Helpers shared by services.
+void SendJson(httplib::Response& res, int status, const std::string& body);
+void SendError(httplib::Response& res, int status, const std::string& message);
+
+}  // namespace ostrel

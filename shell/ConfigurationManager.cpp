@@ -1,0 +1,172 @@
+#include "shell/ConfigurationManager.h"
+
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <ctime>
+#include <iomanip>
+#include <locale>
+#include <map>
+#include <sstream>
+
+#include "framework/Handles.h"
+#include "framework/MessageBox.h"
+#include "shell/BuildConfig.h"
+#include "shell/BuildKey.h"
+#include "shell/FileVersion.h"
+#include "shell/TextConversion.h"
+
+namespace {
+
+constexpr wchar_t kBrandName[] = L"Kelvanor";
+constexpr wchar_t kWizardId[] = L"Kelvanor_DLM";
+constexpr wchar_t kSourceId[] = L"Kelvanor_3cpp";
+constexpr wchar_t kTesterTitle[] = L"Ostrel Tester";
+
+CStringW HttpsUrl(const wchar_t* path) {
+    return CStringW(L"https://") + OSTREL_DISTRIBUTION_HOST + path;
+}
+
+CStringW KnownDownloadsFolder() {
+    PWSTR path = nullptr;
+    const HRESULT hr = ::SHGetKnownFolderPath(FOLDERID_Downloads, 0, nullptr, &path);
+    CStringW result = SUCCEEDED(hr) && path ? CStringW(path) : CStringW();
+    ::CoTaskMemFree(path);
+    return result;
+}
+
+CStringW DocumentsFolder() {
+    wchar_t buffer[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, buffer))) return CStringW();
+    return buffer;
+}
+
+CStringW TemporaryFolder() {
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD length = ::GetTempPathW(MAX_PATH, buffer);
+    if (length == 0 || length > MAX_PATH) return CStringW();
+    return CStringW(buffer, length);
+}
+
+bool IsExistingDirectory(const CStringW& path) {
+    return !path.empty() && ::PathIsDirectoryW(path.c_str());
+}
+
+}  // namespace
+
+CStringW CreateWorkingDirectory() {
+    wchar_t folder[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, folder);
+    wchar_t path[MAX_PATH] = {};
+    // The system creates an empty file with a unique name; it is replaced by
+    // a directory of the same name, which nobody else can be using.
+    ::GetTempFileNameW(folder, L"ISV", 0, path);
+    ::DeleteFileW(path);
+    ::CreateDirectoryW(path, nullptr);
+    return path;
+}
+
+std::shared_ptr<ConfigurationManager> ConfigurationManager::GetInstance() {
+    static std::once_flag once;
+    static std::shared_ptr<ConfigurationManager> instance;
+    std::call_once(once, [] { instance = std::make_shared<ConfigurationManager>(BuildKey()); });
+    return instance;
+}
+
+ConfigurationManager::ConfigurationManager(std::string_view buildKey, MessageSink showMessage) {
+    if (!showMessage) showMessage = [](const CStringW& text) { framework::AfxMessageBox(text, MB_OK); };
+
+    static const std::map<std::string_view, WizardType> kWizardTypes{{"DLM", WizardType::DLM},
+                                                                     {"ISV", WizardType::ISV}};
+    const auto found = kWizardTypes.find(buildKey);
+    if (found != kWizardTypes.end()) {
+        wizardType = found->second;
+    } else {
+        showMessage(L"Unknown wizard type");
+        wizardType = WizardType::Unknown;
+    }
+
+    fileVersion = Utf8ToWide(GetFileVersionString());
+    configurationUrl = HttpsUrl(L"/o");
+    eventsUrl = HttpsUrl(L"/zbd");
+    brandName = kBrandName;
+    wizardId = kWizardId;
+    sourceId = kSourceId;
+    offerBaseUrl = HttpsUrl(L"/f/");
+
+    if (wizardType == WizardType::DLM) {
+        SetUpDownloadWizard();
+    } else if (wizardType == WizardType::ISV) {
+        SetUpInstallerWizard();
+    }
+}
+
+void ConfigurationManager::SetUpDownloadWizard() {
+    downloadFolder = KnownDownloadsFolder();
+    if (downloadFolder.empty()) downloadFolder = DocumentsFolder();
+    if (downloadFolder.empty()) downloadFolder = TemporaryFolder();
+    if (downloadFolder.empty()) downloadFolder = L"C:\\";
+
+    const CStringW directory = CreateWorkingDirectory();
+    if (IsExistingDirectory(directory)) workDirectory = directory;
+}
+
+void ConfigurationManager::SetUpInstallerWizard() {
+    productTitle = kTesterTitle;
+    productUrl = OSTREL_TEST_INSTALLER_URL;
+    productImageUrl = OSTREL_TEST_PICTURE_URL;
+    privacyUrl = OSTREL_PLACEHOLDER_SITE_URL;
+    termsUrl = OSTREL_PLACEHOLDER_SITE_URL;
+    productInstallerArgs = CStringW(L"/APP=") + OSTREL_INSTALLER_MARKER;
+
+    const CStringW directory = CreateWorkingDirectory();
+    if (IsExistingDirectory(directory)) {
+        downloadFolder = directory;
+        workDirectory = directory;
+    } else {
+        downloadFolder.clear();
+    }
+}
+
+std::string ConfigurationManager::GetSessionTimestamp() {
+    std::lock_guard lock(firstUseMutex);
+    if (!sessionTimestamp.empty()) return sessionTimestamp;
+
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (now == static_cast<std::time_t>(-1) || localtime_s(&local, &now) != 0) {
+        // Left empty, so the next call tries again.
+        return sessionTimestamp;
+    }
+    std::ostringstream text;
+    text.imbue(std::locale::classic());
+    text << std::put_time(&local, "%Y%m%d%H%M%S");
+    sessionTimestamp = text.str();
+    return sessionTimestamp;
+}
+
+std::string ConfigurationManager::GetMachineId() {
+    std::lock_guard lock(firstUseMutex);
+    if (!machineId.empty()) return machineId;
+
+    framework::UniqueRegistryKey key;
+    // The identifier lives in the 64-bit view, also for the 32-bit build.
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Cryptography", 0, KEY_READ | KEY_WOW64_64KEY,
+                        key.Put()) != ERROR_SUCCESS) {
+        return machineId;
+    }
+    char buffer[255] = {};
+    DWORD size = sizeof(buffer);
+    if (::RegQueryValueExA(key.Get(), "MachineGuid", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size) !=
+        ERROR_SUCCESS) {
+        return machineId;
+    }
+    if (size > sizeof(buffer) - 1) size = sizeof(buffer) - 1;
+    buffer[size] = '\0';
+    machineId = buffer;  // up to the first zero byte
+    return machineId;
+}
+
+void ConfigurationManager::SetDownloadedFilePath(const CStringW& path) {
+    downloadedFilePath = path;
+}

@@ -1,0 +1,37 @@
+#include "shell/ErrorPage.h"
+
+#include "resources/resource.h"
+#include "shell/ConfigurationManager.h"
+
+ErrorPage::ErrorPage(std::shared_ptr<LanguageManager> manager, HWND parent)
+    : IPage(std::move(manager), IDD_ERROR_PAGE, parent) {
+    MapCommand(IDC_CLOSE_BUTTON, BN_CLICKED, [this] { OnCloseClicked(); });
+}
+
+BOOL ErrorPage::OnInitDialog() {
+    BindControl(IDC_PICTURE, picture);
+    UpdateControls();
+    if (ConfigurationManager::GetInstance()->wizardType == WizardType::DLM) {
+        picture.LoadFromResource(IDR_IMAGE_ERROR, L"IMAGE_BLOB3");
+    }
+    AddLocalizedControl(IDC_CLOSE_BUTTON, "BUTTON_CLOSE");
+    RefreshTexts();
+    return TRUE;
+}
+
+void ErrorPage::SetTitle(const CStringW& newTitle) {
+    title = newTitle;
+}
+
+void ErrorPage::SetText(const CStringW& newText) {
+    text = newText;
+}
+
+void ErrorPage::UpdateControls() const {
+    ::SetDlgItemTextW(hwnd_, IDC_ERROR_TITLE, title.c_str());
+    ::SetDlgItemTextW(hwnd_, IDC_ERROR_TEXT, text.c_str());
+}
+
+void ErrorPage::OnCloseClicked() {
+    if (buttonCallback) buttonCallback(ButtonType::Close);
+}

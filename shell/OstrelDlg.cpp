@@ -1,0 +1,257 @@
+#include "shell/OstrelDlg.h"
+
+#include <string>
+
+#include "framework/MessageBox.h"
+#include "localisation/LanguageManager.h"
+#include "localisation/LanguagePage.h"
+#include "offers/LoadingPage.h"
+#include "resources/resource.h"
+#include "shell/AboutDlg.h"
+#include "shell/BuildKey.h"
+#include "shell/ConfigurationManager.h"
+#include "shell/ErrorPage.h"
+
+namespace {
+
+bool IsDownloadPage(const CStringW& name) {
+    return name == L"DownloadPageDLM" || name == L"DownloadPageISV";
+}
+
+bool IsFinishPage(const CStringW& name) {
+    return name == L"FinishPageDLM" || name == L"FinishPageISV";
+}
+
+}  // namespace
+
+COstrelDlg::COstrelDlg(std::shared_ptr<LanguageManager> manager, HWND parent)
+    : framework::CDialog(IDD_OSTREL_DIALOG, parent), languageManager(std::move(manager)) {
+    m_hIcon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME),
+                                              IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+}
+
+COstrelDlg::~COstrelDlg() {
+    // Images held through the settings must go while GDI+ still runs.
+    auto settings = ConfigurationManager::GetInstance();
+    settings->productImage.reset();
+    errorPage.reset();
+    pages.clear();
+    DestroyWindow();
+}
+
+BOOL COstrelDlg::OnInitDialog() {
+    CenterOnScreen();
+    AddAboutToSystemMenu();
+    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+
+    if (!TakeSingleInstanceMutex()) {
+        framework::ShowMessageBox(hwnd_, L"Another setup is already running, please close it and try again", L"Error",
+                                  MB_OK | MB_ICONERROR | MB_SYSTEMMODAL);
+        EndDialog(1);
+        return FALSE;
+    }
+
+    auto settings = ConfigurationManager::GetInstance();
+    switch (settings->wizardType) {
+    case WizardType::DLM:
+        SetWindowText(L"Setup");
+        break;
+    case WizardType::ISV:
+        SetWindowText(settings->productTitle + L" ");
+        break;
+    default:
+        framework::ShowMessageBox(hwnd_, L"Invalid wizard type", framework::kApplicationName,
+                                  MB_OK | MB_ICONERROR | MB_SYSTEMMODAL);
+        EndDialog(1);
+        return FALSE;
+    }
+
+    BindControl(IDC_PRODUCT_TITLE, productTitleText);
+    BindControl(IDC_PRODUCT_ICON, productIcon);
+    BindControl(IDC_HEADER_RULE, headerRule);
+    productTitleText.SetWindowText(settings->productTitle);
+
+    CreateInitialPages();
+
+    if (settings->wizardType == WizardType::ISV) {
+        productIcon.ShowWindow(SW_HIDE);
+        headerRule.ShowWindow(SW_HIDE);
+    }
+    productTitleText.ShowWindow(SW_HIDE);
+    return TRUE;
+}
+
+bool COstrelDlg::TakeSingleInstanceMutex() {
+    const CStringW name = L"Global\\Ostrel" + CStringW(BuildKey(), BuildKey() + std::char_traits<char>::length(BuildKey())) +
+                          L"SingleInstanceMutex";
+    instanceMutex.Reset(::CreateMutexW(nullptr, TRUE, name.c_str()));
+    const DWORD error = ::GetLastError();
+    if (instanceMutex && error == ERROR_ALREADY_EXISTS) {
+        instanceMutex.Reset();
+        return false;
+    }
+    // Without a mutex the wizard runs unprotected rather than not at all.
+    return true;
+}
+
+void COstrelDlg::AddAboutToSystemMenu() const {
+    wchar_t buffer[128] = {};
+    const int length = ::LoadStringW(::GetModuleHandleW(nullptr), IDS_ABOUTBOX, buffer, 128);
+    HMENU menu = ::GetSystemMenu(hwnd_, FALSE);
+    if (!menu || length <= 0) return;
+    ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, buffer);
+}
+
+void COstrelDlg::CenterOnScreen() const {
+    RECT window{};
+    ::GetWindowRect(hwnd_, &window);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    if (!::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor)) return;
+    const RECT& work = monitor.rcWork;
+    const int x = work.left + ((work.right - work.left) - (window.right - window.left)) / 2;
+    const int y = work.top + ((work.bottom - work.top) - (window.bottom - window.top)) / 2;
+    ::SetWindowPos(hwnd_, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+RECT COstrelDlg::PageRect() const {
+    RECT rect{};
+    ::GetWindowRect(GetDlgItem(IDC_PAGE_AREA), &rect);
+    ::MapWindowPoints(HWND_DESKTOP, hwnd_, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+bool COstrelDlg::CreateInitialPages() {
+    const RECT rect = PageRect();
+
+    errorPage = std::make_unique<ErrorPage>(languageManager, hwnd_);
+    CreatePage(errorPage.get(), rect);
+
+    CreateAndAddPage(std::make_unique<LanguagePage>(languageManager, hwnd_), rect);
+    CreateAndAddPage(std::make_unique<LoadingPage>(languageManager, hwnd_), rect);
+
+    auto* loadingPage = static_cast<LoadingPage*>(pages.back().get());
+    HWND host = hwnd_;
+    loadingPage->SetCompletionCallback([this, host](std::vector<std::shared_ptr<Package>> offers) {
+        // May run on a worker thread: hand over the offers and wake the UI thread.
+        loadedPackages = std::move(offers);
+        ::PostMessageW(host, WM_LOAD_COMPLETE, 0, 0);
+    });
+
+    currentPage = 0;
+    if (pages.empty()) return false;
+    pages[0]->ShowWindow(SW_SHOW);
+    pages[0]->SetFocus();
+    return true;
+}
+
+void COstrelDlg::CreatePage(IPage* page, const RECT& rect) {
+    page->Create(hwnd_);
+    // The window text carries the page name; a child dialog without caption
+    // never shows it, but tools that inspect the wizard can read it.
+    page->SetWindowText(page->GetPageName());
+    page->SetButtonCallback([this](ButtonType button) { OnPageButton(button); });
+    page->ShowWindow(SW_HIDE);
+    page->MoveWindow(rect);
+}
+
+void COstrelDlg::CreateAndAddPage(std::unique_ptr<IPage> page, const RECT& rect) {
+    CreatePage(page.get(), rect);
+    page->SetErrorCallback([this](const CStringW& title, const CStringW& text) { ShowError(title, text); });
+    pages.push_back(std::move(page));
+}
+
+void COstrelDlg::OnPageButton(ButtonType button) {
+    switch (button) {
+    case ButtonType::Next:
+    case ButtonType::Accept:
+    case ButtonType::Decline:
+        ShowPage(currentPage + 1);
+        break;
+    case ButtonType::Close:
+        // The working directory stays: the user may want what was downloaded.
+        EndDialog(1);
+        break;
+    case ButtonType::Finish:
+        EndDialog(1);
+        break;
+    default:
+        break;
+    }
+}
+
+void COstrelDlg::ShowPage(unsigned index) {
+    if (index >= pages.size()) return;
+    pages[index]->ShowWindow(SW_SHOW);
+    pages[index]->SetFocus();
+    if (currentPage < pages.size() && currentPage != index) pages[currentPage]->ShowWindow(SW_HIDE);
+    currentPage = index;
+    pages[index]->OnNavigateToPage();
+
+    const CStringW name = pages[index]->GetPageName();
+    if (IsDownloadPage(name)) {
+        RemoveCloseCommand();
+    } else if (IsFinishPage(name)) {
+        RestoreCloseCommand();
+    }
+    ::OutputDebugStringW((name + L"\n").c_str());
+}
+
+void COstrelDlg::ShowError(const CStringW& title, const CStringW& text) {
+    if (currentPage < pages.size()) pages[currentPage]->ShowWindow(SW_HIDE);
+    errorPage->SetTitle(title);
+    errorPage->UpdateControls();
+    errorPage->SetText(text);
+    errorPage->UpdateControls();
+    errorPage->ShowWindow(SW_SHOW);
+    errorPage->SetFocus();
+    errorShown = true;
+    RestoreCloseCommand();
+}
+
+void COstrelDlg::RemoveCloseCommand() const {
+    if (HMENU menu = ::GetSystemMenu(hwnd_, FALSE)) ::DeleteMenu(menu, SC_CLOSE, MF_BYCOMMAND);
+}
+
+void COstrelDlg::RestoreCloseCommand() const {
+    HMENU menu = ::GetSystemMenu(hwnd_, FALSE);
+    if (!menu) return;
+    if (::GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND) == static_cast<UINT>(-1)) {
+        ::AppendMenuW(menu, MF_STRING, SC_CLOSE, L"Close");
+    }
+}
+
+INT_PTR COstrelDlg::DialogProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == IDM_ABOUTBOX) {
+            CAboutDlg about(hwnd_);
+            about.DoModal();
+            return TRUE;
+        }
+        return FALSE;
+    case WM_PAINT:
+        return PaintMinimizedIcon() ? TRUE : FALSE;
+    case WM_QUERYDRAGICON:
+        return reinterpret_cast<INT_PTR>(m_hIcon);
+    default:
+        return framework::CDialog::DialogProc(message, wParam, lParam);
+    }
+}
+
+bool COstrelDlg::PaintMinimizedIcon() {
+    if (!::IsIconic(hwnd_)) return false;
+    PAINTSTRUCT paint;
+    HDC dc = ::BeginPaint(hwnd_, &paint);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    const int iconWidth = ::GetSystemMetrics(SM_CXICON);
+    const int iconHeight = ::GetSystemMetrics(SM_CYICON);
+    const RECT client = GetClientRect();
+    const int x = (client.right - client.left - iconWidth + 1) / 2;
+    const int y = (client.bottom - client.top - iconHeight + 1) / 2;
+    ::DrawIcon(dc, x, y, m_hIcon);
+    ::EndPaint(hwnd_, &paint);
+    return true;
+}

@@ -1,0 +1,72 @@
+#include "tests/common/TestSupport.h"
+
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <vector>
+
+#include "shell/ConfigurationManager.h"
+
+namespace ostrel::testing {
+
+bool RemoveDirectoryTree(const std::wstring& path) {
+    if (path.empty()) return true;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = ::FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring full = path + L"\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveDirectoryTree(full);
+            } else {
+                ::SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(full.c_str());
+            }
+        } while (::FindNextFileW(search, &entry));
+        ::FindClose(search);
+    }
+    ::RemoveDirectoryW(path.c_str());
+    return !::PathFileExistsW(path.c_str());
+}
+
+void RemoveSharedWorkDirectory() {
+    RemoveDirectoryTree(ConfigurationManager::GetInstance()->workDirectory);
+}
+
+void PumpMessages(DWORD milliseconds) {
+    const ULONGLONG end = ::GetTickCount64() + milliseconds;
+    do {
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+        ::Sleep(5);
+    } while (::GetTickCount64() < end);
+}
+
+std::wstring NormalisedFolder(std::wstring path) {
+    while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    std::transform(path.begin(), path.end(), path.begin(), [](wchar_t c) { return std::towlower(c); });
+    return path;
+}
+
+std::wstring ProgramFolder() {
+    std::vector<wchar_t> buffer(MAX_PATH * 4);
+    const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    std::wstring path(buffer.data(), length);
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
+}
+
+std::wstring ScreenshotFolder() {
+    wchar_t buffer[MAX_PATH * 2] = {};
+    const DWORD length = ::GetEnvironmentVariableW(L"OSTREL_SCREENSHOT_DIR", buffer, MAX_PATH * 2);
+    if (length > 0 && length < MAX_PATH * 2) return buffer;
+    return ProgramFolder() + L"\\screenshots";
+}
+
+}  // namespace ostrel::testing

@@ -1,0 +1,25 @@
+// Helpers shared by the test programs.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "framework/Strings.h"
+
+namespace ostrel::testing {
+
+// Removes a directory and everything below it; true when it is gone.
+bool RemoveDirectoryTree(const std::wstring& path);
+// Removes the working directory of the process-wide settings, if they exist.
+void RemoveSharedWorkDirectory();
+// Runs the message loop of this thread for the given time.
+void PumpMessages(DWORD milliseconds);
+// A folder name without the trailing separator, in lower case, for comparing paths.
+std::wstring NormalisedFolder(std::wstring path);
+// Where screenshots go (OSTREL_SCREENSHOT_DIR, else a folder beside the test program).
+std::wstring ScreenshotFolder();
+// The folder of the running test program (the wizard programs are built there too).
+std::wstring ProgramFolder();
+
+}  // namespace ostrel::testing

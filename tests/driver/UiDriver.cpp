@@ -1,0 +1,618 @@
+#include "UiDriver.h"
+
+#include <objidl.h>  // gdiplus.h needs IStream and PROPID declared first
+#include <gdiplus.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <filesystem>
+#include <string_view>
+#include <utility>
+
+namespace ostrel::testing {
+
+namespace {
+
+// Long enough for a busy wizard to answer, short enough that a hung one fails
+// the test instead of stalling the whole run.
+constexpr UINT kSendTimeoutMs = 5000;
+constexpr DWORD kPollIntervalMs = 20;
+constexpr DWORD kTerminateWaitMs = 10000;
+// A wizard busy for longer than this is captured as it stands.
+constexpr DWORD kPaintSettleMs = 3000;
+constexpr int kPageAreaId = 1014;
+// Unnamed statics: 0xFFFF from a DLGTEMPLATE (WORD ids), -1 from a DLGTEMPLATEEX.
+constexpr int kUnnamedId = 0xFFFF;
+
+bool IsUnnamedId(int id) { return id == kUnnamedId || id == -1; }
+
+std::wstring ClassName(HWND window) {
+  wchar_t name[256] = {};
+  const int length = GetClassNameW(window, name, static_cast<int>(std::size(name)));
+  return std::wstring(name, length > 0 ? length : 0);
+}
+
+bool IsDialogClass(HWND window) { return ClassName(window) == L"#32770"; }
+
+bool HasStyle(HWND window, LONG_PTR style) {
+  return (GetWindowLongPtrW(window, GWL_STYLE) & style) == style;
+}
+
+DWORD ProcessOf(HWND window) {
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  return processId;
+}
+
+std::vector<HWND> Children(HWND parent) {
+  std::vector<HWND> children;
+  for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    children.push_back(child);
+  }
+  return children;
+}
+
+// A user can only click a control that is shown and that neither it nor any
+// window it sits in is disabled (a modal dialog disables the host but not the
+// host's controls).
+bool UserCanReach(HWND control) {
+  if (control == nullptr || !IsWindowVisible(control)) return false;
+  for (HWND window = control; window != nullptr; window = GetAncestor(window, GA_PARENT)) {
+    if (!IsWindowEnabled(window)) return false;
+    if (!HasStyle(window, WS_CHILD)) break;
+  }
+  return true;
+}
+
+struct DialogSearch {
+  DWORD processId;
+  std::vector<HWND> found;
+};
+
+// A named CALLBACK function: 32-bit builds cannot turn a lambda into stdcall.
+BOOL CALLBACK CollectDialog(HWND window, LPARAM context) {
+  auto& search = *reinterpret_cast<DialogSearch*>(context);
+  if (ProcessOf(window) == search.processId && IsDialogClass(window)) {
+    search.found.push_back(window);
+  }
+  return TRUE;
+}
+
+BOOL CALLBACK FindPendingPaint(HWND child, LPARAM context) {
+  if (IsWindowVisible(child) && GetUpdateRect(child, nullptr, FALSE)) {
+    *reinterpret_cast<bool*>(context) = true;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+bool HasPendingPaint(HWND window) {
+  if (GetUpdateRect(window, nullptr, FALSE)) return true;
+  bool pending = false;
+  EnumChildWindows(window, FindPendingPaint, reinterpret_cast<LPARAM>(&pending));
+  return pending;
+}
+
+bool PollUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  for (;;) {
+    if (condition()) return true;
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(kPollIntervalMs);
+  }
+}
+
+bool SendWithTimeout(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                     DWORD_PTR& result) {
+  return SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG,
+                             kSendTimeoutMs, &result) != 0;
+}
+
+// --- environment ------------------------------------------------------------
+
+std::wstring_view VariableName(std::wstring_view entry) {
+  // Names of the per-drive variables ("=C:=C:\dir") start with '='.
+  const size_t separator = entry.find(L'=', 1);
+  return separator == std::wstring_view::npos ? entry : entry.substr(0, separator);
+}
+
+int CompareNames(std::wstring_view a, std::wstring_view b) {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                              static_cast<int>(b.size()), TRUE);
+}
+
+struct EnvironmentFree {
+  void operator()(wchar_t* block) const noexcept { FreeEnvironmentStringsW(block); }
+};
+
+std::vector<std::wstring> InheritedEnvironment() {
+  std::vector<std::wstring> entries;
+  const std::unique_ptr<wchar_t, EnvironmentFree> block(GetEnvironmentStringsW());
+  if (!block) return entries;
+  for (const wchar_t* entry = block.get(); *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+    entries.emplace_back(entry);
+  }
+  return entries;
+}
+
+// CreateProcessW wants one string of NUL-terminated entries ending in an extra
+// NUL, sorted by name without case as Windows keeps it.
+std::wstring BuildEnvironmentBlock(const std::vector<std::wstring>& extraEnv) {
+  std::vector<std::wstring> entries = InheritedEnvironment();
+  for (const std::wstring& extra : extraEnv) {
+    const std::wstring_view name = VariableName(extra);
+    std::erase_if(entries, [&](const std::wstring& entry) {
+      return CompareNames(VariableName(entry), name) == CSTR_EQUAL;
+    });
+    entries.push_back(extra);
+  }
+  std::stable_sort(entries.begin(), entries.end(), [](const std::wstring& a, const std::wstring& b) {
+    return CompareNames(VariableName(a), VariableName(b)) == CSTR_LESS_THAN;
+  });
+  std::wstring block;
+  for (const std::wstring& entry : entries) {
+    block += entry;
+    block += L'\0';
+  }
+  block += L'\0';
+  return block;
+}
+
+// --- GDI / GDI+ guards ------------------------------------------------------
+
+class ScreenDc {
+public:
+  ScreenDc() : dc_(GetDC(nullptr)) {}
+  ~ScreenDc() {
+    if (dc_ != nullptr) ReleaseDC(nullptr, dc_);
+  }
+  ScreenDc(const ScreenDc&) = delete;
+  ScreenDc& operator=(const ScreenDc&) = delete;
+  HDC get() const { return dc_; }
+
+private:
+  HDC dc_;
+};
+
+struct DcDeleter {
+  void operator()(HDC dc) const noexcept { DeleteDC(dc); }
+};
+using UniqueDc = std::unique_ptr<std::remove_pointer_t<HDC>, DcDeleter>;
+
+struct GdiObjectDeleter {
+  void operator()(HGDIOBJ object) const noexcept { DeleteObject(object); }
+};
+using UniqueBitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, GdiObjectDeleter>;
+
+// Puts the DC's previous object back, so the bitmap can be deleted cleanly.
+class SelectionGuard {
+public:
+  SelectionGuard(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+  ~SelectionGuard() {
+    if (previous_ != nullptr && previous_ != HGDI_ERROR) SelectObject(dc_, previous_);
+  }
+  SelectionGuard(const SelectionGuard&) = delete;
+  SelectionGuard& operator=(const SelectionGuard&) = delete;
+  bool ok() const { return previous_ != nullptr && previous_ != HGDI_ERROR; }
+
+private:
+  HDC dc_;
+  HGDIOBJ previous_;
+};
+
+class GdiplusSession {
+public:
+  GdiplusSession() {
+    const Gdiplus::GdiplusStartupInput input;
+    ok_ = Gdiplus::GdiplusStartup(&token_, &input, nullptr) == Gdiplus::Ok;
+  }
+  ~GdiplusSession() {
+    if (ok_) Gdiplus::GdiplusShutdown(token_);
+  }
+  GdiplusSession(const GdiplusSession&) = delete;
+  GdiplusSession& operator=(const GdiplusSession&) = delete;
+  bool ok() const { return ok_; }
+
+private:
+  ULONG_PTR token_ = 0;
+  bool ok_ = false;
+};
+
+std::optional<CLSID> PngEncoder() {
+  UINT count = 0;
+  UINT bytes = 0;
+  if (Gdiplus::GetImageEncodersSize(&count, &bytes) != Gdiplus::Ok || bytes == 0) {
+    return std::nullopt;
+  }
+  // ImageCodecInfo records are followed by the strings they point to, so the
+  // buffer is sized in bytes; the vector of records keeps it aligned.
+  std::vector<Gdiplus::ImageCodecInfo> buffer(bytes / sizeof(Gdiplus::ImageCodecInfo) + 1);
+  if (Gdiplus::GetImageEncoders(count, bytes, buffer.data()) != Gdiplus::Ok) return std::nullopt;
+  for (UINT i = 0; i < count; ++i) {
+    if (buffer[i].MimeType != nullptr && std::wcscmp(buffer[i].MimeType, L"image/png") == 0) {
+      return buffer[i].Clsid;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+// --- WizardProcess ----------------------------------------------------------
+
+void HandleCloser::operator()(HANDLE handle) const noexcept {
+  if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+}
+
+WizardProcess WizardProcess::Start(const std::wstring& exePath,
+                                   const std::vector<std::wstring>& extraEnv,
+                                   const std::wstring& arguments,
+                                   const std::wstring& workingDirectory) {
+  WizardProcess result;
+  // Checked first: with the exe's missing folder as working directory,
+  // CreateProcessW would report ERROR_DIRECTORY instead of the missing file.
+  if (GetFileAttributesW(exePath.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    result.startError_ = GetLastError();
+    return result;
+  }
+  std::wstring commandLine = L"\"" + exePath + L"\"";
+  if (!arguments.empty()) commandLine += L" " + arguments;
+  std::wstring environment = BuildEnvironmentBlock(extraEnv);
+  std::wstring directory = workingDirectory;
+  if (directory.empty()) directory = std::filesystem::path(exePath).parent_path().wstring();
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                      CREATE_UNICODE_ENVIRONMENT, environment.data(),
+                      directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {
+    result.startError_ = GetLastError();
+    return result;
+  }
+  const UniqueHandle thread(info.hThread);
+  result.process_.reset(info.hProcess);
+  result.id_ = info.dwProcessId;
+  return result;
+}
+
+WizardProcess::WizardProcess(WizardProcess&& other) noexcept
+    : process_(std::move(other.process_)),
+      id_(std::exchange(other.id_, 0)),
+      startError_(std::exchange(other.startError_, 0)) {}
+
+WizardProcess& WizardProcess::operator=(WizardProcess&& other) noexcept {
+  if (this != &other) {
+    Terminate();
+    process_ = std::move(other.process_);
+    id_ = std::exchange(other.id_, 0);
+    startError_ = std::exchange(other.startError_, 0);
+  }
+  return *this;
+}
+
+WizardProcess::~WizardProcess() { Terminate(); }
+
+bool WizardProcess::WaitForExit(DWORD timeoutMs) {
+  if (!process_) return true;
+  return WaitForSingleObject(process_.get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
+DWORD WizardProcess::ExitCode() const {
+  DWORD code = 0;
+  if (!process_ || !GetExitCodeProcess(process_.get(), &code)) return 0;
+  return code;
+}
+
+void WizardProcess::Terminate() {
+  if (!process_ || WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0) return;
+  // Termination is asynchronous; waiting makes sure the exe and its files are
+  // released before a test cleans up.
+  if (TerminateProcess(process_.get(), kTerminatedExitCode)) {
+    WaitForSingleObject(process_.get(), kTerminateWaitMs);
+  }
+}
+
+// --- UiDriver ---------------------------------------------------------------
+
+UiDriver::UiDriver(DWORD processId) : processId_(processId) {}
+
+std::vector<HWND> UiDriver::TopLevelDialogs() const {
+  DialogSearch search{processId_, {}};
+  EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND UiDriver::Host() const {
+  if (host_ != nullptr && IsWindow(host_) && ProcessOf(host_) == processId_) return host_;
+  host_ = nullptr;
+  for (HWND dialog : TopLevelDialogs()) {
+    if (GetDlgItem(dialog, kPageAreaId) != nullptr) {
+      host_ = dialog;
+      break;
+    }
+  }
+  return host_;
+}
+
+HWND UiDriver::WaitForHost(DWORD timeoutMs) {
+  HWND host = nullptr;
+  PollUntil(
+      [&] {
+        host = Host();
+        return host != nullptr && IsWindowVisible(host);
+      },
+      timeoutMs);
+  return host != nullptr && IsWindowVisible(host) ? host : nullptr;
+}
+
+std::vector<std::wstring> UiDriver::VisiblePageNames() const {
+  std::vector<std::wstring> names;
+  const HWND host = Host();
+  if (host == nullptr) return names;
+  for (HWND child : Children(host)) {
+    if (IsDialogClass(child) && HasStyle(child, WS_CHILD | WS_VISIBLE)) {
+      names.push_back(Text(child));
+    }
+  }
+  return names;
+}
+
+HWND UiDriver::CurrentPage() const {
+  const HWND host = Host();
+  if (host == nullptr) return nullptr;
+  HWND page = nullptr;
+  for (HWND child : Children(host)) {
+    if (IsDialogClass(child) && HasStyle(child, WS_CHILD | WS_VISIBLE)) {
+      if (page != nullptr) return nullptr;
+      page = child;
+    }
+  }
+  return page;
+}
+
+std::wstring UiDriver::CurrentPageName() const {
+  const HWND page = CurrentPage();
+  return page != nullptr ? Text(page) : std::wstring();
+}
+
+HWND UiDriver::WaitForPage(const std::wstring& pageName, DWORD timeoutMs) {
+  HWND page = nullptr;
+  PollUntil(
+      [&] {
+        page = CurrentPage();
+        return page != nullptr && Text(page) == pageName;
+      },
+      timeoutMs);
+  return page != nullptr && Text(page) == pageName ? page : nullptr;
+}
+
+std::wstring UiDriver::Text(HWND window) const {
+  if (window == nullptr) return {};
+  DWORD_PTR length = 0;
+  if (!SendWithTimeout(window, WM_GETTEXTLENGTH, 0, 0, length)) return {};
+  std::wstring text(length + 1, L'\0');
+  DWORD_PTR copied = 0;
+  if (!SendWithTimeout(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                       copied)) {
+    return {};
+  }
+  text.resize(std::min<size_t>(copied, length));
+  return text;
+}
+
+HWND UiDriver::Control(HWND parent, int id) const {
+  return parent != nullptr ? GetDlgItem(parent, id) : nullptr;
+}
+
+std::wstring UiDriver::ControlText(HWND parent, int id) const { return Text(Control(parent, id)); }
+
+bool UiDriver::IsControlVisible(HWND parent, int id) const {
+  const HWND control = Control(parent, id);
+  return control != nullptr && IsWindowVisible(control);
+}
+
+bool UiDriver::IsControlEnabled(HWND parent, int id) const {
+  const HWND control = Control(parent, id);
+  return control != nullptr && IsWindowEnabled(control);
+}
+
+bool UiDriver::Click(HWND parent, int id) {
+  const HWND control = Control(parent, id);
+  if (!UserCanReach(control)) return false;
+  return PostMessageW(control, BM_CLICK, 0, 0) != 0;
+}
+
+std::vector<std::wstring> UiDriver::ComboItems(HWND parent, int id) const {
+  std::vector<std::wstring> items;
+  const HWND combo = Control(parent, id);
+  DWORD_PTR count = 0;
+  if (combo == nullptr || !SendWithTimeout(combo, CB_GETCOUNT, 0, 0, count) ||
+      static_cast<LRESULT>(count) == CB_ERR) {
+    return items;
+  }
+  for (WPARAM i = 0; i < count; ++i) {
+    DWORD_PTR length = 0;
+    if (!SendWithTimeout(combo, CB_GETLBTEXTLEN, i, 0, length) ||
+        static_cast<LRESULT>(length) == CB_ERR) {
+      return {};
+    }
+    std::wstring item(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    if (!SendWithTimeout(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()), copied) ||
+        static_cast<LRESULT>(copied) == CB_ERR) {
+      return {};
+    }
+    item.resize(std::min<size_t>(copied, length));
+    items.push_back(std::move(item));
+  }
+  return items;
+}
+
+int UiDriver::ComboSelection(HWND parent, int id) const {
+  const HWND combo = Control(parent, id);
+  DWORD_PTR selection = 0;
+  if (combo == nullptr || !SendWithTimeout(combo, CB_GETCURSEL, 0, 0, selection)) return CB_ERR;
+  return static_cast<int>(static_cast<LRESULT>(selection));
+}
+
+bool UiDriver::SelectComboItem(HWND parent, int id, int index) {
+  const HWND combo = Control(parent, id);
+  if (!UserCanReach(combo) || index < 0) return false;
+  DWORD_PTR selected = 0;
+  if (!SendWithTimeout(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0, selected) ||
+      static_cast<LRESULT>(selected) != index) {
+    return false;
+  }
+  // CB_SETCURSEL does not notify; the wizard only learns of a user's choice
+  // through CBN_SELCHANGE.
+  return PostMessageW(GetAncestor(combo, GA_PARENT), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
+                      reinterpret_cast<LPARAM>(combo)) != 0;
+}
+
+bool UiDriver::IsMessageBox(HWND dialog) const {
+  bool hasText = false;
+  for (HWND child : Children(dialog)) {
+    const std::wstring className = ClassName(child);
+    const int id = GetDlgCtrlID(child);
+    if (className == L"Static") {
+      if (IsUnnamedId(id)) {
+        hasText = true;
+      } else if ((GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) {
+        return false;
+      }
+    } else if (className == L"Button") {
+      if (id < IDOK || id > IDCONTINUE) return false;
+    } else {
+      return false;
+    }
+  }
+  return hasText;
+}
+
+std::optional<MessageBoxInfo> UiDriver::WaitForMessageBox(DWORD timeoutMs) {
+  std::optional<MessageBoxInfo> found;
+  PollUntil(
+      [&] {
+        const HWND host = Host();
+        for (HWND dialog : TopLevelDialogs()) {
+          if (dialog == host || !IsWindowVisible(dialog) || !IsMessageBox(dialog)) continue;
+          MessageBoxInfo info;
+          info.window = dialog;
+          info.caption = Text(dialog);
+          for (HWND child : Children(dialog)) {
+            const int id = GetDlgCtrlID(child);
+            if (IsUnnamedId(id) && ClassName(child) == L"Static") {
+              info.text = Text(child);
+            } else if (ClassName(child) == L"Button") {
+              info.buttons.push_back(id);
+            }
+          }
+          found = std::move(info);
+          return true;
+        }
+        return false;
+      },
+      timeoutMs);
+  return found;
+}
+
+HWND UiDriver::WaitForDialog(const std::wstring& caption, DWORD timeoutMs) {
+  HWND found = nullptr;
+  PollUntil(
+      [&] {
+        const HWND host = Host();
+        for (HWND dialog : TopLevelDialogs()) {
+          if (dialog != host && IsWindowVisible(dialog) && Text(dialog) == caption) {
+            found = dialog;
+            return true;
+          }
+        }
+        return false;
+      },
+      timeoutMs);
+  return found;
+}
+
+bool UiDriver::Answer(HWND dialog, int buttonId) { return Click(dialog, buttonId); }
+
+bool UiDriver::SystemCommand(UINT command) {
+  const HWND host = Host();
+  return host != nullptr && PostMessageW(host, WM_SYSCOMMAND, command, 0) != 0;
+}
+
+std::optional<bool> UiDriver::HasSystemMenuItem(UINT command) const {
+  const HWND host = Host();
+  if (host == nullptr) return std::nullopt;
+  const HMENU menu = GetSystemMenu(host, FALSE);
+  if (menu == nullptr || GetMenuItemCount(menu) < 0) return std::nullopt;
+  return GetMenuState(menu, command, MF_BYCOMMAND) != static_cast<UINT>(-1);
+}
+
+bool UiDriver::Close() {
+  const HWND host = Host();
+  return host != nullptr && PostMessageW(host, WM_CLOSE, 0, 0) != 0;
+}
+
+bool UiDriver::WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) const {
+  return PollUntil(condition, timeoutMs);
+}
+
+bool UiDriver::SaveScreenshot(HWND window, const std::wstring& pngPath) const {
+  RECT rect{};
+  if (window == nullptr || !GetWindowRect(window, &rect)) return false;
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  if (width <= 0 || height <= 0) return false;
+
+  // A window shown a moment ago may not have painted yet. Waiting for its
+  // pending paints (rather than forcing a repaint) keeps the picture honest:
+  // a part the wizard forgets to repaint still shows stale.
+  PollUntil([&] { return !HasPendingPaint(window); }, kPaintSettleMs);
+
+  const ScreenDc screen;
+  if (screen.get() == nullptr) return false;
+  const UniqueDc memory(CreateCompatibleDC(screen.get()));
+  const UniqueBitmap bitmap(CreateCompatibleBitmap(screen.get(), width, height));
+  if (!memory || !bitmap) return false;
+
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down rows, as GDI+ expects them
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  std::vector<BYTE> pixels(static_cast<size_t>(width) * height * 4);
+  {
+    const SelectionGuard selection(memory.get(), bitmap.get());
+    if (!selection.ok() || !BitBlt(memory.get(), 0, 0, width, height, screen.get(), rect.left,
+                                   rect.top, SRCCOPY | CAPTUREBLT)) {
+      return false;
+    }
+  }
+  // Copying the pixels out (with the bitmap no longer selected) keeps GDI+
+  // away from a DC-bound bitmap.
+  if (GetDIBits(memory.get(), bitmap.get(), 0, height, pixels.data(), &info, DIB_RGB_COLORS) !=
+      height) {
+    return false;
+  }
+
+  const std::filesystem::path path(pngPath);
+  if (path.has_parent_path()) {
+    std::error_code error;
+    std::filesystem::create_directories(path.parent_path(), error);
+    if (error) return false;
+  }
+
+  const GdiplusSession gdiplus;
+  if (!gdiplus.ok()) return false;
+  const std::optional<CLSID> png = PngEncoder();
+  if (!png) return false;
+  Gdiplus::Bitmap image(width, height, width * 4, PixelFormat32bppRGB, pixels.data());
+  return image.GetLastStatus() == Gdiplus::Ok &&
+         image.Save(pngPath.c_str(), &*png, nullptr) == Gdiplus::Ok;
+}
+
+}  // namespace ostrel::testing
