@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Checks that the wizard programs of both architectures are GUI programs of
+# the right kind and need no DLLs beyond those every Windows has.
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+system_dlls='^(ADVAPI32|COMCTL32|KERNEL32|SHELL32|SHLWAPI|USER32|VERSION|GDI32|gdiplus|msvcrt|ole32|OLEAUT32|WINHTTP|WININET|CRYPT32|bcrypt|ntdll)\.dll$'
+status=0
+check() {
+  local exe=$1 kind=$2 objdump=$3
+  local description
+  description=$(file -b "$exe")
+  if [[ "$description" != "$kind (GUI)"* ]]; then
+    echo "FAIL $exe: expected '$kind (GUI)', got '$description'"; status=1; return
+  fi
+  local foreign
+  foreign=$("$objdump" -p "$exe" | sed -n 's/^\s*DLL Name: //p' | grep -viE "$system_dlls" || true)
+  if [ -n "$foreign" ]; then
+    echo "FAIL $exe needs DLLs a Windows machine does not have: $foreign"; status=1; return
+  fi
+  echo "ok   $exe: $description"
+}
+for key in DLM ISV; do
+  check "$repo/build/i686/bin/Ostrel$key.exe" "PE32 executable" i686-w64-mingw32-objdump
+  check "$repo/build/x86_64/bin/Ostrel$key.exe" "PE32+ executable" x86_64-w64-mingw32-objdump
+done
+exit $status

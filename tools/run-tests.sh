@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds everything (both architectures, both wizards) and runs every test.
+# On a fresh Debian 12 machine, as root: tools/run-tests.sh
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+cd "$repo"
+
+tools/setup-deps.sh
+
+echo "== building the 64-bit wizards and tests (run under wine64)"
+cmake --preset x86_64 >/dev/null
+cmake --build --preset x86_64
+echo "== building the 32-bit release wizards (compile and link only: this kernel runs no 32-bit code)"
+cmake --preset i686 >/dev/null
+cmake --build --preset i686
+tools/check-binaries.sh
+
+if [ -f server/CMakeLists.txt ]; then
+  echo "== building and testing the reference server"
+  cmake -S server -B build/server -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build build/server
+  ctest --test-dir build/server --output-on-failure -j2
+fi
+
+echo "== running the Windows tests under Wine and Xvfb"
+rm -rf build/x86_64/screenshots
+# shellcheck source=tools/test-env.sh
+source tools/test-env.sh start
+trap 'tools/test-env.sh stop' EXIT
+ctest --preset x86_64
+echo "screenshots: $repo/build/x86_64/screenshots"
