@@ -10,7 +10,9 @@ _ostrel_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export WINEPREFIX=${WINEPREFIX:-$_ostrel_repo/build/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-_ostrel_state=$_ostrel_repo/build/test-env
+# State (the Xvfb this script started) belongs to the prefix, so several
+# prefixes can be used side by side.
+_ostrel_state=${WINEPREFIX%/}-state
 mkdir -p "$_ostrel_state"
 
 ostrel_start_display() {
