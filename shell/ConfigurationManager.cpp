@@ -167,6 +167,21 @@ std::string ConfigurationManager::GetMachineId() {
     return machineId;
 }
 
+PathMacroMap ConfigurationManager::GetPathMacros() {
+    std::lock_guard lock(firstUseMutex);
+    if (!pathMacrosReady) {
+        BuildPathMacros(pathMacros, pathMacros64);
+        pathMacrosReady = true;
+    }
+    return pathMacros;
+}
+
+PathMacroMap ConfigurationManager::GetPathMacros64() {
+    GetPathMacros();
+    std::lock_guard lock(firstUseMutex);
+    return pathMacros64;
+}
+
 void ConfigurationManager::SetDownloadedFilePath(const CStringW& path) {
     downloadedFilePath = path;
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "framework/Strings.h"
+#include "shell/PathMacros.h"
 
 class Package;
 
@@ -40,6 +41,9 @@ public:
 
     std::string GetSessionTimestamp();
     std::string GetMachineId();
+    // Copies of the folder-macro maps, built on first use.
+    PathMacroMap GetPathMacros();
+    PathMacroMap GetPathMacros64();
     void SetDownloadedFilePath(const CStringW& path);
 
     WizardType wizardType = WizardType::Unknown;
@@ -81,6 +85,9 @@ private:
     std::mutex firstUseMutex;
     std::string sessionTimestamp;
     std::string machineId;
+    PathMacroMap pathMacros;
+    PathMacroMap pathMacros64;
+    bool pathMacrosReady = false;
 };
 
 // Creates a new, empty directory in the user's temporary folder and returns

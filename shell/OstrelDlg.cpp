@@ -3,7 +3,9 @@
 #include <string>
 
 #include "framework/MessageBox.h"
+#include "api/EventTemplate.h"
 #include "localisation/LanguageManager.h"
+#include "packages/Package.h"
 #include "localisation/LanguagePage.h"
 #include "offers/LoadingPage.h"
 #include "resources/resource.h"
@@ -34,6 +36,11 @@ COstrelDlg::~COstrelDlg() {
     // Images held through the settings must go while GDI+ still runs.
     auto settings = ConfigurationManager::GetInstance();
     settings->productImage.reset();
+    for (const auto& offer : settings->acceptedOffers) offer->ReleaseImage();
+    for (const auto& offer : settings->shownOffers) offer->ReleaseImage();
+    // Events still under way need the settings, which go at process exit.
+    if (settings->mainPackage) settings->mainPackage->WaitForEvents();
+    for (const auto& offer : settings->shownOffers) offer->WaitForEvents();
     errorPage.reset();
     pages.clear();
     DestroyWindow();
@@ -166,6 +173,9 @@ void COstrelDlg::CreateAndAddPage(std::unique_ptr<IPage> page, const RECT& rect)
 void COstrelDlg::OnPageButton(ButtonType button) {
     switch (button) {
     case ButtonType::Next:
+        if (currentPage == 0) CreateMainPackage();
+        ShowPage(currentPage + 1);
+        break;
     case ButtonType::Accept:
     case ButtonType::Decline:
         ShowPage(currentPage + 1);
@@ -179,6 +189,22 @@ void COstrelDlg::OnPageButton(ButtonType button) {
         break;
     default:
         break;
+    }
+}
+
+void COstrelDlg::CreateMainPackage() {
+    auto settings = ConfigurationManager::GetInstance();
+    // Before the configuration is loaded only the installer wizard knows its product.
+    const bool installer = settings->wizardType == WizardType::ISV;
+    try {
+        auto package = std::make_shared<Package>(
+            BuildEventTemplate(), true, installer ? settings->wizardId : CStringW(),
+            installer ? settings->offerTag : CStringW(), installer ? settings->productTitle : CStringW(),
+            installer ? settings->channel : CStringW(), 0);
+        settings->mainPackage = package;
+        package->SendEvent(1, nullptr);
+    } catch (const std::exception&) {
+        // Analytics never stop the wizard.
     }
 }
 

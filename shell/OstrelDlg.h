@@ -49,6 +49,7 @@ private:
     void RemoveCloseCommand() const;
     void RestoreCloseCommand() const;
     bool PaintMinimizedIcon();
+    void CreateMainPackage();
 
     HICON m_hIcon = nullptr;  // shared icon: owned by the system
     std::vector<std::unique_ptr<IPage>> pages;

@@ -25,6 +25,7 @@ fi
 echo "== running the Windows tests under Wine and Xvfb"
 rm -rf build/x86_64/screenshots
 # shellcheck source=tools/test-env.sh
+export OSTREL_START_SERVERS=1
 source tools/test-env.sh start
 trap 'tools/test-env.sh stop' EXIT
 ctest --preset x86_64

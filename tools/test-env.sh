@@ -51,7 +51,54 @@ ostrel_prepare_prefix() {
   return 0
 }
 
+# The reference servers the tests talk to, over TLS with a test CA that only
+# this prefix trusts: 127.0.0.1 is the wizards' built-in host, the others
+# serve tests that run side by side.
+OSTREL_TEST_SERVERS=${OSTREL_TEST_SERVERS:-"127.0.0.1 127.0.0.2 127.0.0.3 127.0.0.4"}
+_ostrel_server_bin=$_ostrel_repo/build/server/ostrel-server
+_ostrel_ca=$_ostrel_repo/build/test-ca
+export OSTREL_SERVER_DATA=$_ostrel_repo/build/test-servers
+
+ostrel_start_servers() {
+  # Only runs that ask for them get servers: loopback port 443 is one per address.
+  [ "${OSTREL_START_SERVERS:-0}" = 1 ] || return 0
+  [ -x "$_ostrel_server_bin" ] || { echo "no reference server at $_ostrel_server_bin" >&2; return 1; }
+  # shellcheck disable=SC2086
+  "$_ostrel_repo/server/make-test-ca.sh" "$_ostrel_ca" $OSTREL_TEST_SERVERS >/dev/null
+  local trust=$_ostrel_repo/build/x86_64/bin/ostrel_trust_ca.exe
+  if [ -f "$trust" ]; then
+    /usr/lib/wine/wine64 "$trust" "$_ostrel_ca/ca.der" || return 1
+  fi
+  local address data
+  for address in $OSTREL_TEST_SERVERS; do
+    data=$OSTREL_SERVER_DATA/$address
+    rm -rf "$data"
+    mkdir -p "$data/configs"
+    cp "$_ostrel_repo"/tests/data/configs/*.json "$data/configs/" 2>/dev/null || true
+    "$_ostrel_server_bin" serve --address "$address" --cert "$_ostrel_ca/server.pem" --key "$_ostrel_ca/server.key" \
+      --data "$data" --http-port 80 --quiet --pid-file "$_ostrel_state/server-$address.pid" \
+      >"$_ostrel_state/server-$address.log" 2>&1 &
+  done
+  local i
+  for address in $OSTREL_TEST_SERVERS; do
+    for i in $(seq 1 100); do
+      [ -f "$_ostrel_state/server-$address.pid" ] && break
+      sleep 0.05
+    done
+    [ -f "$_ostrel_state/server-$address.pid" ] || { echo "server on $address did not start" >&2; return 1; }
+  done
+}
+
+ostrel_stop_servers() {
+  local pidfile
+  for pidfile in "$_ostrel_state"/server-*.pid; do
+    [ -f "$pidfile" ] && kill "$(cat "$pidfile")" >/dev/null 2>&1
+  done
+  return 0
+}
+
 ostrel_stop() {
+  ostrel_stop_servers
   /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
   if [ -f "$_ostrel_state/xvfb.pid" ]; then
     kill "$(cat "$_ostrel_state/xvfb.pid")" >/dev/null 2>&1 || true
@@ -60,7 +107,7 @@ ostrel_stop() {
 }
 
 case "${1:-}" in
-  start) ostrel_start_display && ostrel_prepare_prefix ;;
+  start) ostrel_start_display && ostrel_prepare_prefix && ostrel_start_servers ;;
   stop) ostrel_stop ;;
   *) echo "usage: source tools/test-env.sh start | tools/test-env.sh stop" >&2 ;;
 esac

@@ -3,6 +3,7 @@
 #include "wire_server.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <cerrno>
@@ -138,6 +139,12 @@ void OstrelServer::Configure(Listener& listener) {
   // Headers and body go out in separate writes; with Nagle's algorithm the body
   // waits for the client's delayed ACK, about 40 ms per request.
   server.set_tcp_nodelay(true);
+  // httplib's default adds SO_REUSEPORT, which would let a second instance share the
+  // address and port and take half of the requests. Only one listener per port.
+  server.set_socket_options([](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
     tlNote.clear();
     tlStart = std::chrono::steady_clock::now();

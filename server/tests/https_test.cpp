@@ -354,6 +354,20 @@ TEST_F(HttpsTest, ClientRefusesACertificateItCannotVerify) {
   EXPECT_EQ(res->status, 200);
 }
 
+TEST_F(HttpsTest, SecondInstanceCannotTakeAPortInUse) {
+  ServerOptions options;
+  options.address = address_;
+  options.httpsPort = server_->HttpsPort();
+  options.certFile = certs_.cert;
+  options.keyFile = certs_.key;
+  options.dataDir = data_.path() / "second";
+  options.logRequests = false;
+  OstrelServer second(options);
+  EXPECT_THROW(second.Start(), std::runtime_error);
+  // The first instance still answers everything.
+  EXPECT_EQ(Post("/o", WizardConfigRequest("")).status, 200);
+}
+
 TEST_F(HttpsTest, RefusesToListenOutsideLoopback) {
   for (const std::string address : {"0.0.0.0", "10.0.0.1", "192.168.0.1", "::1", "localhost"}) {
     ServerOptions options;

@@ -33,7 +33,7 @@ TempDir::~TempDir() {
 }
 
 TestCertificates MakeCertificates(const std::filesystem::path& dir, const std::vector<std::string>& addresses) {
-  std::string command = std::string("'") + OSTREL_MAKE_TEST_CA + "' '" + dir.string() + "'";
+  std::string command = std::string("bash '") + OSTREL_MAKE_TEST_CA + "' '" + dir.string() + "'";
   for (const auto& a : addresses) command += " " + a;
   command += " >/dev/null";
   int rc = std::system(command.c_str());

@@ -1,0 +1,121 @@
+#include "api/JsonClient.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "api/WinHttpHandle.h"
+#include "shell/OstrelException.h"
+#include "shell/SystemInfo.h"
+
+namespace {
+
+constexpr DWORD kTls10 = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1;
+constexpr DWORD kTls11 = 0x00000200;  // WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1
+constexpr DWORD kTls12 = 0x00000800;  // WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2
+constexpr DWORD kTls13 = 0x00002000;  // WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
+
+bool IsWindows7WithoutServicePack() {
+    return IsOsVersionAtLeast(6, 1, 0) && !IsOsVersionAtLeast(6, 1, 1);
+}
+
+DWORD ProxyAccessType() {
+    const bool windows7 = IsOsVersionAtLeast(6, 1, 0) && !IsOsVersionAtLeast(6, 2, 0);
+    return windows7 ? WINHTTP_ACCESS_TYPE_DEFAULT_PROXY : 4 /* WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY */;
+}
+
+bool SetSecureProtocols(HINTERNET session) {
+    DWORD protocols = SecureProtocolsForThisSystem();
+    if (::WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols))) return true;
+    // Older stacks reject flags they do not know; offer what they do know.
+    protocols &= ~kTls13;
+    return ::WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols)) != FALSE;
+}
+
+// Reads the body in passes; stops at the end, at a failed query, or when the
+// body grows past the limit (then false).
+bool ReadBody(HINTERNET request, std::string& response) {
+    size_t received = 0;
+    for (;;) {
+        DWORD available = 0;
+        if (!::WinHttpQueryDataAvailable(request, &available)) {
+            std::wprintf(L"Error %u in WinHttpQueryDataAvailable.\n", static_cast<unsigned>(::GetLastError()));
+            return true;
+        }
+        if (available == 0) return true;
+        received += available;
+        if (received > kMaxJsonResponseBytes) return false;
+
+        std::vector<char> buffer(static_cast<size_t>(available) + 1, '\0');
+        DWORD read = 0;
+        if (::WinHttpReadData(request, buffer.data(), available, &read)) {
+            // The text ends at the first zero byte of the pass.
+            response.append(buffer.data());
+        } else {
+            std::wprintf(L"Error %u in WinHttpReadData.\n", static_cast<unsigned>(::GetLastError()));
+        }
+    }
+}
+
+}  // namespace
+
+DWORD SecureProtocolsForThisSystem() {
+    if (!IsOsVersionAtLeast(6, 1, 1)) return kTls10;
+    DWORD protocols = kTls10 | kTls11 | kTls12;
+    if (IsOsVersionAtLeast(10, 0, 0)) protocols |= kTls13;
+    return protocols;
+}
+
+bool SendJsonRequest(const std::wstring& host, const std::wstring& path, const std::string& body, HttpHeaders headers,
+                     std::string& response, DWORD& status) {
+    UniqueWinHttpHandle session(
+        ::WinHttpOpen(nullptr, ProxyAccessType(), WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session || !SetSecureProtocols(session.Get())) return false;
+
+    UniqueWinHttpHandle connection(::WinHttpConnect(session.Get(), host.c_str(), INTERNET_DEFAULT_HTTPS_PORT, 0));
+    if (!connection) return false;
+
+    UniqueWinHttpHandle request(::WinHttpOpenRequest(connection.Get(), L"POST", path.c_str(), nullptr,
+                                                     WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                     WINHTTP_FLAG_SECURE));
+    if (!request) return false;
+
+    headers.emplace_back(L"Expect", L"100-continue");
+    headers.emplace_back(L"Content-Type", L"application/json");
+    for (const auto& [name, value] : headers) {
+        const std::wstring line = name + L": " + value;
+        if (!::WinHttpAddRequestHeaders(request.Get(), line.c_str(), static_cast<DWORD>(line.size()),
+                                        WINHTTP_ADDREQ_FLAG_ADD)) {
+            std::wprintf(L"WinHttpAddRequestHeaders error: %d\n", static_cast<int>(::GetLastError()));
+        }
+    }
+
+    const DWORD length = static_cast<DWORD>(body.size());
+    if (!::WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                              const_cast<char*>(body.data()), length, length, 0)) {
+        return false;
+    }
+    if (!::WinHttpReceiveResponse(request.Get(), nullptr)) return false;
+
+    DWORD size = sizeof(status);
+    ::WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                          WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
+    return ReadBody(request.Get(), response);
+}
+
+bool PostJson(const CStringW& url, const std::string& body, const HttpHeaders& headers, std::string& response,
+              DWORD& status) {
+    if (IsWindows7WithoutServicePack()) throw OstrelException();
+
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof(parts);
+    parts.dwSchemeLength = static_cast<DWORD>(-1);
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    parts.dwUrlPathLength = static_cast<DWORD>(-1);
+    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) throw OstrelException();
+
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    const std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
+    if (!SendJsonRequest(host, path, body, headers, response, status)) throw OstrelException();
+    return true;
+}

@@ -1,0 +1,27 @@
+// Posts a JSON text to an HTTPS endpoint and returns status and body. Every
+// call has its own session and connection; nothing is shared between calls.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <string>
+
+#include "api/HttpHeaders.h"
+#include "framework/Strings.h"
+
+// Bodies beyond this are refused: no answer of ours comes near it, and the
+// memory is not the server's to take.
+inline constexpr size_t kMaxJsonResponseBytes = 8 * 1024 * 1024;
+
+// Always port 443 over TLS, whatever the URL says; the query is not sent.
+// Returns true or throws OstrelException; any HTTP status counts as an answer.
+bool PostJson(const CStringW& url, const std::string& body, const HttpHeaders& headers, std::string& response,
+              DWORD& status);
+
+// The transfer itself; false on any failure.
+bool SendJsonRequest(const std::wstring& host, const std::wstring& path, const std::string& body, HttpHeaders headers,
+                     std::string& response, DWORD& status);
+
+// The secure protocols offered: never SSL 3.0.
+DWORD SecureProtocolsForThisSystem();

@@ -1,0 +1,127 @@
+// One downloadable product: the main product, described by the settings, or
+// an optional offer, built from one element of the configuration response.
+// Always held through std::shared_ptr; never copied.
+#pragma once
+
+#include <windows.h>
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "api/EventTemplate.h"
+#include "framework/Strings.h"
+
+class Package {
+public:
+    // Holds the thread that delivers one event.
+    struct EventState {
+        std::shared_ptr<std::thread> thread;
+    };
+
+    // An offer from the configuration response; throws when the JSON does not fit.
+    Package(const EventTemplate& eventTemplate, const nlohmann::json& offer, bool isMain,
+            const std::string& defaultChannel, int position);
+    // The main product, described by texts of the settings.
+    Package(const EventTemplate& eventTemplate, bool isMain, const CStringW& offerCode, const CStringW& offerTag,
+            const CStringW& displayName, const CStringW& channel, int position);
+    Package(const Package&) = delete;
+    Package& operator=(const Package&) = delete;
+    // Waits until every event this package started has been delivered or has given up.
+    ~Package();
+
+    void Reinitialize(const EventTemplate& eventTemplate, const CStringW& offerCode, const CStringW& offerTag,
+                      const CStringW& displayName, const CStringW& channel);
+
+    // Reports one event in the background and returns at once. Once an event
+    // of a final type has been delivered, later events are not sent.
+    void SendEvent(int type, const nlohmann::json& extra);
+    // Blocks until no event of this package is in flight.
+    void WaitForEvents();
+
+    CStringW GetDownloadPath() const;
+    CStringW GetInstallerArgs() const;
+
+    // Decodes a picture from memory; an undecodable one leaves the old picture.
+    void SetImageFromBytes(const std::vector<char>& bytes);
+    void ReleaseImage() { image.reset(); }
+
+    bool IsMain() const { return isMain; }
+    const std::string& DisplayName() const { return displayName; }
+    const std::string& OfferCode() const { return offerCode; }
+    const std::string& OfferTag() const { return offerTag; }
+    const std::string& Channel() const { return channel; }
+    const std::string& ImagePath() const { return imagePath; }
+    const std::string& DownloadPath() const { return downloadPath; }
+    const std::string& InstallerArgs() const { return installerArgs; }
+    const std::string& PrivacyUrl() const { return privacyUrl; }
+    const std::string& TermsUrl() const { return termsUrl; }
+    int Vertical() const { return vertical.load(); }
+    std::uint64_t MinFreeDiskMb() const { return minFreeDiskMb; }
+    std::uint64_t MinRamMb() const { return minRamMb; }
+    std::int32_t MinOsVersion() const { return minOsVersion; }
+    bool Requires64BitOs() const { return requires64BitOs; }
+    std::int32_t Position() const { return position; }
+    bool FinalEventSent() const { return finalEventSent.load(); }
+    const nlohmann::json& EventStateBody() const { return eventState; }
+    const HttpHeaders& EventHeaders() const { return eventTemplate.headers; }
+    const std::shared_ptr<Gdiplus::Bitmap>& Image() const { return image; }
+    const std::unordered_map<std::string, std::string>& Placeholders() const { return placeholders; }
+    const std::vector<CStringW>& BlockingFiles() const { return blockingFiles; }
+    const std::vector<std::string>& BlockingProcesses() const { return blockingProcesses; }
+    const std::vector<std::wstring>& BlockingKeys() const { return blockingKeys; }
+    const std::vector<std::wstring>& BlockingValues() const { return blockingValues; }
+    const std::vector<std::wstring>& BlockingValueData() const { return blockingValueData; }
+    const std::vector<std::wstring>& ExcludedApps() const { return excludedApps; }
+    const std::vector<std::wstring>& RequiredApps() const { return requiredApps; }
+
+private:
+    void FillSessionPlaceholders();
+    void ReadOffer(const nlohmann::json& offer);
+    std::string ExpandPlaceholders(const std::string& text) const;
+    void BuildEventState();
+    void DeliverEvent(int type, nlohmann::json body, HttpHeaders headers, nlohmann::json extra, CStringW url);
+    void EventFinished();
+
+    std::mutex eventMutex;
+    std::condition_variable eventsIdle;
+    std::int32_t pendingEvents = 0;
+    EventTemplate eventTemplate;
+    bool isMain = false;
+    std::string displayName;
+    std::string offerCode;
+    std::string offerTag;
+    std::string channel;
+    std::string imagePath;
+    std::string downloadPath;
+    std::string installerArgs;
+    std::string privacyUrl;
+    std::string termsUrl;
+    std::atomic<int> vertical{0};
+    std::uint64_t minFreeDiskMb = 0;
+    std::uint64_t minRamMb = 0;
+    std::int32_t minOsVersion = 0;
+    bool requires64BitOs = false;
+    std::int32_t position = 0;
+    std::atomic<bool> finalEventSent{false};
+    nlohmann::json eventState;
+    std::shared_ptr<Gdiplus::Bitmap> image;
+    std::unordered_map<std::string, std::string> placeholders;
+    std::vector<CStringW> blockingFiles;
+    std::vector<std::string> blockingProcesses;
+    std::vector<std::wstring> blockingKeys;
+    std::vector<std::wstring> blockingValues;
+    std::vector<std::wstring> blockingValueData;
+    std::vector<std::wstring> excludedApps;
+    std::vector<std::wstring> requiredApps;
+};

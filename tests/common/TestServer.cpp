@@ -1,0 +1,99 @@
+#include "tests/common/TestServer.h"
+
+#include <winhttp.h>
+
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "api/WinHttpHandle.h"
+#include "shell/TextConversion.h"
+
+namespace ostrel::testing {
+
+bool TestServer::Send(const wchar_t* method, const std::wstring& path, const std::string& body, std::string& response,
+                      DWORD& status) const {
+    UniqueWinHttpHandle session(::WinHttpOpen(L"ostrel-tests", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                              WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session) return false;
+    UniqueWinHttpHandle connection(::WinHttpConnect(session.Get(), address_.c_str(), INTERNET_DEFAULT_HTTPS_PORT, 0));
+    if (!connection) return false;
+    UniqueWinHttpHandle request(::WinHttpOpenRequest(connection.Get(), method, path.c_str(), nullptr,
+                                                     WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                     WINHTTP_FLAG_SECURE));
+    if (!request) return false;
+    const wchar_t* headers = L"Content-Type: application/json";
+    if (!::WinHttpSendRequest(request.Get(), headers, static_cast<DWORD>(-1), const_cast<char*>(body.data()),
+                              static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0) ||
+        !::WinHttpReceiveResponse(request.Get(), nullptr)) {
+        return false;
+    }
+    DWORD size = sizeof(status);
+    ::WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                          WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
+    for (;;) {
+        DWORD available = 0;
+        if (!::WinHttpQueryDataAvailable(request.Get(), &available) || available == 0) break;
+        std::vector<char> buffer(available);
+        DWORD read = 0;
+        if (!::WinHttpReadData(request.Get(), buffer.data(), available, &read)) break;
+        response.append(buffer.data(), read);
+    }
+    return true;
+}
+
+bool TestServer::Reset() const {
+    std::string response;
+    DWORD status = 0;
+    return Send(L"POST", L"/_test/reset", "{}", response, status) && status == 200;
+}
+
+bool TestServer::SetFaults(const nlohmann::json& plan) const {
+    std::string response;
+    DWORD status = 0;
+    return Send(L"POST", L"/_test/faults", plan.dump(), response, status) && status == 200;
+}
+
+nlohmann::json TestServer::Requests(const std::wstring& path) const {
+    std::string response;
+    DWORD status = 0;
+    if (!Send(L"GET", L"/_test/requests?path=" + path, "", response, status) || status != 200) return nullptr;
+    return nlohmann::json::parse(response, nullptr, false);
+}
+
+nlohmann::json TestServer::FullRequests(const std::wstring& path) const {
+    std::string response;
+    DWORD status = 0;
+    if (!Send(L"GET", L"/_test/requests?full=1&path=" + path, "", response, status) || status != 200) return nullptr;
+    return nlohmann::json::parse(response, nullptr, false);
+}
+
+nlohmann::json TestServer::Events() const {
+    std::string response;
+    DWORD status = 0;
+    if (!Send(L"GET", L"/_test/events", "", response, status) || status != 200) return nullptr;
+    return nlohmann::json::parse(response, nullptr, false);
+}
+
+nlohmann::json TestServer::WaitForEvents(size_t count, DWORD timeoutMs) const {
+    const ULONGLONG end = ::GetTickCount64() + timeoutMs;
+    nlohmann::json events;
+    do {
+        events = Events();
+        if (events.is_array() && events.size() >= count) return events;
+        ::Sleep(50);
+    } while (::GetTickCount64() < end);
+    return events;
+}
+
+bool TestServer::WriteConfiguration(const std::wstring& token, const std::string& json) const {
+    wchar_t data[MAX_PATH * 2] = {};
+    if (::GetEnvironmentVariableW(L"OSTREL_SERVER_DATA", data, MAX_PATH * 2) == 0) return false;
+    // The server runs on the Linux side; its data folder is reached through Z:.
+    std::wstring path = std::wstring(L"Z:") + data + L"/" + address_ + L"/configs/" + token + L".json";
+    std::ofstream file(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+    file << json;
+    return static_cast<bool>(file);
+}
+
+}  // namespace ostrel::testing

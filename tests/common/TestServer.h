@@ -1,0 +1,42 @@
+// Talks to a reference server's test-control endpoints (/_test/...) over the
+// same TLS the wizard uses, trusted through the test prefix's Root store.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace ostrel::testing {
+
+class TestServer {
+public:
+    explicit TestServer(std::wstring address) : address_(std::move(address)) {}
+
+    const std::wstring& Address() const { return address_; }
+    std::wstring Url(const std::wstring& path) const { return L"https://" + address_ + path; }
+
+    // Forgets recorded requests, events and fault plans.
+    bool Reset() const;
+    // Queues a fault plan for one path (see the server's README).
+    bool SetFaults(const nlohmann::json& plan) const;
+    // Raw bodies received on a path, oldest first.
+    nlohmann::json Requests(const std::wstring& path) const;
+    // Requests on a path with their headers ("full" records).
+    nlohmann::json FullRequests(const std::wstring& path) const;
+    // Stored analytics events.
+    nlohmann::json Events() const;
+    // Waits until at least count events are stored; returns them.
+    nlohmann::json WaitForEvents(size_t count, DWORD timeoutMs) const;
+    // Writes a configuration the server answers for a download token ("default" for all others).
+    bool WriteConfiguration(const std::wstring& token, const std::string& json) const;
+
+private:
+    bool Send(const wchar_t* method, const std::wstring& path, const std::string& body, std::string& response,
+              DWORD& status) const;
+
+    std::wstring address_;
+};
+
+}  // namespace ostrel::testing
