@@ -54,7 +54,7 @@ ostrel_prepare_prefix() {
 # The reference servers the tests talk to, over TLS with a test CA that only
 # this prefix trusts: 127.0.0.1 is the wizards' built-in host, the others
 # serve tests that run side by side.
-OSTREL_TEST_SERVERS=${OSTREL_TEST_SERVERS:-"127.0.0.1 127.0.0.2 127.0.0.3 127.0.0.4"}
+OSTREL_TEST_SERVERS=${OSTREL_TEST_SERVERS:-"127.0.0.1 127.0.0.2 127.0.0.3 127.0.0.4 127.0.0.5"}
 _ostrel_server_bin=$_ostrel_repo/build/server/ostrel-server
 _ostrel_ca=$_ostrel_repo/build/test-ca
 export OSTREL_SERVER_DATA=$_ostrel_repo/build/test-servers
