@@ -5,7 +5,7 @@
 #include "api/Sha256.h"
 #include "api/SystemProbes.h"
 #include "shell/ConfigurationManager.h"
-#include "shell/SystemInfo.h"
+#include "registry/RegistryView.h"
 #include "shell/TextConversion.h"
 
 EventTemplate BuildEventTemplate() {
@@ -27,7 +27,7 @@ EventTemplate BuildEventTemplate() {
     body["21"] = WideToUtf8(settings->channel);
     body["22"] = WideToUtf8(settings->productTitle);
     body["31"] = GetOsVersionText();
-    body["38"] = IsWow64() ? "1" : "0";
+    body["38"] = win32::IsWow64() ? "1" : "0";
 
     // The signature lets the server tie the events of one run together.
     eventTemplate.headers.emplace_back(L"Authorization", L"Signature=" + Utf8ToWide(Sha256Hex(machineId + timestamp)));

@@ -1,6 +1,6 @@
 #include "shell/PathMacros.h"
 
-#include "shell/SystemInfo.h"
+#include "registry/RegistryView.h"
 
 CStringW GetKnownFolderPath(const KNOWNFOLDERID& folder, bool defaultUser) {
     PWSTR path = nullptr;
@@ -19,7 +19,7 @@ void BuildPathMacros(PathMacroMap& macros, PathMacroMap& macros64) {
     macros.emplace(L"programdata", GetKnownFolderPath(FOLDERID_ProgramData, false));
     macros.emplace(L"commonpf32", GetKnownFolderPath(FOLDERID_ProgramFilesX86, false));
 
-    if (!IsWow64()) return;
+    if (!win32::IsWow64()) return;
     wchar_t buffer[MAX_PATH] = {};
     const DWORD length = ::GetEnvironmentVariableW(L"ProgramW6432", buffer, MAX_PATH);
     // A result of MAX_PATH or more is the size the value would need.

@@ -13,12 +13,3 @@ bool IsOsVersionAtLeast(WORD major, WORD minor, WORD servicePackMajor) {
     return ::VerifyVersionInfoW(&version, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, condition) !=
            FALSE;
 }
-
-bool IsWow64() {
-#ifdef _WIN64
-    return true;
-#else
-    BOOL wow64 = FALSE;
-    return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
-#endif
-}
