@@ -86,6 +86,11 @@ nlohmann::json TestServer::WaitForEvents(size_t count, DWORD timeoutMs) const {
     return events;
 }
 
+nlohmann::json TestServer::EventData(const nlohmann::json& stored) {
+    const nlohmann::json envelope = nlohmann::json::parse(stored.at("raw").get<std::string>());
+    return nlohmann::json::parse(envelope.at("data").get<std::string>());
+}
+
 bool TestServer::WriteConfiguration(const std::wstring& token, const std::string& json) const {
     wchar_t data[MAX_PATH * 2] = {};
     if (::GetEnvironmentVariableW(L"OSTREL_SERVER_DATA", data, MAX_PATH * 2) == 0) return false;

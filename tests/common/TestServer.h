@@ -29,6 +29,8 @@ public:
     nlohmann::json Events() const;
     // Waits until at least count events are stored; returns them.
     nlohmann::json WaitForEvents(size_t count, DWORD timeoutMs) const;
+    // The event body of a stored event, taken out of its raw envelope.
+    static nlohmann::json EventData(const nlohmann::json& stored);
     // Writes a configuration the server answers for a download token ("default" for all others).
     bool WriteConfiguration(const std::wstring& token, const std::string& json) const;
 

@@ -32,11 +32,9 @@ protected:
         settings->productTitle = L"Kestrel Viewer";
     }
 
-    // The event body the server stored, parsed from its raw envelope.
     static json EventData(const json& stored) {
-        const json envelope = json::parse(stored.at("raw").get<std::string>());
-        EXPECT_EQ(envelope.at("table"), "zb_analytics");
-        return json::parse(envelope.at("data").get<std::string>());
+        EXPECT_EQ(json::parse(stored.at("raw").get<std::string>()).at("table"), "zb_analytics");
+        return TestServer::EventData(stored);
     }
 
     std::vector<json> StoredEvents(size_t atLeast, DWORD timeoutMs = 15000) {

@@ -11,10 +11,6 @@ namespace {
 using namespace ostrel::testing;
 using nlohmann::json;
 
-json EventData(const json& stored) {
-    return json::parse(json::parse(stored.at("raw").get<std::string>()).at("data").get<std::string>());
-}
-
 void CheckStartEvent(const wchar_t* key, const std::string& title) {
     TestServer server(L"127.0.0.1");
     ASSERT_TRUE(server.Reset()) << "reference server on 127.0.0.1 not reachable";
@@ -28,7 +24,7 @@ void CheckStartEvent(const wchar_t* key, const std::string& title) {
 
     const json events = server.WaitForEvents(1, kUiTimeoutMs);
     ASSERT_EQ(events.size(), 1u);
-    const json data = EventData(events[0]);
+    const json data = TestServer::EventData(events[0]);
     EXPECT_EQ(data.at("6"), "1");
     EXPECT_EQ(data.at("10"), 1);
     EXPECT_EQ(data.at("22"), title);
