@@ -36,7 +36,7 @@ bool RegistryKeyCache::KeyExists(std::wstring_view path) {
     if (!listing) return false;
 
     const std::wstring_view rest = std::wstring_view(viewPath).substr(rootLength);
-    // The Software key itself: it was just listed, so it exists.
+    // The Software key itself, which the listing has just shown to exist.
     if (rest.empty()) return true;
     if (!listing->names.contains(LowerCase(rest.substr(0, rest.find(L'\\'))))) return false;
     return OpensBelowHive(hive, std::wstring_view(viewPath).substr(hiveLength + 1), viewFlag);

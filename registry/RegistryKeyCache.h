@@ -24,7 +24,7 @@ public:
     // What the cache has cost so far, for tests and measurements.
     struct Statistics {
         std::size_t listings = 0;  // Software listings attempted
-        std::size_t keyOpens = 0;  // keys opened to answer a question
+        std::size_t keyOpens = 0;  // key opens attempted, listings aside
     };
 
     RegistryKeyCache();

@@ -22,7 +22,7 @@ ScopedKey OpenKeyForRead(std::wstring_view path, REGSAM access) {
     const std::size_t separator = path.find(L'\\');
     const HKEY hive = HiveHandle(path.substr(0, separator));
     if (!hive) throw RegistryError(openFailed, ERROR_FILE_NOT_FOUND);
-    const std::wstring_view subkey = separator == std::wstring_view::npos ? std::wstring_view() : path.substr(separator + 1);
+    const std::wstring_view subkey = separator == std::wstring_view::npos ? path : path.substr(separator + 1);
     return OpenKeyForRead(hive, subkey, access);
 }
 

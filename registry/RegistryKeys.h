@@ -11,8 +11,9 @@
 
 namespace win32 {
 
-// Opens a full key path ("hkey_...\subkey"); a bare hive name opens the hive
-// itself. Throws RegistryError when the key cannot be opened, including when
+// Opens a full key path ("hkey_...\subkey"). A bare hive name is looked for
+// as a subkey of the same name under that hive, so a value entry directly
+// under a hive root finds nothing. Throws RegistryError when the key cannot be opened, including when
 // the path names no hive (the key then does not exist: ERROR_FILE_NOT_FOUND).
 ScopedKey OpenKeyForRead(std::wstring_view path, REGSAM access);
 

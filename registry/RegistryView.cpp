@@ -1,6 +1,7 @@
 #include "registry/RegistryView.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <string_view>
 
 #include "registry/RegistryPath.h"
@@ -41,6 +42,9 @@ bool SelectRegistryView(std::wstring& path, REGSAM& access) { return SelectRegis
 bool SelectRegistryView(std::wstring& path, REGSAM& access, bool sixtyFourBitWindows) {
     const std::size_t rootLength = SoftwareRootLength(path);
     if (rootLength == 0) return false;
+    // A bare Software root names no vendor: a malformed entry that ends the
+    // evaluation of the configuration, as every malformed entry does.
+    if (rootLength == path.size()) throw std::out_of_range("invalid vector subscript");
     const std::size_t wow6432NodeLength = Wow6432NodePieceLength(std::wstring_view(path).substr(rootLength));
     if (wow6432NodeLength == 0) {
         if (sixtyFourBitWindows) access |= SixtyFourBitViewFlag();
