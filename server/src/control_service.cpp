@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "faults.h"
+#include "file_book.h"
 #include "report.h"
 #include "store.h"
 
@@ -20,7 +21,8 @@ std::string Dump(const json& value) { return value.dump(-1, ' ', false, json::er
 
 }  // namespace
 
-ControlService::ControlService(const ServiceContext& context) : store_(context.store), faults_(context.faults) {}
+ControlService::ControlService(const ServiceContext& context)
+    : store_(context.store), faults_(context.faults), files_(context.files) {}
 
 void ControlService::Mount(Routes& routes) {
   routes.ControlGet("/_test/requests", [this](const httplib::Request& req, httplib::Response& res) {
@@ -79,6 +81,7 @@ void ControlService::Mount(Routes& routes) {
 
   routes.ControlPost("/_test/reset", [this](const httplib::Request&, httplib::Response& res) {
     faults_.Clear();
+    files_.Clear();
     store_.Clear();
     SendJson(res, 200, "{}");
   });

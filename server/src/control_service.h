@@ -10,7 +10,7 @@ namespace ostrel {
 //   GET  /_test/report[?format=json]        the report command's output
 //   GET  /_test/faults                      fault steps not used yet
 //   POST /_test/faults                      queue fault steps for one path
-//   POST /_test/reset                       forget faults, requests and events
+//   POST /_test/reset                       forget faults, file behaviours, requests and events
 class ControlService : public Service {
  public:
   explicit ControlService(const ServiceContext& context);
@@ -19,6 +19,7 @@ class ControlService : public Service {
  private:
   Store& store_;
   FaultBook& faults_;
+  FileBook& files_;
 };
 
 }  // namespace ostrel

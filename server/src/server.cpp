@@ -80,7 +80,7 @@ void OstrelServer::Start() {
   }
   for (auto& listener : listeners_) Configure(*listener);
 
-  services_ = MakeServices(ServiceContext{options_.dataDir, *store_, faults_});
+  services_ = MakeServices(ServiceContext{options_.dataDir, *store_, faults_, files_, options_.address, ports_});
   for (auto& service : services_) service->Mount(*this);
   // Unknown paths still count as requests (a wrong path is a client bug to see) and
   // can be faulted like any other.
@@ -103,6 +103,7 @@ void OstrelServer::Start() {
                                listener->name + "): " + reason);
     }
     (listener->transport == Transport::Https ? httpsPort_ : httpPort_.emplace()) = port;
+    (listener->transport == Transport::Https ? ports_.https : ports_.http) = port;
     httplib::Server* server = listener->server.get();
     auto ended = std::make_shared<std::atomic<bool>>(false);
     listener->thread = std::thread([server, ended] {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "faults.h"
+#include "file_book.h"
 #include "service.h"
 #include "store.h"
 
@@ -68,6 +69,8 @@ class OstrelServer : private Routes {
   ServerOptions options_;
   std::unique_ptr<Store> store_;
   FaultBook faults_;
+  FileBook files_;
+  ListenerPorts ports_;
   std::vector<std::unique_ptr<Service>> services_;
   std::vector<std::unique_ptr<Listener>> listeners_;
   int httpsPort_ = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -11,6 +12,7 @@
 namespace ostrel {
 
 class FaultBook;
+class FileBook;
 class Store;
 
 // Which listeners a route is served on. The wizard's JSON endpoints are HTTPS only;
@@ -23,11 +25,21 @@ inline bool Includes(Transport set, Transport one) {
 
 using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
 
+// The ports the listeners were bound to (0: no such listener). Filled by Start()
+// before the first request can arrive.
+struct ListenerPorts {
+  std::atomic<int> https{0};
+  std::atomic<int> http{0};
+};
+
 // What every service may use. Owned by the server, outlives the services.
 struct ServiceContext {
   std::filesystem::path dataDir;
   Store& store;
   FaultBook& faults;
+  FileBook& files;
+  std::string address;  // the loopback address the listeners are bound to
+  const ListenerPorts& ports;
 };
 
 // Route registration as the server offers it to services.

@@ -3,6 +3,7 @@
 #include "analytics_service.h"
 #include "config_service.h"
 #include "control_service.h"
+#include "file_service.h"
 #include "service.h"
 
 namespace ostrel {
@@ -12,6 +13,8 @@ std::vector<std::unique_ptr<Service>> MakeServices(const ServiceContext& context
   services.push_back(std::make_unique<ControlService>(context));
   services.push_back(std::make_unique<ConfigService>(context));
   services.push_back(std::make_unique<AnalyticsService>(context));
+  // Last: its GET route takes every path the others leave.
+  services.push_back(std::make_unique<FileService>(context));
   return services;
 }
 

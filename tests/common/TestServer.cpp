@@ -68,6 +68,19 @@ nlohmann::json TestServer::FullRequests(const std::wstring& path) const {
     return nlohmann::json::parse(response, nullptr, false);
 }
 
+bool TestServer::SetFile(const nlohmann::json& behaviour) const {
+    std::string response;
+    DWORD status = 0;
+    return Send(L"POST", L"/_test/files", behaviour.dump(), response, status) && status == 200;
+}
+
+nlohmann::json TestServer::FileInfo(const std::wstring& path) const {
+    std::string response;
+    DWORD status = 0;
+    if (!Send(L"GET", L"/_test/files?path=" + path, "", response, status) || status != 200) return nullptr;
+    return nlohmann::json::parse(response, nullptr, false);
+}
+
 nlohmann::json TestServer::Events() const {
     std::string response;
     DWORD status = 0;

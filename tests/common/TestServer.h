@@ -16,6 +16,7 @@ public:
 
     const std::wstring& Address() const { return address_; }
     std::wstring Url(const std::wstring& path) const { return L"https://" + address_ + path; }
+    std::wstring HttpUrl(const std::wstring& path) const { return L"http://" + address_ + path; }
 
     // Forgets recorded requests, events and fault plans.
     bool Reset() const;
@@ -31,6 +32,10 @@ public:
     nlohmann::json WaitForEvents(size_t count, DWORD timeoutMs) const;
     // The event body of a stored event, taken out of its raw envelope.
     static nlohmann::json EventData(const nlohmann::json& stored);
+    // Sets how the file host answers one path (see the server's README).
+    bool SetFile(const nlohmann::json& behaviour) const;
+    // {"path", "size", "sha256"} of what the file host serves on a path; null when nothing.
+    nlohmann::json FileInfo(const std::wstring& path) const;
     // Writes a configuration the server answers for a download token ("default" for all others).
     bool WriteConfiguration(const std::wstring& token, const std::string& json) const;
 

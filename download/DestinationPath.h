@@ -1,0 +1,14 @@
+// Where a download goes: a safe file name inside one of the two folders of the
+// settings (the working directory or the user's download folder).
+#pragma once
+
+#include "framework/Strings.h"
+
+// The folder (workDirectory when useWorkFolder, else downloadFolder) joined
+// with SafeFileName(fileName). When the folder is not an existing directory,
+// shows the "Invalid path" box (OK button, the program's name as caption) and
+// returns ""; also "" when the joined path does not fit MAX_PATH.
+CStringW BuildDestinationPath(const CStringW& fileName, bool useWorkFolder);
+
+// The same with the name taken from the URL (FileNameFromUrl).
+CStringW BuildDestinationPathFromUrl(const CStringW& url, bool useWorkFolder);

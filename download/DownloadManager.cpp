@@ -1,0 +1,103 @@
+#include "download/DownloadManager.h"
+
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "download/DestinationPath.h"
+#include "download/ErrorText.h"
+#include "download/WinHttpDownloader.h"
+#include "download/WinInetDownloader.h"
+
+namespace {
+
+constexpr wchar_t kWinHttpTag[] = L"[WINHTTP] ";
+constexpr wchar_t kWinInetTag[] = L" [WININET] ";
+
+// One picture fetch, owned by the thread that runs it.
+struct MemoryTask {
+    std::shared_ptr<DownloadManager> manager;
+    CStringW url;
+    DownloadManager::MemoryCallback callback;
+
+    void Run() {
+        std::unique_ptr<std::vector<char>> bytes = manager->DownloadToMemory(url);
+        if (manager->cancelled) bytes.reset();
+        if (!callback) return;
+        try {
+            callback(std::move(bytes));
+        } catch (const std::exception&) {
+            // Nobody waits for this thread; an escaping exception would end the program.
+        }
+    }
+};
+
+}  // namespace
+
+std::shared_ptr<DownloadManager> DownloadManager::GetInstance() {
+    static std::once_flag once;
+    static std::shared_ptr<DownloadManager> instance;
+    std::call_once(once, [] { instance = std::make_shared<DownloadManager>(); });
+    return instance;
+}
+
+DownloadManager::~DownloadManager() {
+    cancelled = true;
+}
+
+CStringW DownloadManager::ResolveDestination(const CStringW& url, const CStringW& fileName,
+                                             bool useWorkFolder) const {
+    return fileName.empty() ? BuildDestinationPathFromUrl(url, useWorkFolder)
+                            : BuildDestinationPath(fileName, useWorkFolder);
+}
+
+std::pair<bool, CStringW> DownloadManager::DownloadFile(const CStringW& url, HWND window, const CStringW& fileName,
+                                                        bool useWorkFolder) {
+    std::pair<bool, CStringW> result{false, CStringW()};
+    // An empty destination is not checked here: the transfers report that they
+    // cannot open the file.
+    const CStringW destination = ResolveDestination(url, fileName, useWorkFolder);
+    try {
+        lastFilePath = WinHttpDownloader(cancelled).DownloadToFile(url, destination, window);
+        result.first = true;
+        return result;
+    } catch (const std::exception& error) {
+        result.second = kWinHttpTag + FromAnsi(error.what());
+    }
+
+    ::Sleep(kFallbackPauseMs);
+    const std::pair<bool, CStringW> fallback = DownloadFileWinInet(url, window, fileName, useWorkFolder);
+    if (fallback.first) {
+        result.first = true;
+    } else {
+        result.second += fallback.second;
+    }
+    return result;
+}
+
+std::pair<bool, CStringW> DownloadManager::DownloadFileWinInet(const CStringW& url, HWND window,
+                                                               const CStringW& fileName, bool useWorkFolder) {
+    std::pair<bool, CStringW> result{false, CStringW()};
+    const CStringW destination = ResolveDestination(url, fileName, useWorkFolder);
+    try {
+        lastFilePath = WinInetDownloader().DownloadToFile(url, destination, window);
+        result.first = true;
+    } catch (const std::exception& error) {
+        result.second = kWinInetTag + FromAnsi(error.what());
+    }
+    return result;
+}
+
+std::unique_ptr<std::vector<char>> DownloadManager::DownloadToMemory(const CStringW& url) {
+    return WinHttpDownloader(cancelled).DownloadToMemory(url);
+}
+
+void DownloadManager::DownloadToMemoryAsync(const CStringW& url, MemoryCallback callback) {
+    auto task = std::make_unique<MemoryTask>(MemoryTask{shared_from_this(), url, callback});
+    try {
+        std::thread([task = std::move(task)] { task->Run(); }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: the caller still hears back, with nothing.
+        if (callback) callback(nullptr);
+    }
+}

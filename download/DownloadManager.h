@@ -1,0 +1,57 @@
+// The one object through which the wizard fetches files and pictures. Owns the
+// cancel flag every transfer polls and remembers where the last file went.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "framework/Strings.h"
+
+class DownloadManager : public std::enable_shared_from_this<DownloadManager> {
+public:
+    using MemoryCallback = std::function<void(std::unique_ptr<std::vector<char>>)>;
+
+    // Pause between a failed WinHTTP stage and the WinINet stage.
+    static constexpr DWORD kFallbackPauseMs = 2000;
+
+    // The process-wide instance, created on first use.
+    static std::shared_ptr<DownloadManager> GetInstance();
+
+    // The program uses GetInstance(); tests make their own (always through
+    // std::make_shared: the picture threads keep the manager alive).
+    DownloadManager() = default;
+    DownloadManager(const DownloadManager&) = delete;
+    DownloadManager& operator=(const DownloadManager&) = delete;
+    ~DownloadManager();
+
+    // Downloads url into the work folder or the download folder, under
+    // fileName (empty: the name from the URL), with WinHTTP and, when that
+    // fails, after a pause, with WinINet. Progress goes to window. On success
+    // lastFilePath holds where the file went (a numbered name when the name
+    // was taken). On failure: "[WINHTTP] ... [WININET] ...", and no file is
+    // left behind. Blocks; run it on a worker thread.
+    std::pair<bool, CStringW> DownloadFile(const CStringW& url, HWND window, const CStringW& fileName,
+                                           bool useWorkFolder);
+    // The WinINet stage alone; its failure text begins with " [WININET] ".
+    std::pair<bool, CStringW> DownloadFileWinInet(const CStringW& url, HWND window, const CStringW& fileName,
+                                                  bool useWorkFolder);
+
+    // The bytes at url (two attempts, WinHTTP); empty, never null, on failure.
+    std::unique_ptr<std::vector<char>> DownloadToMemory(const CStringW& url);
+    // DownloadToMemory on a thread of its own; returns at once. The callback
+    // runs on that thread, with null when the manager was cancelled by then.
+    void DownloadToMemoryAsync(const CStringW& url, MemoryCallback callback);
+
+    // Set once when the wizard closes; running transfers stop at their next read.
+    std::atomic<bool> cancelled{false};
+    // Written by the transfer that succeeded; read after its future completes.
+    CStringW lastFilePath;
+
+private:
+    CStringW ResolveDestination(const CStringW& url, const CStringW& fileName, bool useWorkFolder) const;
+};

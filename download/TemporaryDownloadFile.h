@@ -1,0 +1,43 @@
+// A download is written to a temporary file beside its destination and moved
+// into place only when it is complete, so a failed or cancelled download never
+// touches a file that was there before. The temporary file is removed unless
+// it was moved into place.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+
+#include "framework/Handles.h"
+#include "framework/Strings.h"
+
+class TemporaryDownloadFile {
+public:
+    // Creates the temporary file in the destination's folder. Failure is kept
+    // (IsOpen, OpenError) and reported by the transfer when it needs the file.
+    explicit TemporaryDownloadFile(const CStringW& destination);
+    TemporaryDownloadFile(const TemporaryDownloadFile&) = delete;
+    TemporaryDownloadFile& operator=(const TemporaryDownloadFile&) = delete;
+    ~TemporaryDownloadFile();
+
+    bool IsOpen() const { return static_cast<bool>(file_); }
+    DWORD OpenError() const { return openError_; }
+    const CStringW& Path() const { return temporaryPath_; }
+
+    // False when the system wrote less than asked (GetLastError tells why).
+    bool Write(const char* data, DWORD size);
+    std::optional<std::uint64_t> Size() const;
+
+    // Closes the file and moves it to the destination, or, when that name is
+    // taken, to the first free "name (n).ext". Returns the path it now has.
+    // Throws std::runtime_error when it cannot be moved.
+    CStringW MoveIntoPlace();
+
+private:
+    CStringW destination_;
+    CStringW temporaryPath_;
+    framework::UniqueKernelHandle file_;
+    DWORD openError_ = ERROR_SUCCESS;
+    bool moved_ = false;
+};

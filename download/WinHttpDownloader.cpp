@@ -1,0 +1,129 @@
+#include "download/WinHttpDownloader.h"
+
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "download/ErrorText.h"
+#include "download/ProgressReporter.h"
+#include "download/TemporaryDownloadFile.h"
+#include "download/UrlResolution.h"
+#include "download/WinHttpExchange.h"
+#include "shell/SystemInfo.h"
+
+namespace {
+
+constexpr wchar_t kMemoryUserAgent[] = L"A WinHTTP Example Program/1.0";
+
+WinHttpProfile FileProfile() {
+    // Windows 8 and later pick the proxy the way the system does.
+    const DWORD access = IsOsVersionAtLeast(6, 2, 0) ? WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY
+                                                     : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
+    return WinHttpProfile{nullptr, access, 0};
+}
+
+WinHttpProfile MemoryProfile() {
+    return WinHttpProfile{kMemoryUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_FLAG_REFRESH};
+}
+
+bool IsRedirect(DWORD status) {
+    return status >= 300 && status < 400;
+}
+
+// Sized by what the round brings, so a server that trickles costs little memory.
+std::vector<char> RoundBuffer(DWORD available) {
+    try {
+        return std::vector<char>(static_cast<size_t>(available));
+    } catch (const std::bad_alloc&) {
+        throw std::runtime_error("Out of memory.");
+    }
+}
+
+}  // namespace
+
+void WinHttpDownloader::ThrowIfCancelled() const {
+    if (cancelled_) throw std::runtime_error("Download cancelled.");
+}
+
+std::unique_ptr<WinHttpExchange> WinHttpDownloader::Fetch(RedirectState& state, const WinHttpProfile& profile) {
+    for (;;) {
+        auto exchange = std::make_unique<WinHttpExchange>(state.url, profile);
+        const DWORD status = exchange->Status();
+        if (IsRedirect(status)) {
+            if (++state.count > kMaxRedirects) throw std::runtime_error("Too many redirects.");
+            const std::optional<CStringW> location = exchange->Location();
+            if (!location || location->empty()) throw std::runtime_error("Redirect without a Location header.");
+            const CStringW next = ResolveLocation(state.url, *location);
+            if (!IsHttpUrl(next)) throw std::runtime_error("Redirect to a URL that is not HTTP or HTTPS.");
+            state.url = next;
+            continue;
+        }
+        if (status < 200 || status > 299) {
+            throw std::runtime_error("Download failed: " +
+                                     ToAnsi(L"Server returned status code: " + std::to_wstring(status)));
+        }
+        return exchange;
+    }
+}
+
+CStringW WinHttpDownloader::DownloadToFile(const CStringW& url, const CStringW& destination, HWND window) {
+    // Created first, so its name is claimed before any byte arrives. A failure
+    // to create it is reported after the response head: when the server fails
+    // too, the server's failure is the one worth reading.
+    TemporaryDownloadFile file(destination);
+    RedirectState state{url, 0};
+    std::unique_ptr<WinHttpExchange> exchange = Fetch(state, FileProfile());
+
+    const std::optional<std::uint64_t> length = exchange->ContentLength();
+    ProgressReporter progress(window, length);
+    if (!file.IsOpen()) throw ErrorWithCode(L"Failed to open file for writing:", file.OpenError());
+
+    for (;;) {
+        ThrowIfCancelled();
+        const DWORD available = exchange->QueryAvailable();
+        if (available == 0) break;
+        std::vector<char> buffer = RoundBuffer(available);
+        const DWORD read = exchange->Read(buffer.data(), available);
+        if (!file.Write(buffer.data(), read)) throw ErrorWithLastError(L"Failed to write file:");
+        progress.Add(read);
+    }
+
+    if (length) {
+        const std::optional<std::uint64_t> size = file.Size();
+        if (!size) throw std::runtime_error("Failed to open downloaded file.");
+        if (*size != *length) throw std::runtime_error(IncompleteDownloadText(*length, *size));
+    }
+    const CStringW finalPath = file.MoveIntoPlace();
+    progress.Finish();
+    return finalPath;
+}
+
+void WinHttpDownloader::ReadIntoMemory(WinHttpExchange& exchange, std::vector<char>& bytes) {
+    for (;;) {
+        ThrowIfCancelled();
+        const DWORD available = exchange.QueryAvailable();
+        if (available == 0) return;
+        if (bytes.size() + available > kMaxMemoryBytes) {
+            throw std::runtime_error("Answer larger than " + std::to_string(kMaxMemoryBytes) + " bytes.");
+        }
+        std::vector<char> buffer = RoundBuffer(available);
+        const DWORD read = exchange.Read(buffer.data(), available);
+        bytes.insert(bytes.end(), buffer.data(), buffer.data() + read);
+    }
+}
+
+std::unique_ptr<std::vector<char>> WinHttpDownloader::DownloadToMemory(const CStringW& url) {
+    auto bytes = std::make_unique<std::vector<char>>();
+    RedirectState state{url, 0};
+    for (int attempt = 0; attempt < kMemoryAttempts; ++attempt) {
+        try {
+            std::unique_ptr<WinHttpExchange> exchange = Fetch(state, MemoryProfile());
+            ReadIntoMemory(*exchange, *bytes);
+            return bytes;
+        } catch (const std::exception&) {
+            // The reason is not kept: a picture that cannot be fetched is simply missing.
+            bytes->clear();
+        }
+    }
+    return bytes;
+}

@@ -1,0 +1,93 @@
+// The download manager's two stages: the WinINet fallback after a failed
+// WinHTTP stage, the combined failure text, cancellation, and what a failure
+// leaves on disk.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "download/DownloadManager.h"
+#include "tests/download/DownloadTestSupport.h"
+
+namespace ostrel::testing {
+namespace {
+
+class Fallback : public DownloadTest {
+protected:
+    std::pair<bool, CStringW> Download(const std::wstring& url, bool useWorkFolder = true) {
+        return manager->DownloadFile(url, nullptr, CStringW(), useWorkFolder);
+    }
+
+    std::shared_ptr<DownloadManager> manager = std::make_shared<DownloadManager>();
+};
+
+TEST_F(Fallback, AFailedFirstStageIsRescuedByTheSecond) {
+    Serve({{"path", "/f/flaky.bin"}, {"size", 200000}, {"failFirst", 1}, {"failStatus", 503}});
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = Download(host.Url(L"/f/flaky.bin"));
+    ASSERT_TRUE(result.first) << Narrow(result.second);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(DownloadManager::kFallbackPauseMs));
+    EXPECT_EQ(manager->lastFilePath, folders->Work() + L"\\flaky.bin");
+    EXPECT_EQ(FileSha256(manager->lastFilePath), ServedSha256(L"/f/flaky.bin"));
+    EXPECT_EQ(FilesIn(folders->Work()), std::vector<std::wstring>{L"flaky.bin"});
+    EXPECT_EQ(RequestCount(L"/f/flaky.bin"), 2u);
+}
+
+TEST_F(Fallback, BothStagesFailingGiveBothTextsAndNoFile) {
+    const auto missing = Download(host.Url(L"/f/missing.bin"));
+    EXPECT_FALSE(missing.first);
+    const std::wstring expected =
+        L"[WINHTTP] Download failed: Server returned status code: 404 [WININET] Server returned status code: HTTP 404 - ";
+    EXPECT_EQ(missing.second.substr(0, expected.size()), expected) << Narrow(missing.second);
+
+    const std::wstring refused = L"http://" + host.Address() + L":9/f/x.bin";
+    const auto unreachable = Download(refused);
+    EXPECT_FALSE(unreachable.first);
+    EXPECT_EQ(unreachable.second, L"[WINHTTP] Failed to send request: 12029 - " + SystemText(12029) +
+                                      L" [WININET] Failed to open URL:: 12029 - " + SystemText(12029));
+
+    Serve({{"path", "/f/cut.bin"}, {"size", 300000}, {"cutAfter", 100000}});
+    const auto cut = Download(host.HttpUrl(L"/f/cut.bin"));
+    EXPECT_FALSE(cut.first);
+    EXPECT_EQ(cut.second,
+              L"[WINHTTP] Download was incomplete: content length: 300000, downloaded: 100000 "
+              L"[WININET] Download was incomplete: content length: 300000, downloaded: 100000");
+    EXPECT_TRUE(FilesIn(folders->Work()).empty());
+    EXPECT_TRUE(manager->lastFilePath.empty());
+}
+
+TEST_F(Fallback, AFileThatWasThereIsNeverReplacedNorRemoved) {
+    const std::wstring mine = folders->Downloads() + L"\\setup.exe";
+    ASSERT_TRUE(WriteWholeFile(mine, "the user's own file"));
+    Serve({{"path", "/f/setup.exe"}, {"size", 40000}});
+
+    const auto first = Download(host.Url(L"/f/setup.exe"), false);
+    ASSERT_TRUE(first.first) << Narrow(first.second);
+    EXPECT_EQ(manager->lastFilePath, folders->Downloads() + L"\\setup (2).exe");
+    const auto second = Download(host.Url(L"/f/setup.exe"), false);
+    ASSERT_TRUE(second.first) << Narrow(second.second);
+    EXPECT_EQ(manager->lastFilePath, folders->Downloads() + L"\\setup (3).exe");
+    EXPECT_EQ(FileSha256(folders->Downloads() + L"\\setup (2).exe"), ServedSha256(L"/f/setup.exe"));
+    EXPECT_EQ(FileSha256(folders->Downloads() + L"\\setup (3).exe"), ServedSha256(L"/f/setup.exe"));
+
+    // A download of the same name that fails in both stages leaves all three alone.
+    Serve({{"path", "/f/setup.exe"}, {"status", 500}});
+    const auto failed = Download(host.Url(L"/f/setup.exe"), false);
+    EXPECT_FALSE(failed.first);
+    EXPECT_EQ(ReadWholeFile(mine), "the user's own file");
+    EXPECT_EQ(FilesIn(folders->Downloads()),
+              (std::vector<std::wstring>{L"setup (2).exe", L"setup (3).exe", L"setup.exe"}));
+}
+
+TEST_F(Fallback, ACancelledManagerStillDownloadsThroughTheSecondStage) {
+    Serve({{"path", "/f/a.bin"}, {"size", 120000}});
+    manager->cancelled = true;
+    const auto result = Download(host.Url(L"/f/a.bin"));
+    // The first stage stops at its first read; the second does not look at the flag.
+    ASSERT_TRUE(result.first) << Narrow(result.second);
+    EXPECT_EQ(result.second, L"[WINHTTP] Download cancelled.");
+    EXPECT_EQ(FileSha256(manager->lastFilePath), ServedSha256(L"/f/a.bin"));
+    EXPECT_EQ(RequestCount(L"/f/a.bin"), 2u);
+}
+
+}  // namespace
+}  // namespace ostrel::testing
