@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "api/JsonClient.h"
+#include "download/DownloadManager.h"
 #include "framework/ComPtr.h"
 #include "packages/Base62.h"
 #include "shell/ConfigurationManager.h"
@@ -209,6 +210,29 @@ void Package::SetImageFromBytes(const std::vector<char>& bytes) {
     if (!stream) return;
     auto bitmap = std::make_shared<Gdiplus::Bitmap>(stream.Get());
     if (bitmap->GetLastStatus() == Gdiplus::Ok) image = std::move(bitmap);
+}
+
+void Package::DownloadImage(const std::function<void()>& onDone) {
+    if (isMain) {
+        if (onDone) onDone();
+        return;
+    }
+    CStringW url;
+    try {
+        url = ConfigurationManager::GetInstance()->offerBaseUrl + Utf8ToWide(imagePath);
+    } catch (const std::exception&) {
+        // A path that is not UTF-8 names no picture; the caller still counts this one.
+        if (onDone) onDone();
+        return;
+    }
+    DownloadManager::GetInstance()->DownloadToMemoryAsync(url, [this, onDone](std::unique_ptr<std::vector<char>> bytes) {
+        try {
+            if (bytes && !bytes->empty()) SetImageFromBytes(*bytes);
+        } catch (const std::exception&) {
+            // No picture then; onDone must still run.
+        }
+        if (onDone) onDone();
+    });
 }
 
 void Package::SendEvent(int type, const json& extra) {

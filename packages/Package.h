@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -55,6 +56,11 @@ public:
     // Decodes a picture from memory; an undecodable one leaves the old picture.
     void SetImageFromBytes(const std::vector<char>& bytes);
     void ReleaseImage() { image.reset(); }
+    // Fetches an offer's picture on a thread of its own, then calls onDone on
+    // that thread, with or without a picture. The main product calls onDone at
+    // once: its picture comes with the configuration. The caller keeps the
+    // package alive until onDone has run.
+    void DownloadImage(const std::function<void()>& onDone);
 
     bool IsMain() const { return isMain; }
     const std::string& DisplayName() const { return displayName; }
