@@ -2,7 +2,10 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cwchar>
 #include <cwctype>
+#include <stdexcept>
 #include <string>
 
 #include "packages/EligibilityEngine.h"
@@ -44,6 +47,23 @@ win32::ScopedKey OpenExistingKey(win32::RegistryKeyCache& cache, std::wstring ke
     }
 }
 
+// The expected data of an entry as a number, read the way std::stoul and
+// std::stoull read it. The failures leave the engine and end the processing
+// of the configuration, where their texts are what gets reported; those texts
+// must not depend on the runtime library the program happens to be built with.
+template <typename Number>
+Number ExpectedNumber(const std::wstring& text, Number (*convert)(const wchar_t*, wchar_t**, int), const char* name) {
+    const int savedErrno = errno;
+    errno = 0;
+    wchar_t* end = nullptr;
+    const Number number = convert(text.c_str(), &end, 10);
+    const bool outOfRange = errno == ERANGE;
+    errno = savedErrno;
+    if (end == text.c_str()) throw std::invalid_argument(std::string("invalid ") + name + " argument");
+    if (outOfRange) throw std::out_of_range(std::string(name) + " argument out of range");
+    return number;
+}
+
 bool DataMatches(HKEY key, const std::wstring& valueName, const std::wstring& expected) {
     switch (win32::QueryRegistryValueType(key, valueName)) {
     case REG_SZ: {
@@ -64,7 +84,7 @@ bool DataMatches(HKEY key, const std::wstring& valueName, const std::wstring& ex
             return false;
         }
         // A malformed number is the server's mistake and ends the evaluation.
-        return value == std::stoul(expected, nullptr, 10);
+        return value == ExpectedNumber<unsigned long>(expected, std::wcstoul, "stoul");
     }
     case REG_QWORD: {
         std::uint64_t value = 0;
@@ -73,7 +93,7 @@ bool DataMatches(HKEY key, const std::wstring& valueName, const std::wstring& ex
         } catch (const win32::RegistryError&) {
             return false;
         }
-        return value == std::stoull(expected, nullptr, 10);
+        return value == ExpectedNumber<unsigned long long>(expected, std::wcstoull, "stoull");
     }
     default:
         return false;
