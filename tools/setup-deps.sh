@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need on a Debian 12 machine (run as root)
-# and fetches the tinyxml2 sources that are compiled for the Windows targets.
+# and fetches the tinyxml2 and zlib (minizip) sources that are compiled for the Windows targets.
 # Usage: tools/setup-deps.sh [deps-folder]   (default: <repo>/build/deps)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -8,7 +8,7 @@ deps=${1:-$repo/build/deps}
 
 packages=(
   cmake ninja-build make python3
-  mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+  mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
   wine wine64 xvfb xauth
   nlohmann-json3-dev googletest dpkg-dev file
   g++ pkgconf libcpp-httplib-dev libssl-dev libsqlite3-dev openssl curl
@@ -24,7 +24,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-# tinyxml2 is compiled for the target from Debian's source package. apt-get source needs
+# tinyxml2 and minizip are compiled for the target from Debian's source packages
+# (minizip lives in zlib's, under contrib/minizip). apt-get source needs
 # deb-src entries; when the machine has none, mirror its existing binary entries.
 have_deb_src() {
   grep -rqsE '^[[:space:]]*deb-src[[:space:]]' /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null && return 0
@@ -46,10 +47,26 @@ add_deb_src() {
   apt-get update -q
 }
 
-if ! ls "$deps"/tinyxml2-*/tinyxml2.cpp >/dev/null 2>&1; then
+# fetch_source PACKAGE FILE-INSIDE: unpacks PACKAGE's source into $deps unless FILE-INSIDE is there.
+# A mirror may list a newer source (a security update) than it can deliver: the
+# other listed versions are tried, newest first, before giving up.
+fetch_source() {
+  local package=$1 probe=$2 version
+  ls "$deps"/"$package"-*/"$probe" >/dev/null 2>&1 && return 0
   have_deb_src || add_deb_src
   mkdir -p "$deps"
-  (cd "$deps" && apt-get source --download-only -q tinyxml2 && dpkg-source -x tinyxml2_*.dsc >/dev/null)
-fi
-src=$(ls -d "$deps"/tinyxml2-*/ | head -n 1)
-echo "tinyxml2 sources: $src"
+  if ! (cd "$deps" && apt-get source --download-only -q "$package"); then
+    echo "the newest $package source could not be fetched; trying the other listed versions" >&2
+    for version in $(apt-cache showsrc "$package" | sed -n 's/^Version: //p' | sort -u -r -V); do
+      (cd "$deps" && apt-get source --download-only -q "$package=$version") && break
+    done
+  fi
+  local dsc
+  dsc=$(ls "$deps"/"$package"_*.dsc 2>/dev/null | sort -V | tail -n 1)
+  [ -n "$dsc" ] || { echo "could not fetch the $package sources" >&2; return 1; }
+  (cd "$deps" && dpkg-source -x "$(basename "$dsc")" >/dev/null)
+}
+fetch_source tinyxml2 tinyxml2.cpp
+fetch_source zlib contrib/minizip/unzip.c
+echo "tinyxml2 sources: $(ls -d "$deps"/tinyxml2-*/ | head -n 1)"
+echo "minizip sources: $(ls -d "$deps"/zlib-*/contrib/minizip/ | head -n 1)"

@@ -1,0 +1,127 @@
+#include "tests/install/InstallTestSupport.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "framework/Handles.h"
+#include "shell/TextConversion.h"
+#include "tests/common/TestSupport.h"
+
+namespace ostrel::testing {
+
+namespace {
+
+constexpr wchar_t kRecordVariable[] = L"OSTREL_SAMPLE_RECORD";
+constexpr DWORD kRunEndTimeoutMs = 30000;
+
+void CollectFiles(const std::wstring& folder, const std::wstring& relative, std::vector<std::wstring>& files) {
+    WIN32_FIND_DATAW entry{};
+    framework::UniqueFindHandle search(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (!search) return;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring path = relative.empty() ? name : relative + L"\\" + name;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            CollectFiles(folder + L"\\" + name, path, files);
+        } else {
+            files.push_back(path);
+        }
+    } while (::FindNextFileW(search.Get(), &entry));
+}
+
+void EndRun(DWORD pid) {
+    framework::UniqueKernelHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
+    if (process && ::WaitForSingleObject(process.Get(), kRunEndTimeoutMs) == WAIT_TIMEOUT) {
+        ::TerminateProcess(process.Get(), 1);
+        ::WaitForSingleObject(process.Get(), kRunEndTimeoutMs);
+    }
+}
+
+}  // namespace
+
+ScratchFolder::ScratchFolder(const wchar_t* prefix) {
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    wchar_t path[MAX_PATH] = {};
+    ::GetTempFileNameW(temp, prefix, 0, path);
+    ::DeleteFileW(path);
+    ::CreateDirectoryW(path, nullptr);
+    path_ = path;
+}
+
+ScratchFolder::~ScratchFolder() {
+    RemoveDirectoryTree(path_);
+}
+
+std::optional<std::string> ReadFileBytes(const std::wstring& path) {
+    std::ifstream file(path.c_str(), std::ios::binary);
+    if (!file) return std::nullopt;
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    std::ofstream file(path.c_str(), std::ios::binary | std::ios::trunc);
+    file << bytes;
+    return static_cast<bool>(file);
+}
+
+std::vector<std::wstring> FilesBelow(const std::wstring& folder) {
+    std::vector<std::wstring> files;
+    CollectFiles(folder, L"", files);
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+bool SameFile(const std::wstring& a, const std::wstring& b) {
+    return NormalisedFolder(a) == NormalisedFolder(b);
+}
+
+std::wstring SampleInstallerPath() {
+    return ProgramFolder() + L"\\ostrel_sample_installer.exe";
+}
+
+SampleRecord::SampleRecord(const std::wstring& folder) : file_(folder + L"\\sample-runs.jsonl") {
+    ::SetEnvironmentVariableW(kRecordVariable, file_.c_str());
+}
+
+SampleRecord::~SampleRecord() {
+    for (const SampleRun& run : Runs()) EndRun(run.pid);
+    ::SetEnvironmentVariableW(kRecordVariable, nullptr);
+}
+
+std::vector<SampleRun> SampleRecord::Runs() const {
+    std::vector<SampleRun> runs;
+    std::istringstream lines(ReadFileBytes(file_).value_or(std::string()));
+    for (std::string line; std::getline(lines, line);) {
+        const nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
+        if (record.is_discarded()) continue;
+        SampleRun run;
+        run.path = Utf8ToWide(record.value("path", ""));
+        run.commandLine = Utf8ToWide(record.value("commandLine", ""));
+        for (const auto& argument : record.value("arguments", nlohmann::json::array())) {
+            run.arguments.push_back(Utf8ToWide(argument.get<std::string>()));
+        }
+        run.pid = record.value("pid", 0u);
+        runs.push_back(std::move(run));
+    }
+    return runs;
+}
+
+std::vector<SampleRun> SampleRecord::WaitForRuns(size_t count, DWORD timeoutMs) const {
+    const ULONGLONG end = ::GetTickCount64() + timeoutMs;
+    std::vector<SampleRun> runs = Runs();
+    while (runs.size() < count && ::GetTickCount64() < end) {
+        ::Sleep(20);
+        runs = Runs();
+    }
+    return runs;
+}
+
+}  // namespace ostrel::testing

@@ -1,0 +1,108 @@
+#include <windows.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "framework/Handles.h"
+#include "install/ProcessRunner.h"
+#include "tests/install/InstallTestSupport.h"
+
+namespace {
+
+using ostrel::testing::SampleRecord;
+using ostrel::testing::SampleRun;
+using ostrel::testing::ScratchFolder;
+
+constexpr DWORD kRecordTimeoutMs = 20000;
+
+TEST(InstallerCommandLine, QuotesThePathAndKeepsTheArgumentsAsGiven) {
+    EXPECT_EQ(InstallerCommandLine(L"C:\\work\\setup.exe", L"/S"), L"\"C:\\work\\setup.exe\" /S");
+    EXPECT_EQ(InstallerCommandLine(L"C:\\work\\setup.exe", L""), L"\"C:\\work\\setup.exe\" ");
+    EXPECT_EQ(InstallerCommandLine(L"C:\\Program Files\\a b.exe", L"/APP=\"x y\"  /q"),
+              L"\"C:\\Program Files\\a b.exe\" /APP=\"x y\"  /q");
+}
+
+// Each test starts the sample installer from a folder with a blank in its
+// name, as the user's profile folder often has.
+class RunProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(::CreateDirectoryW(folder_.c_str(), nullptr));
+        ASSERT_TRUE(::CopyFileW(ostrel::testing::SampleInstallerPath().c_str(), installer_.c_str(), TRUE));
+    }
+
+    ScratchFolder scratch_{L"run"};
+    SampleRecord record_{scratch_.Path()};
+    std::wstring folder_ = scratch_ / L"Program Files";
+    std::wstring installer_ = folder_ + L"\\setup.exe";
+};
+
+TEST_F(RunProcessTest, TheInstallerGetsExactlyTheCommandLineBuilt) {
+    const CStringW arguments = L"/S /APP=\"ostrel tester\" /EXIT=0";
+    EXPECT_EQ(RunProcess(installer_, arguments, true), std::make_pair(DWORD{0}, DWORD{0}));
+    const std::vector<SampleRun> runs = record_.Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_TRUE(ostrel::testing::SameFile(runs[0].path, installer_)) << runs[0].path;
+    EXPECT_EQ(runs[0].commandLine, InstallerCommandLine(installer_, arguments));
+    EXPECT_EQ(runs[0].arguments, (std::vector<std::wstring>{L"/S", L"/APP=ostrel tester", L"/EXIT=0"}));
+
+    EXPECT_EQ(RunProcess(installer_, L"", true).second, 0u);
+    const std::vector<SampleRun> second = record_.Runs();
+    ASSERT_EQ(second.size(), 2u);
+    EXPECT_EQ(second[1].commandLine, L"\"" + installer_ + L"\" ");
+    EXPECT_TRUE(second[1].arguments.empty());
+}
+
+TEST_F(RunProcessTest, WaitingReturnsWhateverCodeTheInstallerEndsWith) {
+    for (const DWORD code : {0u, 1u, 3010u, 0xC0000005u}) {
+        EXPECT_EQ(RunProcess(installer_, L"/EXIT=" + std::to_wstring(code), true), std::make_pair(code, DWORD{0}));
+    }
+    EXPECT_EQ(record_.Runs().size(), 4u);
+}
+
+TEST_F(RunProcessTest, WaitingLastsUntilTheInstallerHasEnded) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunProcess(installer_, L"/WAIT=1500 /EXIT=7", true), std::make_pair(DWORD{7}, DWORD{0}));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1400));
+}
+
+TEST_F(RunProcessTest, WithoutWaitingItReturnsWhileTheInstallerStillRuns) {
+    EXPECT_EQ(RunProcess(installer_, L"/WAIT=5000 /EXIT=3", false), std::make_pair(kExitCodeUnknown, DWORD{0}));
+    const std::vector<SampleRun> runs = record_.WaitForRuns(1, kRecordTimeoutMs);
+    ASSERT_EQ(runs.size(), 1u);
+    const framework::UniqueKernelHandle process(
+        ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, runs[0].pid));
+    ASSERT_TRUE(process);
+    EXPECT_EQ(::WaitForSingleObject(process.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    // It was started for real: it runs to its own end with its own code.
+    ASSERT_EQ(::WaitForSingleObject(process.Get(), kRecordTimeoutMs), WAIT_OBJECT_0);
+    DWORD code = 0;
+    ASSERT_TRUE(::GetExitCodeProcess(process.Get(), &code));
+    EXPECT_EQ(code, 3u);
+}
+
+TEST_F(RunProcessTest, AProgramThatCannotStartGivesItsStartError) {
+    EXPECT_EQ(RunProcess(folder_ + L"\\missing.exe", L"/S", true), std::make_pair(kExitCodeUnknown, DWORD{2}));
+    EXPECT_EQ(RunProcess(folder_ + L"\\missing.exe", L"/S", false), std::make_pair(kExitCodeUnknown, DWORD{2}));
+    // Not a program at all: the system names its own reason.
+    const std::wstring notAProgram = folder_ + L"\\package.7z";
+    ASSERT_TRUE(ostrel::testing::WriteFileBytes(notAProgram, std::string("7z\xBC\xAF\x27\x1C", 6) + "payload"));
+    const auto result = RunProcess(notAProgram, L"", true);
+    EXPECT_EQ(result.first, kExitCodeUnknown);
+    EXPECT_NE(result.second, 0u);
+    EXPECT_TRUE(record_.Runs().empty());
+}
+
+TEST_F(RunProcessTest, RunsOnAPoolThreadTheWayThePagesStartIt) {
+    std::future<std::pair<DWORD, DWORD>> result =
+        std::async(std::launch::async, RunProcess, installer_, CStringW(L"/WAIT=300 /EXIT=5"), true);
+    // The page's timer looks without blocking until the result is in.
+    while (result.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) ::Sleep(100);
+    EXPECT_EQ(result.get(), std::make_pair(DWORD{5}, DWORD{0}));
+}
+
+}  // namespace
