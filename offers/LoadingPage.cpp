@@ -1,13 +1,70 @@
 #include "offers/LoadingPage.h"
 
+#include <shlwapi.h>
+
+#include "api/ApiManager.h"
+#include "api/EventTemplate.h"
+#include "download/DownloadManager.h"
+#include "framework/ComPtr.h"
+#include "localisation/LanguageManager.h"
+#include "packages/EligibilityEngine.h"
+#include "packages/Package.h"
 #include "resources/resource.h"
+#include "shell/ConfigurationManager.h"
+#include "shell/TextConversion.h"
+
+using nlohmann::json;
 
 namespace {
+
 constexpr UINT kMarqueeIntervalMs = 30;
+constexpr wchar_t kOffersSwitchedOff[] = L"00xA";
+
+// An optional member of the product description; absent gives "".
+CStringW OptionalText(const json& description, const char* key) {
+    return description.contains(key) ? Utf8ToWide(description.at(key).get<std::string>()) : CStringW();
 }
 
+// The offer limit: integers, floating values (truncated) and booleans.
+int ReadLimit(const json& value) {
+    if (value.is_boolean()) return value.get<bool>() ? 1 : 0;
+    if (!value.is_number()) {
+        throw json::type_error::create(302, std::string("type must be number, but is ") + value.type_name(), &value);
+    }
+    return value.get<int>();
+}
+
+// The elements of the offer list: an array's elements, an object's values in
+// key order, a single value alone, null none.
+std::vector<json> OfferElements(const json& offers) {
+    std::vector<json> elements;
+    if (offers.is_null()) return elements;
+    if (offers.is_array() || offers.is_object()) {
+        for (const json& element : offers) elements.push_back(element);
+    } else {
+        elements.push_back(offers);
+    }
+    return elements;
+}
+
+std::shared_ptr<Gdiplus::Image> DecodeImage(const std::vector<char>& bytes) {
+    framework::ComPtr<IStream> stream;
+    *stream.Put() = ::SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size()));
+    if (!stream) return nullptr;
+    auto image = std::make_shared<Gdiplus::Bitmap>(stream.Get());
+    return image->GetLastStatus() == Gdiplus::Ok ? image : nullptr;
+}
+
+}  // namespace
+
 LoadingPage::LoadingPage(std::shared_ptr<LanguageManager> manager, HWND parent)
-    : IPage(std::move(manager), IDD_LOADING_PAGE, parent) {}
+    : IPage(std::move(manager), IDD_LOADING_PAGE, parent) {
+    MapMessage(WM_REQUEST_COMPLETE, [this](WPARAM, LPARAM) { return OnRequestComplete(); });
+}
+
+LoadingPage::~LoadingPage() {
+    if (loadResult.valid()) loadResult.wait();
+}
 
 BOOL LoadingPage::OnInitDialog() {
     BindControl(IDC_PROGRESS, progressBar);
@@ -15,6 +72,146 @@ BOOL LoadingPage::OnInitDialog() {
     return TRUE;
 }
 
+void LoadingPage::SetCompletionCallback(CompletionCallback callback) {
+    std::lock_guard lock(pictures->downloadMutex);
+    pictures->completionCallback = std::move(callback);
+}
+
 void LoadingPage::OnNavigateToPage() {
+    progressBar.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    progressBar.SetPos(0);
     progressBar.SetMarquee(true, kMarqueeIntervalMs);
+    HWND page = hwnd_;
+    loadResult = std::async(std::launch::async, [this, page] { return LoadConfiguration(page); });
+}
+
+std::vector<std::shared_ptr<Package>> LoadingPage::LoadConfiguration(HWND page) {
+    try {
+        const std::unique_ptr<json> response = ApiManager::GetInstance()->RequestConfiguration();
+        auto settings = ConfigurationManager::GetInstance();
+        if (response->is_object() && response->contains("l")) settings->ccValue = response->at("l").get<std::string>();
+
+        if (settings->wizardType == WizardType::DLM) {
+            ReadProductDescription(*response);
+            if (configurationError) {
+                ::PostMessageW(page, WM_REQUEST_COMPLETE, 0, 0);
+                return {};
+            }
+        }
+        if (response->is_object() && response->contains("f") && response->at("f").is_object() &&
+            response->at("f").contains("a")) {
+            settings->pubId = response->at("f").at("a").get<std::string>();
+        }
+        std::vector<std::shared_ptr<Package>> accepted;
+        if (response->is_object() && response->contains("o") && settings->channel != kOffersSwitchedOff) {
+            accepted = ReadOffers(*response);
+        }
+        ::PostMessageW(page, WM_REQUEST_COMPLETE, 0, 0);
+        return accepted;
+    } catch (const std::exception&) {
+        // The failure reaches the page through the future.
+        ::PostMessageW(page, WM_REQUEST_COMPLETE, 0, 0);
+        throw;
+    }
+}
+
+void LoadingPage::ReadProductDescription(const json& response) {
+    auto settings = ConfigurationManager::GetInstance();
+    const json description = response.at("i");
+    if (!description.is_object()) {
+        throw json::type_error::create(302, std::string("type must be object, but is ") + description.type_name(),
+                                       &description);
+    }
+    settings->productTitle = Utf8ToWide(description.at("ct").get<std::string>());
+    settings->productUrl = Utf8ToWide(description.at("cu").get<std::string>());
+    if (settings->productTitle.empty() || settings->productUrl.empty()) {
+        configurationError = true;
+        return;
+    }
+    settings->productImageUrl = OptionalText(description, "cl");
+    settings->productFileName =
+        description.contains("cf") ? OptionalText(description, "cf") : settings->productTitle + L".exe";
+    settings->privacyUrl = OptionalText(description, "cp");
+    settings->termsUrl = OptionalText(description, "ctu");
+    settings->channel = OptionalText(description, "ch");
+    settings->offerTag = OptionalText(description, "cfl");
+}
+
+std::vector<std::shared_ptr<Package>> LoadingPage::ReadOffers(const json& response) {
+    auto settings = ConfigurationManager::GetInstance();
+    settings->maxOffers = ReadLimit(response.at("f").at("m"));
+    EligibilityEngine engine(settings->maxOffers);
+    std::vector<std::shared_ptr<Package>> accepted;
+    for (const json& element : OfferElements(response.at("o"))) {
+        auto offer = std::make_shared<Package>(BuildEventTemplate(), element, false, std::string(),
+                                               static_cast<int>(accepted.size()));
+        bool limitReached = false;
+        if (engine.Evaluate(offer, limitReached)) accepted.push_back(offer);
+        if (limitReached) break;
+    }
+    return accepted;
+}
+
+LRESULT LoadingPage::OnRequestComplete() {
+    if (configurationError) {
+        ShowConfigurationError();
+        return 0;
+    }
+    auto settings = ConfigurationManager::GetInstance();
+    std::vector<std::shared_ptr<Package>> packages;
+    try {
+        packages = loadResult.get();
+    } catch (const std::exception&) {
+        if (settings->wizardType == WizardType::DLM) {
+            ShowConfigurationError();
+            return 0;
+        }
+        // The installer wizard goes on with its built-in product and no offers.
+    }
+
+    const std::shared_ptr<PictureCompletion> completion = pictures;
+    {
+        std::lock_guard lock(completion->downloadMutex);
+        completion->pendingDownloads = static_cast<int>(packages.size());
+    }
+    if (settings->wizardType == WizardType::DLM && !settings->productImageUrl.empty()) {
+        {
+            std::lock_guard lock(completion->downloadMutex);
+            ++completion->pendingDownloads;
+        }
+        DownloadManager::GetInstance()->DownloadToMemoryAsync(
+            settings->productImageUrl, [completion, packages](std::unique_ptr<std::vector<char>> bytes) {
+                if (bytes && !bytes->empty()) {
+                    if (auto image = DecodeImage(*bytes)) ConfigurationManager::GetInstance()->productImage = image;
+                }
+                PictureDone(completion, packages);
+            });
+    }
+    {
+        std::lock_guard lock(completion->downloadMutex);
+        if (completion->pendingDownloads == 0 && completion->completionCallback && !completion->completed) {
+            completion->completed = true;
+            completion->completionCallback(packages);
+        }
+    }
+    for (const auto& package : packages) {
+        package->DownloadImage([completion, packages] { PictureDone(completion, packages); });
+    }
+    return 0;
+}
+
+void LoadingPage::PictureDone(const std::shared_ptr<PictureCompletion>& completion,
+                              const std::vector<std::shared_ptr<Package>>& packages) {
+    std::lock_guard lock(completion->downloadMutex);
+    if (--completion->pendingDownloads == 0 && completion->completionCallback && !completion->completed) {
+        completion->completed = true;
+        completion->completionCallback(packages);
+    }
+}
+
+void LoadingPage::ShowConfigurationError() {
+    if (errorCallback) {
+        errorCallback(languageManager->GetText("PAGE_CONFIGURATION_ERROR_TITLE"),
+                      languageManager->GetText("PAGE_CONFIGURATION_ERROR_DESC"));
+    }
 }

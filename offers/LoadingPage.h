@@ -1,35 +1,67 @@
-// Second page of both wizards: a moving progress bar while the wizard loads
-// what it is going to offer. It hands the accepted offers to the host through
-// the completion callback.
+// Second page of both wizards: a moving progress bar while a background task
+// fetches the configuration, keeps the offers the rules accept and the page
+// then fetches the pictures. The accepted offers go to the host through the
+// completion callback; an unusable configuration goes to the error callback.
 #pragma once
 
+#include <atomic>
 #include <functional>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "framework/Controls.h"
 #include "shell/IPage.h"
 
 class Package;
 
+// Posted by the background task to the page when it has finished.
+constexpr UINT WM_REQUEST_COMPLETE = WM_USER + 4;
+
 class LoadingPage : public IPage {
 public:
     using CompletionCallback = std::function<void(std::vector<std::shared_ptr<Package>>)>;
 
     LoadingPage(std::shared_ptr<LanguageManager> languageManager, HWND parent);
+    // Waits for a task still loading: it works on this page.
+    ~LoadingPage() override;
 
     void OnNavigateToPage() override;
     void SetButtonCallback(ButtonCallback callback) override { buttonCallback = std::move(callback); }
     void SetErrorCallback(ErrorCallback callback) override { errorCallback = std::move(callback); }
     CStringW GetPageName() override { return L"LoadingPage"; }
-    void SetCompletionCallback(CompletionCallback callback) { completionCallback = std::move(callback); }
+    void SetCompletionCallback(CompletionCallback callback);
+    bool ConfigurationError() const { return configurationError.load(); }
 
 protected:
     BOOL OnInitDialog() override;
 
 private:
+    // What the picture downloads share. They may finish after the page is
+    // gone (the wizard closed meanwhile), so they own it together with the page.
+    struct PictureCompletion {
+        std::mutex downloadMutex;
+        int pendingDownloads = 0;
+        CompletionCallback completionCallback;
+        bool completed = false;
+    };
+
+    std::vector<std::shared_ptr<Package>> LoadConfiguration(HWND page);
+    std::vector<std::shared_ptr<Package>> ReadOffers(const nlohmann::json& response);
+    void ReadProductDescription(const nlohmann::json& response);
+    LRESULT OnRequestComplete();
+    void ShowConfigurationError();
+    static void PictureDone(const std::shared_ptr<PictureCompletion>& completion,
+                            const std::vector<std::shared_ptr<Package>>& packages);
+
     ButtonCallback buttonCallback;
     ErrorCallback errorCallback;
-    CompletionCallback completionCallback;
+    std::shared_ptr<PictureCompletion> pictures = std::make_shared<PictureCompletion>();
     framework::CProgressCtrl progressBar;
+    // Written by the task, read by the UI thread.
+    std::atomic<bool> configurationError{false};
+    std::future<std::vector<std::shared_ptr<Package>>> loadResult;
 };

@@ -8,6 +8,8 @@
 #include "packages/Package.h"
 #include "localisation/LanguagePage.h"
 #include "offers/LoadingPage.h"
+#include "offers/ProductPage.h"
+#include "shell/WelcomePage.h"
 #include "resources/resource.h"
 #include "shell/AboutDlg.h"
 #include "shell/BuildKey.h"
@@ -30,6 +32,7 @@ COstrelDlg::COstrelDlg(std::shared_ptr<LanguageManager> manager, HWND parent)
     : framework::CDialog(IDD_OSTREL_DIALOG, parent), languageManager(std::move(manager)) {
     m_hIcon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME),
                                               IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+    MapMessage(WM_LOAD_COMPLETE, [this](WPARAM, LPARAM) { return OnLoadCompleteMessage(); });
 }
 
 COstrelDlg::~COstrelDlg() {
@@ -141,9 +144,14 @@ bool COstrelDlg::CreateInitialPages() {
 
     auto* loadingPage = static_cast<LoadingPage*>(pages.back().get());
     HWND host = hwnd_;
-    loadingPage->SetCompletionCallback([this, host](std::vector<std::shared_ptr<Package>> offers) {
-        // May run on a worker thread: hand over the offers and wake the UI thread.
-        loadedPackages = std::move(offers);
+    std::shared_ptr<LoadedOffers> handOver = loadedPackages;
+    loadingPage->SetCompletionCallback([host, handOver](std::vector<std::shared_ptr<Package>> offers) {
+        // May run on a picture thread, even after the window is gone: it
+        // touches only what it shares and posts to a handle.
+        {
+            std::lock_guard lock(handOver->mutex);
+            handOver->offers = std::move(offers);
+        }
         ::PostMessageW(host, WM_LOAD_COMPLETE, 0, 0);
     });
 
@@ -152,6 +160,43 @@ bool COstrelDlg::CreateInitialPages() {
     pages[0]->ShowWindow(SW_SHOW);
     pages[0]->SetFocus();
     return true;
+}
+
+LRESULT COstrelDlg::OnLoadCompleteMessage() {
+    auto settings = ConfigurationManager::GetInstance();
+    languageManager->SetLanguage(settings->languageName);
+
+    const bool downloadWizard = settings->wizardType == WizardType::DLM;
+    if (downloadWizard) {
+        productIcon.SetImage(settings->productImage);
+        productIcon.ShowWindow(SW_SHOW);
+        productTitleText.SetWindowText(settings->productTitle);
+        SetWindowText(settings->productTitle + L" Setup");
+        productTitleText.ShowWindow(SW_SHOW);
+    }
+
+    if (settings->mainPackage) {
+        try {
+            settings->mainPackage->Reinitialize(BuildEventTemplate(),
+                                                downloadWizard ? settings->productTitle : settings->wizardId,
+                                                settings->offerTag, settings->productTitle, settings->channel);
+        } catch (const std::exception&) {
+            // Analytics never stop the wizard.
+        }
+    }
+
+    std::vector<std::shared_ptr<Package>> offers;
+    {
+        std::lock_guard lock(loadedPackages->mutex);
+        offers = loadedPackages->offers;
+    }
+    const RECT rect = PageRect();
+    CreateAndAddPage(std::make_unique<WelcomePageIsv>(languageManager, hwnd_), rect);
+    for (const auto& offer : offers) {
+        CreateAndAddPage(std::make_unique<ProductPage>(languageManager, offer, hwnd_), rect);
+    }
+    OnPageButton(ButtonType::Next);
+    return 0;
 }
 
 void COstrelDlg::CreatePage(IPage* page, const RECT& rect) {

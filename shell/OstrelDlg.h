@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "framework/Controls.h"
@@ -30,6 +31,7 @@ public:
     void OnPageButton(ButtonType button);
     void ShowPage(unsigned index);
     void ShowError(const CStringW& title, const CStringW& text);
+    LRESULT OnLoadCompleteMessage();
 
     bool ErrorShown() const { return errorShown; }
     size_t PageCount() const { return pages.size(); }
@@ -61,6 +63,11 @@ private:
     framework::CStatic productTitleText;
     CStaticFromImage productIcon;
     framework::CStatic headerRule;
-    std::vector<std::shared_ptr<Package>> loadedPackages;
+    // The eligible offers, handed over by the loading page's completion.
+    struct LoadedOffers {
+        std::mutex mutex;
+        std::vector<std::shared_ptr<Package>> offers;
+    };
+    std::shared_ptr<LoadedOffers> loadedPackages = std::make_shared<LoadedOffers>();
     framework::UniqueKernelHandle instanceMutex;
 };

@@ -1,8 +1,8 @@
-// Walks through the pages both wizards can show so far, the way a user
-// would, and saves a screenshot of each. Used by the demo when no display
+// Walks through the pages of a wizard the way a user would, and saves a
+// screenshot of each. Used by the demo when no display
 // is available to watch the wizard.
 //
-//   ostrel_demo.exe <screenshot folder>
+//   ostrel_demo.exe DLM|ISV <screenshot folder>
 #include <windows.h>
 
 #include <cstdio>
@@ -33,8 +33,8 @@ bool Shot(const UiDriver& driver, HWND window, const std::wstring& folder, const
     return saved;
 }
 
-bool WalkThrough(const wchar_t* key, const std::wstring& folder) {
-    const std::wstring prefix = std::wstring(key) == L"DLM" ? L"dlm-" : L"isv-";
+bool WalkThrough(const std::wstring& key, const std::wstring& folder) {
+    const std::wstring prefix = key == L"DLM" ? L"dlm-" : L"isv-";
     WizardProcess wizard = WizardProcess::Start(ProgramFolder() + L"\\Ostrel" + key + L".exe");
     if (!wizard.Started()) return false;
     UiDriver driver(wizard.Id());
@@ -44,7 +44,7 @@ bool WalkThrough(const wchar_t* key, const std::wstring& folder) {
 
     bool ok = true;
     const std::vector<std::wstring> languages = driver.ComboItems(page, IDC_LANGUAGE_LIST);
-    for (int index = 0; index < static_cast<int>(languages.size()); ++index) {
+    for (int index = static_cast<int>(languages.size()) - 1; index >= 0; --index) {
         driver.SelectComboItem(page, IDC_LANGUAGE_LIST, index);
         ::Sleep(200);
         ok &= Shot(driver, host, folder, prefix + L"language-page-" + std::to_wstring(index));
@@ -57,8 +57,29 @@ bool WalkThrough(const wchar_t* key, const std::wstring& folder) {
         driver.WaitUntil([&] { return !::IsWindow(about); }, kTimeoutMs);
     }
 
+    // English from here on; the offer pages alternate accepting and declining.
     driver.Click(page, IDC_NEXT);
-    if (driver.WaitForPage(L"LoadingPage", kTimeoutMs)) ok &= Shot(driver, host, folder, prefix + L"loading-page");
+    HWND welcome = driver.WaitForPage(L"WelcomePage", kTimeoutMs);
+    if (!welcome) {
+        std::wprintf(L"FAILED: no welcome page (now on \"%ls\")\n", driver.CurrentPageName().c_str());
+        driver.Close();
+        return false;
+    }
+    ::Sleep(300);
+    ok &= Shot(driver, host, folder, prefix + L"welcome-page");
+    driver.Click(welcome, IDC_NEXT);
+    HWND previous = welcome;
+    for (int offer = 1; driver.WaitUntil([&] { return driver.CurrentPage() && driver.CurrentPage() != previous; }, 3000);
+         ++offer) {
+        HWND current = driver.CurrentPage();
+        if (driver.CurrentPageName() != L"ProductPage") break;
+        ::Sleep(200);
+        ok &= Shot(driver, host, folder, prefix + L"offer-page-" + std::to_wstring(offer));
+        const bool accept = offer % 2 == 1;
+        std::wprintf(L"offer %d: %ls\n", offer, accept ? L"accepted" : L"declined");
+        driver.Click(current, accept ? IDC_ACCEPT : IDC_DECLINE);
+        previous = current;
+    }
 
     driver.Close();
     if (!wizard.WaitForExit(kTimeoutMs)) wizard.Terminate();
@@ -68,12 +89,9 @@ bool WalkThrough(const wchar_t* key, const std::wstring& folder) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 2) {
-        std::fwprintf(stderr, L"usage: ostrel_demo.exe <screenshot folder>\n");
+    if (argc < 3) {
+        std::fwprintf(stderr, L"usage: ostrel_demo.exe DLM|ISV <screenshot folder>\n");
         return 2;
     }
-    const std::wstring folder = argv[1];
-    bool ok = WalkThrough(L"DLM", folder);
-    ok &= WalkThrough(L"ISV", folder);
-    return ok ? 0 : 1;
+    return WalkThrough(argv[1], argv[2]) ? 0 : 1;
 }

@@ -1,31 +1,48 @@
 #!/usr/bin/env bash
-# The main job: builds the wizards and starts them. With a display (DISPLAY
-# set) the download wizard opens in a window for you to use; without one it
-# runs under Xvfb, is walked through its pages, and screenshots are saved.
-# On a fresh Debian 12 machine, as root: tools/run-demo.sh
+# The main job: builds the wizards and the reference server, serves a demo
+# configuration (a product with a picture and three offers with pictures, one
+# of which the rules reject) on the wizards' built-in host 127.0.0.1, and runs
+# a wizard against it. With a display (DISPLAY set) the wizard opens in a
+# window for you to use; without one it runs under Xvfb, is walked through its
+# pages (accepting one offer, declining one), a screenshot of every page is
+# saved, and the server's event report is printed at the end.
+# On a fresh Debian 12 machine, as root:
+#   tools/run-demo.sh          the download wizard
+#   tools/run-demo.sh isv      the installer wizard
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
+key=DLM
+[ "${1:-}" = isv ] && key=ISV
 
 tools/setup-deps.sh
 cmake --preset x86_64 >/dev/null
 cmake --build --preset x86_64
+cmake -S server -B build/server -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/server
+
+demo=$repo/build/demo-data
+rm -rf "$demo"
+python3 tools/demo/make_demo_data.py "$demo"
 
 if [ -n "${DISPLAY:-}" ]; then
   export OSTREL_USE_DISPLAY=1
 fi
+export OSTREL_START_SERVERS=1 OSTREL_TEST_SERVERS=127.0.0.1 OSTREL_SERVER_SEED=$demo
 # shellcheck source=tools/test-env.sh
 source tools/test-env.sh start
 trap 'tools/test-env.sh stop' EXIT
 
 if [ -n "${OSTREL_USE_DISPLAY:-}" ]; then
-  echo "starting the download wizard on $DISPLAY (close its window to end)"
-  /usr/lib/wine/wine64 build/x86_64/bin/OstrelDLM.exe
+  echo "starting the $key wizard on $DISPLAY (close its window to end)"
+  /usr/lib/wine/wine64 "build/x86_64/bin/Ostrel$key.exe"
 else
   shots=$repo/build/demo-screenshots
   rm -rf "$shots"
-  echo "no display: walking through the wizards under Xvfb ($DISPLAY)"
-  /usr/lib/wine/wine64 build/x86_64/bin/ostrel_demo.exe "Z:$shots"
+  echo "no display: walking through the $key wizard under Xvfb ($DISPLAY)"
+  /usr/lib/wine/wine64 build/x86_64/bin/ostrel_demo.exe "$key" "Z:$shots"
   echo "screenshots:"
   ls -1 "$shots"
 fi
+echo "events received by the analytics server:"
+build/server/ostrel-server report --data "$OSTREL_SERVER_DATA/127.0.0.1"

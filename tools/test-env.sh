@@ -73,8 +73,9 @@ ostrel_start_servers() {
   for address in $OSTREL_TEST_SERVERS; do
     data=$OSTREL_SERVER_DATA/$address
     rm -rf "$data"
-    mkdir -p "$data/configs"
-    cp "$_ostrel_repo"/tests/data/configs/*.json "$data/configs/" 2>/dev/null || true
+    mkdir -p "$data/configs" "$data/files"
+    # What the servers answer with: the tests' data unless a run brings its own.
+    cp -r "${OSTREL_SERVER_SEED:-$_ostrel_repo/tests/data}"/. "$data/"
     "$_ostrel_server_bin" serve --address "$address" --cert "$_ostrel_ca/server.pem" --key "$_ostrel_ca/server.key" \
       --data "$data" --http-port 80 --quiet --pid-file "$_ostrel_state/server-$address.pid" \
       >"$_ostrel_state/server-$address.log" 2>&1 &

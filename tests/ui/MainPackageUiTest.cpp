@@ -14,6 +14,8 @@ using nlohmann::json;
 void CheckStartEvent(const wchar_t* key, const std::string& title) {
     TestServer server(L"127.0.0.1");
     ASSERT_TRUE(server.Reset()) << "reference server on 127.0.0.1 not reachable";
+    // Keeps the loading page on screen for a moment.
+    ASSERT_TRUE(server.SetFaults({{"path", "/o"}, {"delaysMs", {2000}}}));
     RunningWizard wizard(key);
     ASSERT_NE(wizard.host, nullptr);
     HWND page = wizard.driver.WaitForPage(L"LanguagePage", kUiTimeoutMs);

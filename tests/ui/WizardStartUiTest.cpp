@@ -5,11 +5,19 @@
 #include <string>
 
 #include "resources/resource.h"
+#include "tests/common/TestServer.h"
 #include "tests/ui/WizardUi.h"
 
 namespace {
 
 using namespace ostrel::testing;
+
+// Keeps the loading page on screen: the configuration answer takes a while.
+void DelayConfiguration(DWORD milliseconds) {
+    TestServer server(L"127.0.0.1");
+    ASSERT_TRUE(server.Reset());
+    ASSERT_TRUE(server.SetFaults({{"path", "/o"}, {"delaysMs", {milliseconds}}}));
+}
 
 TEST(WizardStart, DownloadWizardShowsSetupTitleAndKeepsItsHeaderForLater) {
     RunningWizard wizard(L"DLM");
@@ -72,6 +80,7 @@ TEST(WizardStart, AboutBoxShowsTheFileVersion) {
 }
 
 TEST(WizardStart, NextLeavesTheLanguagePageForTheLoadingPage) {
+    DelayConfiguration(3000);
     RunningWizard wizard(L"DLM");
     ASSERT_NE(wizard.host, nullptr);
     UiDriver& driver = wizard.driver;
@@ -86,6 +95,7 @@ TEST(WizardStart, NextLeavesTheLanguagePageForTheLoadingPage) {
 }
 
 TEST(WizardStart, EnterOnTheLanguagePagePressesNextAndEscapeInAPageIsIgnored) {
+    DelayConfiguration(3000);
     RunningWizard wizard(L"ISV");
     ASSERT_NE(wizard.host, nullptr);
     UiDriver& driver = wizard.driver;

@@ -18,10 +18,32 @@ inline std::wstring ShotPath(const std::wstring& name) {
     return ScreenshotFolder() + L"\\" + name;
 }
 
+// A copy of a wizard named setup_<token>.exe, so the server answers it with
+// the configuration of that download token; removed again afterwards.
+class TokenCopy {
+public:
+    TokenCopy(const wchar_t* key, const std::wstring& token) {
+        if (token.empty()) {
+            path_ = WizardPath(key);
+            return;
+        }
+        path_ = ProgramFolder() + L"\setup_" + token + L".exe";
+        owned_ = ::CopyFileW(WizardPath(key).c_str(), path_.c_str(), FALSE) != FALSE;
+    }
+    ~TokenCopy() {
+        if (owned_) ::DeleteFileW(path_.c_str());
+    }
+    const std::wstring& Path() const { return path_; }
+
+private:
+    std::wstring path_;
+    bool owned_ = false;
+};
+
 // A started wizard with a driver attached, waited for until its host shows.
 struct RunningWizard {
-    explicit RunningWizard(const wchar_t* key)
-        : process(WizardProcess::Start(WizardPath(key))), driver(process.Id()) {
+    explicit RunningWizard(const wchar_t* key, const std::wstring& token = L"")
+        : copy(key, token), process(WizardProcess::Start(copy.Path())), driver(process.Id()) {
         if (process.Started()) host = driver.WaitForHost(kUiTimeoutMs);
     }
     ~RunningWizard() {
@@ -29,7 +51,9 @@ struct RunningWizard {
             driver.Close();
             if (!process.WaitForExit(5000)) process.Terminate();
         }
+        process.WaitForExit(5000);
     }
+    TokenCopy copy;
     WizardProcess process;
     UiDriver driver;
     HWND host = nullptr;

@@ -1,0 +1,257 @@
+// From the language page through loading to the welcome and offer pages of
+// the real wizards, with configurations served by the reference server on
+// the built-in host.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "resources/resource.h"
+#include "tests/common/TestServer.h"
+#include "tests/ui/WizardUi.h"
+
+namespace {
+
+using namespace ostrel::testing;
+using nlohmann::json;
+
+const char kProduct[] = R"("i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/kestrel.exe","cp":"https://127.0.0.1/site/privacy"})";
+
+std::string Offer(const std::string& code, int vertical, const std::string& name) {
+    return R"({"ad":{"f":"tag-)" + code + R"(","o":")" + code + R"("},"ps":{"i":"img/)" + code +
+           R"(.png","dn":")" + name + R"(","u":"dl/)" + code + R"(.exe","v":)" + std::to_string(vertical) +
+           R"(,"cp":"https://127.0.0.1/site/)" + code + R"(-privacy","ctu":"https://127.0.0.1/site/)" + code +
+           R"(-eula"}})";
+}
+
+class LoadingFlow : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.Reset()) << "reference server on 127.0.0.1 not reachable"; }
+
+    // Leaves the language page (optionally in another language) and waits for a page.
+    HWND LeaveLanguagePage(RunningWizard& wizard, const std::wstring& expectedPage, int language = -1) {
+        HWND page = wizard.driver.WaitForPage(L"LanguagePage", kUiTimeoutMs);
+        if (!page) return nullptr;
+        if (language >= 0) wizard.driver.SelectComboItem(page, IDC_LANGUAGE_LIST, language);
+        wizard.driver.Click(page, IDC_NEXT);
+        return wizard.driver.WaitForPage(expectedPage, kUiTimeoutMs);
+    }
+
+    std::vector<json> StoredEvents(size_t count) {
+        std::vector<json> bodies;
+        for (const json& stored : server.WaitForEvents(count, kUiTimeoutMs)) bodies.push_back(TestServer::EventData(stored));
+        return bodies;
+    }
+
+    TestServer server{L"127.0.0.1"};
+};
+
+TEST_F(LoadingFlow, DownloadWizardWelcomesWithTheLoadedProduct) {
+    ASSERT_TRUE(server.WriteConfiguration(L"ld-main", std::string("{") + kProduct + R"(,"f":{"m":3},"o":[]})"));
+    RunningWizard wizard(L"DLM", L"ld-main");
+    ASSERT_NE(wizard.host, nullptr);
+    UiDriver& driver = wizard.driver;
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    ASSERT_NE(welcome, nullptr);
+
+    EXPECT_EQ(driver.Text(wizard.host), L"Kestrel Viewer Setup");
+    EXPECT_TRUE(driver.IsControlVisible(wizard.host, IDC_PRODUCT_TITLE));
+    EXPECT_EQ(driver.ControlText(wizard.host, IDC_PRODUCT_TITLE), L"Kestrel Viewer");
+    EXPECT_EQ(driver.ControlText(welcome, IDC_PRODUCT_TITLE), L"Kestrel Viewer");
+    EXPECT_EQ(driver.ControlText(welcome, IDC_WELCOME_TITLE), L"Welcome to");
+    EXPECT_EQ(driver.ControlText(welcome, IDC_WELCOME_TEXT),
+              L"This will download Kestrel Viewer on your computer. Click \"Next\" to continue.");
+    // "cp" without "ctu": privacy shown, licence hidden, the distributor's own policy shown.
+    EXPECT_TRUE(driver.IsControlVisible(welcome, IDC_PRIVACY_LINK));
+    EXPECT_EQ(driver.ControlText(welcome, IDC_PRIVACY_LINK), L"Privacy Policy");
+    EXPECT_FALSE(driver.IsControlVisible(welcome, IDC_TERMS_LINK));
+    EXPECT_TRUE(driver.IsControlVisible(welcome, IDC_SDK_LINK));
+    EXPECT_EQ(driver.ControlText(welcome, IDC_SDK_LINK), L"SDK License");
+    EXPECT_TRUE(driver.SaveScreenshot(wizard.host, ShotPath(L"dlm-welcome-page-en.png")));
+
+    // The request carried the token of the program's name.
+    const json requests = server.Requests(L"/o");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(json::parse(requests[0].get<std::string>()).at("u"), "ld-main");
+}
+
+TEST_F(LoadingFlow, UnusableProductDescriptionShowsTheConfigurationError) {
+    ASSERT_TRUE(server.WriteConfiguration(L"ld-err1", R"({"i":{"ct":"","cu":"https://127.0.0.1/f/x.exe"}})"));
+    ASSERT_TRUE(server.WriteConfiguration(L"ld-err2", R"({"f":{"m":1},"o":[]})"));
+    for (const wchar_t* token : {L"ld-err1", L"ld-err2"}) {
+        RunningWizard wizard(L"DLM", token);
+        ASSERT_NE(wizard.host, nullptr);
+        HWND error = LeaveLanguagePage(wizard, L"ErrorPage");
+        ASSERT_NE(error, nullptr) << token;
+        EXPECT_EQ(wizard.driver.ControlText(error, IDC_ERROR_TITLE), L"Something went wrong");
+        EXPECT_EQ(wizard.driver.ControlText(error, IDC_ERROR_TEXT), L"Please try to download later");
+        if (std::wstring(token) == L"ld-err1") {
+            EXPECT_TRUE(wizard.driver.SaveScreenshot(wizard.host, ShotPath(L"dlm-configuration-error-en.png")));
+        }
+        // Close ends the wizard.
+        ASSERT_TRUE(wizard.driver.Click(error, IDC_CLOSE_BUTTON));
+        EXPECT_TRUE(wizard.process.WaitForExit(kUiTimeoutMs));
+    }
+}
+
+TEST_F(LoadingFlow, InstallerWizardGoesOnWithoutOffersWhenTheConfigurationFails) {
+    ASSERT_TRUE(server.WriteConfiguration(L"ld-bad1", "this is not json"));
+    RunningWizard wizard(L"ISV", L"ld-bad1");
+    ASSERT_NE(wizard.host, nullptr);
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    ASSERT_NE(welcome, nullptr);
+    EXPECT_EQ(wizard.driver.Text(wizard.host), L"Ostrel Tester ");
+    EXPECT_EQ(wizard.driver.ControlText(welcome, IDC_WELCOME_TEXT),
+              L"This will install Ostrel Tester on your computer. Click \"Next\" to continue.");
+    EXPECT_EQ(wizard.driver.ControlText(welcome, IDC_TERMS_LINK), L"EULA");
+    // The installer documents have no text for the third link.
+    EXPECT_EQ(wizard.driver.ControlText(welcome, IDC_SDK_LINK), L"LICENSE_LINK placeholder");
+    EXPECT_FALSE(wizard.driver.IsControlVisible(wizard.host, IDC_PRODUCT_ICON));
+    EXPECT_TRUE(wizard.driver.SaveScreenshot(wizard.host, ShotPath(L"isv-welcome-page-en.png")));
+}
+
+TEST_F(LoadingFlow, EligibleOffersGetOnePageEachAndReportTheirOutcome) {
+    const std::string offers = "[" + Offer("offer-a", 1, "Alpha Tool") + "," + Offer("offer-b", 1, "Beta Tool") +
+                               "," + Offer("offer-c", 2, "Gamma Tool") + "]";
+    // The rejected offer does not count toward the limit of two.
+    ASSERT_TRUE(server.WriteConfiguration(L"ld-offr", std::string("{") + kProduct + R"(,"f":{"m":2},"o":)" +
+                                                           offers + "}"));
+    RunningWizard wizard(L"DLM", L"ld-offr");
+    ASSERT_NE(wizard.host, nullptr);
+    UiDriver& driver = wizard.driver;
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage", 1);  // Spanish
+    ASSERT_NE(welcome, nullptr);
+    EXPECT_TRUE(driver.SaveScreenshot(wizard.host, ShotPath(L"dlm-welcome-page-es.png")));
+    ASSERT_TRUE(driver.Click(welcome, IDC_NEXT));
+
+    // Beta shares Alpha's category and was rejected: Alpha's page, then Gamma's.
+    HWND first = driver.WaitForPage(L"ProductPage", kUiTimeoutMs);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(driver.ControlText(first, IDC_ACCEPT), L"ACEPTAR");
+    EXPECT_EQ(driver.ControlText(first, IDC_DECLINE), L"IGNORAR");
+    const std::wstring terms = driver.ControlText(first, IDC_TERMS_TEXT);
+    EXPECT_NE(terms.find(L"\"Alpha Tool\""), std::wstring::npos) << terms;
+    EXPECT_TRUE(driver.SaveScreenshot(wizard.host, ShotPath(L"dlm-product-page-es.png")));
+    ASSERT_TRUE(driver.Click(first, IDC_DECLINE));
+
+    ASSERT_TRUE(driver.WaitUntil([&] { return driver.CurrentPage() && driver.CurrentPage() != first; }, kUiTimeoutMs));
+    HWND second = driver.CurrentPage();
+    EXPECT_EQ(driver.CurrentPageName(), L"ProductPage");
+    EXPECT_NE(driver.ControlText(second, IDC_TERMS_TEXT).find(L"\"Gamma Tool\""), std::wstring::npos);
+    ASSERT_TRUE(driver.Click(second, IDC_ACCEPT));
+
+    // Start of the main product, the rules' rejection of Beta, Alpha declined.
+    const std::vector<json> events = StoredEvents(3);
+    ASSERT_EQ(events.size(), 3u);
+    int starts = 0, rejections = 0, declines = 0;
+    for (const json& event : events) {
+        const std::string type = event.at("6");
+        if (type == "1") {
+            ++starts;
+            EXPECT_EQ(event.at("10"), 1);
+        } else if (type == "2") {
+            ++rejections;
+            EXPECT_EQ(event.at("5"), "offer-b");
+            EXPECT_EQ(event.at("13"), "SAME VERTICAL OFFER ALREADY PRESENT");
+        } else if (type == "4") {
+            ++declines;
+            EXPECT_EQ(event.at("5"), "offer-a");
+            EXPECT_EQ(event.at("17"), "1");
+        }
+    }
+    EXPECT_EQ(starts, 1);
+    EXPECT_EQ(rejections, 1);
+    EXPECT_EQ(declines, 1);
+    ::Sleep(500);
+    // Accepting reports nothing by itself.
+    EXPECT_EQ(server.Events().size(), 3u);
+}
+
+TEST_F(LoadingFlow, OffersSwitchedOffByTheChannelAreIgnored) {
+    ASSERT_TRUE(server.WriteConfiguration(
+        L"ld-chan",
+        R"({"i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/k.exe","ch":"00xA"},"o":[)" + Offer("x", 1, "X") + "]}"));
+    RunningWizard wizard(L"DLM", L"ld-chan");
+    ASSERT_NE(wizard.host, nullptr);
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    ASSERT_NE(welcome, nullptr);
+    ASSERT_TRUE(wizard.driver.Click(welcome, IDC_NEXT));
+    ::Sleep(300);
+    EXPECT_EQ(wizard.driver.CurrentPageName(), L"WelcomePage");
+}
+
+// Walks through the offer pages by accepting each; returns how many there were.
+int AcceptAllOffers(UiDriver& driver, HWND welcome) {
+    if (!driver.Click(welcome, IDC_NEXT)) return -1;
+    int pages = 0;
+    HWND previous = welcome;
+    while (driver.WaitUntil([&] { return driver.CurrentPage() && driver.CurrentPage() != previous; }, 3000)) {
+        HWND page = driver.CurrentPage();
+        if (driver.CurrentPageName() != L"ProductPage") break;
+        ++pages;
+        previous = page;
+        driver.Click(page, IDC_ACCEPT);
+    }
+    return pages;
+}
+
+TEST_F(LoadingFlow, TheLimitStopsFurtherOffersAndZeroAllowsNone) {
+    std::string five = "[";
+    for (int i = 0; i < 5; ++i) five += (i ? "," : "") + Offer("lim-" + std::to_string(i), i + 10, "Tool " + std::to_string(i));
+    five += "]";
+    ASSERT_TRUE(server.WriteConfiguration(L"ld-lim2", std::string("{") + kProduct + R"(,"f":{"m":2},"o":)" + five + "}"));
+    ASSERT_TRUE(server.WriteConfiguration(L"ld-lim0", std::string("{") + kProduct + R"(,"f":{"m":0},"o":)" + five + "}"));
+    {
+        RunningWizard wizard(L"DLM", L"ld-lim2");
+        ASSERT_NE(wizard.host, nullptr);
+        HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+        ASSERT_NE(welcome, nullptr);
+        EXPECT_EQ(AcceptAllOffers(wizard.driver, welcome), 2);
+    }
+    {
+        RunningWizard wizard(L"DLM", L"ld-lim0");
+        ASSERT_NE(wizard.host, nullptr);
+        HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+        ASSERT_NE(welcome, nullptr);
+        EXPECT_EQ(AcceptAllOffers(wizard.driver, welcome), 0);
+    }
+    // Hitting the limit reports nothing: only the two starts arrive.
+    ::Sleep(500);
+    for (const json& stored : server.Events()) EXPECT_EQ(TestServer::EventData(stored).at("6"), "1");
+}
+
+TEST_F(LoadingFlow, MinimalProductDescriptionAndNonAsciiTitle) {
+    ASSERT_TRUE(server.WriteConfiguration(
+        L"ld-mini", "{\"i\":{\"ct\":\"Caf\xC3\xA9 \xC3\x91" "and\xC3\xBA\",\"cu\":\"https://127.0.0.1/f/app.exe\"}}"));
+    RunningWizard wizard(L"DLM", L"ld-mini");
+    ASSERT_NE(wizard.host, nullptr);
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    ASSERT_NE(welcome, nullptr);
+    EXPECT_EQ(wizard.driver.Text(wizard.host), L"Caf\u00e9 \u00d1and\u00fa Setup");
+    EXPECT_EQ(wizard.driver.ControlText(welcome, IDC_WELCOME_TEXT),
+              L"This will download Caf\u00e9 \u00d1and\u00fa on your computer. Click \"Next\" to continue.");
+    // Neither link has an address: both are hidden.
+    EXPECT_FALSE(wizard.driver.IsControlVisible(welcome, IDC_PRIVACY_LINK));
+    EXPECT_FALSE(wizard.driver.IsControlVisible(welcome, IDC_TERMS_LINK));
+    // The start event carries the title as UTF-8 once loading re-initialised the main product.
+    const json events = server.WaitForEvents(1, kUiTimeoutMs);
+    ASSERT_EQ(events.size(), 1u);
+}
+
+TEST_F(LoadingFlow, OffersWithoutTheLimitAreAnErrorOnlyForTheDownloadWizard) {
+    const std::string noLimit = std::string("{") + kProduct + R"(,"o":[)" + Offer("nf", 1, "No Limit") + "]}";
+    ASSERT_TRUE(server.WriteConfiguration(L"ld-nolm", noLimit));
+    {
+        RunningWizard wizard(L"DLM", L"ld-nolm");
+        ASSERT_NE(wizard.host, nullptr);
+        EXPECT_NE(LeaveLanguagePage(wizard, L"ErrorPage"), nullptr);
+    }
+    {
+        RunningWizard wizard(L"ISV", L"ld-nolm");
+        ASSERT_NE(wizard.host, nullptr);
+        HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+        ASSERT_NE(welcome, nullptr);
+        EXPECT_EQ(AcceptAllOffers(wizard.driver, welcome), 0);
+    }
+}
+
+}  // namespace
