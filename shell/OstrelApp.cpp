@@ -7,6 +7,7 @@
 
 #include "localisation/LanguageManager.h"
 #include "shell/OstrelDlg.h"
+#include "shell/WorkDirectory.h"
 
 COstrelApp::COstrelApp() {
     // After an update restart Windows starts the wizard again; nothing else
@@ -24,6 +25,8 @@ bool COstrelApp::InitInstance() {
         auto host = std::make_unique<COstrelDlg>(std::make_shared<LanguageManager>());
         host->DoModal();
     }
+    // However the wizard ended, its working directory goes with it.
+    DeleteWorkDirectory();
 
     if (SUCCEEDED(com)) ::CoUninitialize();
     return false;

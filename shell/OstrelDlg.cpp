@@ -15,6 +15,8 @@
 #include "shell/BuildKey.h"
 #include "shell/ConfigurationManager.h"
 #include "shell/ErrorPage.h"
+#include "shell/WorkDirectory.h"
+#include "download/DownloadManager.h"
 
 namespace {
 
@@ -33,6 +35,10 @@ COstrelDlg::COstrelDlg(std::shared_ptr<LanguageManager> manager, HWND parent)
     m_hIcon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME),
                                               IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
     MapMessage(WM_LOAD_COMPLETE, [this](WPARAM, LPARAM) { return OnLoadCompleteMessage(); });
+    MapMessage(WM_CLOSE, [this](WPARAM, LPARAM) -> LRESULT {
+        OnClose();
+        return 0;
+    });
 }
 
 COstrelDlg::~COstrelDlg() {
@@ -226,15 +232,52 @@ void COstrelDlg::OnPageButton(ButtonType button) {
         ShowPage(currentPage + 1);
         break;
     case ButtonType::Close:
-        // The working directory stays: the user may want what was downloaded.
-        EndDialog(1);
-        break;
     case ButtonType::Finish:
+        // Nothing the wizard downloaded for itself may outlive it.
+        DeleteWorkDirectory();
         EndDialog(1);
         break;
     default:
         break;
     }
+}
+
+bool COstrelDlg::ConfirmClose() {
+    // Nothing to lose once an error is shown, or on the last page.
+    const bool lastPage = !pages.empty() && currentPage >= pages.size() - 1 && pages.size() != 2;
+    if (errorShown || lastPage) return true;
+    const CStringW question = languageManager->GetText(installing ? "PROGRESS_QUIT" : "MSG_EXIT");
+    return framework::ShowMessageBox(hwnd_, question, L"", MB_OKCANCEL | MB_ICONQUESTION) == IDOK;
+}
+
+void COstrelDlg::OnClose() {
+    if (!ConfirmClose()) return;
+    instanceMutex.Reset();
+    ShowWindow(SW_HIDE);
+
+    auto settings = ConfigurationManager::GetInstance();
+    settings->cancelRequested = true;
+    DownloadManager::GetInstance()->cancelled = true;
+
+    // The close is the last word of every package the user has seen.
+    const std::vector<std::shared_ptr<Package>> shown = settings->shownOffers;
+    for (const auto& offer : shown) {
+        offer->SendEvent(5, nullptr);
+        offer->WaitForEvents();
+    }
+    if (settings->mainPackage) {
+        settings->mainPackage->SendEvent(5, nullptr);
+        settings->mainPackage->WaitForEvents();
+    }
+    DeleteWorkDirectory();
+    EndDialog(IDCANCEL);
+}
+
+void COstrelDlg::OnCancel() {
+    // Escape on the window itself ends the wizard without its questions,
+    // but not without cleaning up.
+    DeleteWorkDirectory();
+    EndDialog(IDCANCEL);
 }
 
 void COstrelDlg::CreateMainPackage() {

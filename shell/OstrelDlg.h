@@ -41,6 +41,7 @@ protected:
     BOOL OnInitDialog() override;
     // Enter never ends the wizard.
     void OnOK() override {}
+    void OnCancel() override;
     INT_PTR DialogProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
@@ -52,6 +53,8 @@ private:
     void RestoreCloseCommand() const;
     bool PaintMinimizedIcon();
     void CreateMainPackage();
+    bool ConfirmClose();
+    void OnClose();
 
     HICON m_hIcon = nullptr;  // shared icon: owned by the system
     std::vector<std::unique_ptr<IPage>> pages;

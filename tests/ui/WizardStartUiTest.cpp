@@ -2,6 +2,7 @@
 // running copy, the About box, and leaving the language page.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 #include "resources/resource.h"
@@ -115,12 +116,48 @@ TEST(WizardStart, EnterOnTheLanguagePagePressesNextAndEscapeInAPageIsIgnored) {
     EXPECT_FALSE(wizard.process.WaitForExit(0));
 }
 
-TEST(WizardStart, ClosingTheWindowEndsTheWizard) {
+TEST(WizardStart, ClosingAsksFirstAndCancelKeepsTheWizardGoing) {
     RunningWizard wizard(L"ISV");
     ASSERT_NE(wizard.host, nullptr);
     ASSERT_TRUE(wizard.driver.Close());
+    auto box = wizard.driver.WaitForMessageBox(kUiTimeoutMs);
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(box->text, L"Are you sure you want to exit the installer?");
+    EXPECT_EQ(box->caption, L"");
+    EXPECT_EQ(box->buttons, (std::vector<int>{IDOK, IDCANCEL}));
+    ASSERT_TRUE(wizard.driver.Answer(box->window, IDCANCEL));
+    EXPECT_FALSE(wizard.process.WaitForExit(500));
+    EXPECT_EQ(wizard.driver.CurrentPageName(), L"LanguagePage");
+
+    ASSERT_TRUE(wizard.driver.Close());
+    box = wizard.driver.WaitForMessageBox(kUiTimeoutMs);
+    ASSERT_TRUE(box.has_value());
+    ASSERT_TRUE(wizard.driver.Answer(box->window, IDOK));
     EXPECT_TRUE(wizard.process.WaitForExit(kUiTimeoutMs));
     EXPECT_EQ(wizard.process.ExitCode(), 0u);
+}
+
+TEST(WizardStart, ClosingDuringLoadingReportsTheCloseOfTheMainProduct) {
+    DelayConfiguration(4000);
+    TestServer server(L"127.0.0.1");
+    RunningWizard wizard(L"DLM");
+    ASSERT_NE(wizard.host, nullptr);
+    HWND page = wizard.driver.WaitForPage(L"LanguagePage", kUiTimeoutMs);
+    ASSERT_TRUE(wizard.driver.Click(page, IDC_NEXT));
+    ASSERT_NE(wizard.driver.WaitForPage(L"LoadingPage", kUiTimeoutMs), nullptr);
+    ASSERT_EQ(server.WaitForEvents(1, kUiTimeoutMs).size(), 1u);
+    ASSERT_TRUE(wizard.driver.Close());
+    const auto box = wizard.driver.WaitForMessageBox(kUiTimeoutMs);
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(box->text, L"Are you sure you want to exit the installer?");
+    ASSERT_TRUE(wizard.driver.Answer(box->window, IDOK));
+    ASSERT_TRUE(wizard.process.WaitForExit(kUiTimeoutMs));
+    // The close event was delivered before the process ended.
+    const nlohmann::json events = server.Events();
+    ASSERT_EQ(events.size(), 2u);
+    std::set<std::string> types;
+    for (const auto& event : events) types.insert(TestServer::EventData(event).at("6").get<std::string>());
+    EXPECT_EQ(types, (std::set<std::string>{"1", "5"}));
 }
 
 }  // namespace

@@ -49,6 +49,10 @@ struct RunningWizard {
     ~RunningWizard() {
         if (process.Started() && !process.WaitForExit(0)) {
             driver.Close();
+            // Closing before the end asks first.
+            if (!process.WaitForExit(300)) {
+                if (const auto box = driver.WaitForMessageBox(1000)) driver.Answer(box->window, IDOK);
+            }
             if (!process.WaitForExit(5000)) process.Terminate();
         }
         process.WaitForExit(5000);
