@@ -8,6 +8,7 @@
 
 #include "api/WinHttpHandle.h"
 #include "shell/TextConversion.h"
+#include "tests/common/TestSupport.h"
 
 namespace ostrel::testing {
 
@@ -106,9 +107,15 @@ nlohmann::json TestServer::EventData(const nlohmann::json& stored) {
 
 bool TestServer::WriteConfiguration(const std::wstring& token, const std::string& json) const {
     wchar_t data[MAX_PATH * 2] = {};
-    if (::GetEnvironmentVariableW(L"OSTREL_SERVER_DATA", data, MAX_PATH * 2) == 0) return false;
-    // The server runs on the Linux side; its data folder is reached through Z:.
-    std::wstring path = std::wstring(L"Z:") + data + L"/" + address_ + L"/configs/" + token + L".json";
+    std::wstring folder;
+    if (::GetEnvironmentVariableW(L"OSTREL_SERVER_DATA", data, MAX_PATH * 2) > 0) {
+        // The server runs on the Linux side; its data folder is reached through Z:.
+        folder = std::wstring(L"Z:") + data;
+    } else {
+        // The test environment's default: build/test-servers beside build/x86_64/bin.
+        folder = ProgramFolder() + L"\\..\\..\\test-servers";
+    }
+    std::wstring path = folder + L"/" + address_ + L"/configs/" + token + L".json";
     std::ofstream file(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
     file << json;
     return static_cast<bool>(file);
