@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "api/UrlParts.h"
 #include "api/WinHttpHandle.h"
 #include "shell/OstrelException.h"
 #include "shell/SystemInfo.h"
@@ -23,13 +24,6 @@ DWORD ProxyAccessType() {
     return windows7 ? WINHTTP_ACCESS_TYPE_DEFAULT_PROXY : 4 /* WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY */;
 }
 
-bool SetSecureProtocols(HINTERNET session) {
-    DWORD protocols = SecureProtocolsForThisSystem();
-    if (::WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols))) return true;
-    // Older stacks reject flags they do not know; offer what they do know.
-    protocols &= ~kTls13;
-    return ::WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols)) != FALSE;
-}
 
 // Reads the body in passes; stops at the end, at a failed query, or when the
 // body grows past the limit (then false).
@@ -57,6 +51,14 @@ bool ReadBody(HINTERNET request, std::string& response) {
 }
 
 }  // namespace
+
+bool SetSecureProtocols(HINTERNET session) {
+    DWORD protocols = SecureProtocolsForThisSystem();
+    if (::WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols))) return true;
+    // Older stacks reject flags they do not know; offer what they do know.
+    protocols &= ~kTls13;
+    return ::WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols)) != FALSE;
+}
 
 DWORD SecureProtocolsForThisSystem() {
     if (!IsOsVersionAtLeast(6, 1, 1)) return kTls10;
@@ -106,13 +108,8 @@ bool PostJson(const CStringW& url, const std::string& body, const HttpHeaders& h
               DWORD& status) {
     if (IsWindows7WithoutServicePack()) throw OstrelException();
 
-    URL_COMPONENTS parts{};
-    parts.dwStructSize = sizeof(parts);
-    parts.dwSchemeLength = static_cast<DWORD>(-1);
-    parts.dwHostNameLength = static_cast<DWORD>(-1);
-    parts.dwUrlPathLength = static_cast<DWORD>(-1);
-    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (!::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) throw OstrelException();
+    URL_COMPONENTS parts;
+    if (!CrackUrl(url, parts)) throw OstrelException();
 
     const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
     const std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);

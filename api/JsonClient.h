@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winhttp.h>
 
 #include <cstddef>
 #include <string>
@@ -25,3 +26,5 @@ bool SendJsonRequest(const std::wstring& host, const std::wstring& path, const s
 
 // The secure protocols offered: never SSL 3.0.
 DWORD SecureProtocolsForThisSystem();
+// Offers them on a WinHTTP session, without TLS 1.3 where the stack does not know it.
+bool SetSecureProtocols(HINTERNET session);

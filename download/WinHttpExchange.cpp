@@ -3,22 +3,9 @@
 #include <vector>
 
 #include "api/JsonClient.h"
+#include "api/UrlParts.h"
 #include "download/ContentLength.h"
 #include "download/ErrorText.h"
-
-namespace {
-
-constexpr DWORD kTls13 = 0x00002000;  // WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
-
-bool SetSecureProtocols(HINTERNET session) {
-    DWORD protocols = SecureProtocolsForThisSystem();
-    if (::WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols))) return true;
-    // Older stacks refuse flags they do not know; offer what they do know.
-    protocols &= ~kTls13;
-    return ::WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols)) != FALSE;
-}
-
-}  // namespace
 
 WinHttpExchange::WinHttpExchange(const CStringW& url, const WinHttpProfile& profile) {
     Open(url, profile);
@@ -32,13 +19,8 @@ void WinHttpExchange::Open(const CStringW& url, const WinHttpProfile& profile) {
 
     // The fragment belongs to the client; the query travels with the path.
     const CStringW target = url.substr(0, url.find(L'#'));
-    URL_COMPONENTS parts{};
-    parts.dwStructSize = sizeof(parts);
-    parts.dwSchemeLength = static_cast<DWORD>(-1);
-    parts.dwHostNameLength = static_cast<DWORD>(-1);
-    parts.dwUrlPathLength = static_cast<DWORD>(-1);
-    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (!::WinHttpCrackUrl(target.c_str(), static_cast<DWORD>(target.size()), 0, &parts)) {
+    URL_COMPONENTS parts;
+    if (!CrackUrl(target, parts)) {
         throw ErrorWithLastError(L"Failed to parse URL:");
     }
     if (parts.dwHostNameLength == 0) throw ErrorWithCode(L"Failed to parse URL:", ERROR_WINHTTP_INVALID_URL);

@@ -3,6 +3,8 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <cwctype>
 #include <vector>
 
@@ -52,6 +54,20 @@ std::wstring NormalisedFolder(std::wstring path) {
     while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
     std::transform(path.begin(), path.end(), path.begin(), [](wchar_t c) { return std::towlower(c); });
     return path;
+}
+
+std::optional<std::string> ReadFileBytes(const std::wstring& path) {
+    std::ifstream file(path.c_str(), std::ios::binary);
+    if (!file) return std::nullopt;
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    std::ofstream file(path.c_str(), std::ios::binary | std::ios::trunc);
+    file << bytes;
+    return static_cast<bool>(file);
 }
 
 std::wstring ProgramFolder() {

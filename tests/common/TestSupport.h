@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "framework/Strings.h"
@@ -19,6 +20,10 @@ void PumpMessages(DWORD milliseconds);
 std::wstring NormalisedFolder(std::wstring path);
 // Where screenshots go (OSTREL_SCREENSHOT_DIR, else a folder beside the test program).
 std::wstring ScreenshotFolder();
+// The whole content of a file; nothing when it cannot be read.
+std::optional<std::string> ReadFileBytes(const std::wstring& path);
+// Replaces a file's content; true when all of it was written.
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 // The folder of the running test program (the wizard programs are built there too).
 std::wstring ProgramFolder();
 

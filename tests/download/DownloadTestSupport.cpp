@@ -66,23 +66,9 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     return names;
 }
 
-std::string ReadWholeFile(const std::wstring& path) {
-    std::ifstream file(path.c_str(), std::ios::binary);
-    if (!file) return std::string();
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-}
-
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-    std::ofstream file(path.c_str(), std::ios::binary | std::ios::trunc);
-    file << bytes;
-    return static_cast<bool>(file);
-}
-
 std::string FileSha256(const std::wstring& path) {
     if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return std::string();
-    return Sha256Hex(ReadWholeFile(path));
+    return Sha256Hex(ReadFileBytes(path).value_or(std::string()));
 }
 
 std::wstring SystemText(DWORD code) {

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/common/TestServer.h"
+#include "tests/common/TestSupport.h"
 
 namespace ostrel::testing {
 
@@ -46,8 +47,6 @@ std::wstring MakeTemporaryFolder(const wchar_t* prefix);
 std::vector<std::wstring> FilesIn(const std::wstring& folder);
 // Lower-case hex SHA-256 of a file's bytes; "" when it cannot be read.
 std::string FileSha256(const std::wstring& path);
-std::string ReadWholeFile(const std::wstring& path);
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes);
 // The system's text for an error code, computed here, to compare failure texts with.
 std::wstring SystemText(DWORD code);
 // Narrow ASCII text of a wide one, for readable failure messages.

@@ -57,7 +57,7 @@ TEST_F(Fallback, BothStagesFailingGiveBothTextsAndNoFile) {
 
 TEST_F(Fallback, AFileThatWasThereIsNeverReplacedNorRemoved) {
     const std::wstring mine = folders->Downloads() + L"\\setup.exe";
-    ASSERT_TRUE(WriteWholeFile(mine, "the user's own file"));
+    ASSERT_TRUE(WriteFileBytes(mine, "the user's own file"));
     Serve({{"path", "/f/setup.exe"}, {"size", 40000}});
 
     const auto first = Download(host.Url(L"/f/setup.exe"), false);
@@ -73,7 +73,7 @@ TEST_F(Fallback, AFileThatWasThereIsNeverReplacedNorRemoved) {
     Serve({{"path", "/f/setup.exe"}, {"status", 500}});
     const auto failed = Download(host.Url(L"/f/setup.exe"), false);
     EXPECT_FALSE(failed.first);
-    EXPECT_EQ(ReadWholeFile(mine), "the user's own file");
+    EXPECT_EQ(ReadFileBytes(mine).value_or(std::string()), "the user's own file");
     EXPECT_EQ(FilesIn(folders->Downloads()),
               (std::vector<std::wstring>{L"setup (2).exe", L"setup (3).exe", L"setup.exe"}));
 }

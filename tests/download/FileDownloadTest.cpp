@@ -70,15 +70,15 @@ TEST_F(FileDownload, EmptyBodiesAndOtherSuccessStatusesGiveFiles) {
 
     const auto empty = Download(host.Url(L"/f/empty.bin"), L"", true);
     ASSERT_TRUE(empty.first) << Narrow(empty.second);
-    EXPECT_EQ(ReadWholeFile(manager->lastFilePath), "");
+    EXPECT_EQ(ReadFileBytes(manager->lastFilePath).value_or(std::string()), "");
     // The WinHTTP stage takes any 2xx: 206 and 204 need no second stage.
     const auto partial = Download(host.Url(L"/f/partial.bin"), L"", true);
     ASSERT_TRUE(partial.first) << Narrow(partial.second);
-    EXPECT_EQ(ReadWholeFile(manager->lastFilePath), "partial");
+    EXPECT_EQ(ReadFileBytes(manager->lastFilePath).value_or(std::string()), "partial");
     const auto nothing = Download(host.HttpUrl(L"/f/nothing.bin"), L"", true);
     ASSERT_TRUE(nothing.first) << Narrow(nothing.second);
     EXPECT_NE(::GetFileAttributesW(manager->lastFilePath.c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(ReadWholeFile(manager->lastFilePath), "");
+    EXPECT_EQ(ReadFileBytes(manager->lastFilePath).value_or(std::string()), "");
 
     EXPECT_EQ(RequestCount(L"/f/partial.bin"), 1u);
     EXPECT_EQ(RequestCount(L"/f/nothing.bin"), 1u);

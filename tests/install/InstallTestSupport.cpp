@@ -58,20 +58,6 @@ ScratchFolder::~ScratchFolder() {
     RemoveDirectoryTree(path_);
 }
 
-std::optional<std::string> ReadFileBytes(const std::wstring& path) {
-    std::ifstream file(path.c_str(), std::ios::binary);
-    if (!file) return std::nullopt;
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-}
-
-bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-    std::ofstream file(path.c_str(), std::ios::binary | std::ios::trunc);
-    file << bytes;
-    return static_cast<bool>(file);
-}
-
 std::vector<std::wstring> FilesBelow(const std::wstring& folder) {
     std::vector<std::wstring> files;
     CollectFiles(folder, L"", files);

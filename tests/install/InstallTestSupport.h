@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "tests/common/TestSupport.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,8 +27,6 @@ private:
     std::wstring path_;
 };
 
-std::optional<std::string> ReadFileBytes(const std::wstring& path);
-bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 // Every file below folder, as paths relative to it, sorted.
 std::vector<std::wstring> FilesBelow(const std::wstring& folder);
 bool SameFile(const std::wstring& a, const std::wstring& b);
