@@ -43,50 +43,45 @@ bool TestServer::Send(const wchar_t* method, const std::wstring& path, const std
     return true;
 }
 
-bool TestServer::Reset() const {
+bool TestServer::PostControl(const std::wstring& path, const std::string& body) const {
     std::string response;
     DWORD status = 0;
-    return Send(L"POST", L"/_test/reset", "{}", response, status) && status == 200;
+    return Send(L"POST", path, body, response, status) && status == 200;
+}
+
+nlohmann::json TestServer::GetControl(const std::wstring& path) const {
+    std::string response;
+    DWORD status = 0;
+    if (!Send(L"GET", path, "", response, status) || status != 200) return nullptr;
+    return nlohmann::json::parse(response, nullptr, false);
+}
+
+bool TestServer::Reset() const {
+    return PostControl(L"/_test/reset", "{}");
 }
 
 bool TestServer::SetFaults(const nlohmann::json& plan) const {
-    std::string response;
-    DWORD status = 0;
-    return Send(L"POST", L"/_test/faults", plan.dump(), response, status) && status == 200;
+    return PostControl(L"/_test/faults", plan.dump());
 }
 
 nlohmann::json TestServer::Requests(const std::wstring& path) const {
-    std::string response;
-    DWORD status = 0;
-    if (!Send(L"GET", L"/_test/requests?path=" + path, "", response, status) || status != 200) return nullptr;
-    return nlohmann::json::parse(response, nullptr, false);
+    return GetControl(L"/_test/requests?path=" + path);
 }
 
 nlohmann::json TestServer::FullRequests(const std::wstring& path) const {
-    std::string response;
-    DWORD status = 0;
-    if (!Send(L"GET", L"/_test/requests?full=1&path=" + path, "", response, status) || status != 200) return nullptr;
-    return nlohmann::json::parse(response, nullptr, false);
+    return GetControl(L"/_test/requests?full=1&path=" + path);
 }
 
 bool TestServer::SetFile(const nlohmann::json& behaviour) const {
-    std::string response;
-    DWORD status = 0;
-    return Send(L"POST", L"/_test/files", behaviour.dump(), response, status) && status == 200;
+    return PostControl(L"/_test/files", behaviour.dump());
 }
 
 nlohmann::json TestServer::FileInfo(const std::wstring& path) const {
-    std::string response;
-    DWORD status = 0;
-    if (!Send(L"GET", L"/_test/files?path=" + path, "", response, status) || status != 200) return nullptr;
-    return nlohmann::json::parse(response, nullptr, false);
+    return GetControl(L"/_test/files?path=" + path);
 }
 
 nlohmann::json TestServer::Events() const {
-    std::string response;
-    DWORD status = 0;
-    if (!Send(L"GET", L"/_test/events", "", response, status) || status != 200) return nullptr;
-    return nlohmann::json::parse(response, nullptr, false);
+    return GetControl(L"/_test/events");
 }
 
 nlohmann::json TestServer::WaitForEvents(size_t count, DWORD timeoutMs) const {

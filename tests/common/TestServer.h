@@ -40,6 +40,9 @@ public:
     bool WriteConfiguration(const std::wstring& token, const std::string& json) const;
 
 private:
+    // A control request answered 200; a control answer parsed (null on failure).
+    bool PostControl(const std::wstring& path, const std::string& body) const;
+    nlohmann::json GetControl(const std::wstring& path) const;
     bool Send(const wchar_t* method, const std::wstring& path, const std::string& body, std::string& response,
               DWORD& status) const;
 
