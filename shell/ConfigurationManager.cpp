@@ -3,11 +3,9 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <cstdio>
 #include <ctime>
-#include <iomanip>
-#include <locale>
 #include <map>
-#include <sstream>
 
 #include "framework/Handles.h"
 #include "framework/MessageBox.h"
@@ -138,10 +136,12 @@ std::string ConfigurationManager::GetSessionTimestamp() {
         // Left empty, so the next call tries again.
         return sessionTimestamp;
     }
-    std::ostringstream text;
-    text.imbue(std::locale::classic());
-    text << std::put_time(&local, "%Y%m%d%H%M%S");
-    sessionTimestamp = text.str();
+    // Digits only, whatever the user's locale; formatted without streams,
+    // whose locale machinery would be most of the program's size.
+    char text[32] = {};
+    std::snprintf(text, sizeof(text), "%04d%02d%02d%02d%02d%02d", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    sessionTimestamp = text;
     return sessionTimestamp;
 }
 
