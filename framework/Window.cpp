@@ -59,6 +59,29 @@ HWND CWnd::GetDlgItem(int id) const {
     return hwnd_ ? ::GetDlgItem(hwnd_, id) : nullptr;
 }
 
+HWND CWnd::GetParent() const {
+    return hwnd_ ? ::GetParent(hwnd_) : nullptr;
+}
+
+bool CWnd::SetTimer(UINT_PTR id, UINT periodMs) const {
+    return hwnd_ && ::SetTimer(hwnd_, id, periodMs, nullptr) != 0;
+}
+
+void CWnd::KillTimer(UINT_PTR id) const {
+    if (hwnd_) ::KillTimer(hwnd_, id);
+}
+
+void CWnd::ModifyStyle(LONG_PTR remove, LONG_PTR add, UINT positionFlags) const {
+    if (!hwnd_) return;
+    const LONG_PTR style = ::GetWindowLongPtrW(hwnd_, GWL_STYLE);
+    const LONG_PTR changed = (style & ~remove) | add;
+    if (changed != style) ::SetWindowLongPtrW(hwnd_, GWL_STYLE, changed);
+    if (positionFlags != 0) {
+        ::SetWindowPos(hwnd_, nullptr, 0, 0, 0, 0,
+                       SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | positionFlags);
+    }
+}
+
 LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
     return hwnd_ ? ::SendMessageW(hwnd_, message, wParam, lParam) : 0;
 }

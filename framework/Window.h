@@ -33,6 +33,13 @@ public:
     void MoveWindow(const RECT& rect) const;
     RECT GetClientRect() const;
     HWND GetDlgItem(int id) const;
+    HWND GetParent() const;
+
+    // Timers post WM_TIMER to this window; a dialog routes them by id.
+    bool SetTimer(UINT_PTR id, UINT periodMs) const;
+    void KillTimer(UINT_PTR id) const;
+    // Removes and adds window styles; a frame change makes the caption follow.
+    void ModifyStyle(LONG_PTR remove, LONG_PTR add, UINT positionFlags = 0) const;
 
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
     bool PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;

@@ -17,6 +17,10 @@
 #include "shell/ErrorPage.h"
 #include "shell/WorkDirectory.h"
 #include "download/DownloadManager.h"
+#include "install/DownloadPageDlm.h"
+#include "install/DownloadPageIsv.h"
+#include "install/FinishPageDlm.h"
+#include "install/FinishPageIsv.h"
 
 namespace {
 
@@ -200,6 +204,16 @@ LRESULT COstrelDlg::OnLoadCompleteMessage() {
     CreateAndAddPage(std::make_unique<WelcomePageIsv>(languageManager, hwnd_), rect);
     for (const auto& offer : offers) {
         CreateAndAddPage(std::make_unique<ProductPage>(languageManager, offer, hwnd_), rect);
+    }
+    if (downloadWizard) {
+        CreateAndAddPage(std::make_unique<DownloadPageDlm>(languageManager, hwnd_), rect);
+        CreateAndAddPage(std::make_unique<FinishPageDlm>(languageManager, hwnd_), rect);
+    } else {
+        auto downloadPage = std::make_unique<DownloadPageIsv>(languageManager, hwnd_);
+        downloadPage->SetInstallStarted([this] { installing = true; });
+        downloadPage->SetInstallFinished([this] { installing = false; });
+        CreateAndAddPage(std::move(downloadPage), rect);
+        CreateAndAddPage(std::make_unique<FinishPageIsv>(languageManager, hwnd_), rect);
     }
     OnPageButton(ButtonType::Next);
     return 0;

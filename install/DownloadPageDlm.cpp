@@ -1,0 +1,107 @@
+#include "install/DownloadPageDlm.h"
+
+#include "download/DownloadManager.h"
+#include "localisation/LanguageManager.h"
+#include "packages/Package.h"
+#include "resources/resource.h"
+#include "shell/ConfigurationManager.h"
+
+DownloadPageDlm::DownloadPageDlm(std::shared_ptr<LanguageManager> manager, HWND parent)
+    : IPage(std::move(manager), IDD_DOWNLOAD_PAGE_DLM, parent) {
+    MapTimer(TIMER_DOWNLOAD_POLL, [this] { PollDownload(); });
+    progressBar.MapProgressMessages(*this);
+}
+
+DownloadPageDlm::~DownloadPageDlm() {
+    if (downloadResult.valid()) downloadResult.wait();
+    if (installerResult.valid()) installerResult.wait();
+}
+
+BOOL DownloadPageDlm::OnInitDialog() {
+    BindControl(IDC_PROGRESS, progressBar);
+    BindControl(IDC_PICTURE, picture);
+    AddLocalizedControl(IDC_PROGRESS_TITLE, "PROGRESS_TITLE");
+    AddLocalizedControl(IDC_PROGRESS_DESC, "PROGRESS_DESC");
+    RefreshTexts();
+    // The product picture arrives while the configuration loads, before this page is shown.
+    picture.SetImage(ConfigurationManager::GetInstance()->productImage);
+    return TRUE;
+}
+
+void DownloadPageDlm::OnNavigateToPage() {
+    auto settings = ConfigurationManager::GetInstance();
+    downloadQueue.clear();
+    if (settings->mainPackage) downloadQueue.push_back(settings->mainPackage);
+    for (const auto& offer : settings->acceptedOffers) downloadQueue.push_back(offer);
+    StartFrontDownload();
+}
+
+void DownloadPageDlm::StartFrontDownload() {
+    auto settings = ConfigurationManager::GetInstance();
+    if (settings->cancelRequested || downloadQueue.empty()) return;
+    const Package& package = *downloadQueue.front();
+    if (package.IsMain()) {
+        downloadResult = StartDownload(settings->productUrl, hwnd_, settings->productFileName, false);
+    } else {
+        downloadResult = StartDownload(OfferDownloadUrl(package), hwnd_, CStringW(), true);
+    }
+    SetTimer(TIMER_DOWNLOAD_POLL, kPollPeriodMs);
+}
+
+void DownloadPageDlm::PollDownload() {
+    if (!IsReady(downloadResult)) return;
+    KillTimer(TIMER_DOWNLOAD_POLL);
+    const std::shared_ptr<Package> package = downloadQueue.front();
+    downloadQueue.pop_front();
+    const auto [succeeded, errorText] = downloadResult.get();
+    const CStringW path = DownloadManager::GetInstance()->lastFilePath;
+
+    if (succeeded) {
+        if (package->IsMain()) {
+            ConfigurationManager::GetInstance()->SetDownloadedFilePath(path);
+            package->SendEvent(kEventDone, nullptr);
+        } else {
+            installQueue.emplace_back(package, path);
+        }
+    } else {
+        package->SendEvent(kEventFailed, FailureData(kDownloadFailed, errorText));
+        if (package->IsMain()) {
+            OnMainProductFailed(errorText);
+            return;
+        }
+        // An offer that could not be fetched ends here; the others go on.
+    }
+    ContinueAfterDownload();
+}
+
+void DownloadPageDlm::OnMainProductFailed(const CStringW& errorText) {
+    const CStringW title = languageManager->GetText("PAGE_DOWNLOAD_ERROR_TITLE");
+    const CStringW description = languageManager->GetText("PAGE_DOWNLOAD_ERROR_DESC");
+    ReportMainProductDownloadFailed(errorText);
+    downloadQueue.clear();
+    if (errorCallback) errorCallback(title, description);
+}
+
+void DownloadPageDlm::ContinueAfterDownload() {
+    if (!downloadQueue.empty()) {
+        StartFrontDownload();
+    } else if (!installQueue.empty()) {
+        StartInstallers();
+    } else if (buttonCallback) {
+        buttonCallback(ButtonType::Next);
+    }
+}
+
+void DownloadPageDlm::StartInstallers() {
+    const CStringW folder = ConfigurationManager::GetInstance()->workDirectory;
+    while (!installQueue.empty()) {
+        const auto [package, path] = installQueue.front();
+        // Replacing the future waits for the previous start, which returns
+        // as soon as its process exists: nobody waits for an offer.
+        installerResult = StartInstaller(InstallerProgram(path, folder), package->GetInstallerArgs(), false);
+        // The installer is on its way; its outcome is the installer's business.
+        package->SendEvent(kEventDone, nullptr);
+        installQueue.pop_front();
+    }
+    if (buttonCallback) buttonCallback(ButtonType::Next);
+}

@@ -1,0 +1,48 @@
+#include "install/FinishPageDlm.h"
+
+#include <shellapi.h>
+
+#include "install/MinimizeBox.h"
+#include "resources/resource.h"
+#include "shell/ConfigurationManager.h"
+
+CStringW SelectInFolderParameters(const CStringW& path) {
+    return L"/select,\"" + path + L"\"";
+}
+
+FinishPageDlm::FinishPageDlm(std::shared_ptr<LanguageManager> manager, HWND parent)
+    : IPage(std::move(manager), IDD_FINISH_PAGE_DLM, parent) {
+    MapCommand(IDC_FINISH, BN_CLICKED, [this] { OnFinish(); });
+}
+
+BOOL FinishPageDlm::OnInitDialog() {
+    BindControl(IDC_LAUNCH_RADIO, launchRadio);
+    BindControl(IDC_OPEN_FOLDER_RADIO, openFolderRadio);
+    BindControl(IDC_PICTURE, picture);
+    AddLocalizedControl(IDC_FINISH_TITLE, "PAGE_FINISH_TITLE");
+    AddLocalizedControl(IDC_FINISH_TEXT, "PAGE_FINISH_TEXT");
+    AddLocalizedControl(IDC_FINISH, "BUTTON_FINISH");
+    AddLocalizedControl(IDC_LAUNCH_RADIO, "LAUNCH_RADIO");
+    AddLocalizedControl(IDC_OPEN_FOLDER_RADIO, "OPEN_FOLDER_RADIO");
+    RefreshTexts();
+    launchRadio.SetCheck(BST_CHECKED);
+    picture.LoadFromResource(IDR_IMAGE_FINISHED, L"IMAGE_BLOB2");
+    return TRUE;
+}
+
+void FinishPageDlm::OnNavigateToPage() {
+    RemoveMinimizeBox(hwnd_);
+}
+
+void FinishPageDlm::OnFinish() {
+    const CStringW path = ConfigurationManager::GetInstance()->downloadedFilePath;
+    // What the shell makes of the request is its own business: Finish ends
+    // the wizard either way.
+    if (launchRadio.GetCheck() == BST_CHECKED) {
+        ::ShellExecuteW(nullptr, L"open", path.c_str(), nullptr, nullptr, SW_SHOWDEFAULT);
+    } else if (openFolderRadio.GetCheck() == BST_CHECKED) {
+        ::ShellExecuteW(nullptr, L"open", L"explorer.exe", SelectInFolderParameters(path).c_str(), nullptr,
+                        SW_SHOWDEFAULT);
+    }
+    if (buttonCallback) buttonCallback(ButtonType::Finish);
+}

@@ -1,0 +1,32 @@
+// The download wizard's last page: launch the downloaded product, or show it
+// in its folder, when the user presses Finish.
+#pragma once
+
+#include "framework/Controls.h"
+#include "shell/IPage.h"
+#include "shell/StaticFromImage.h"
+
+class FinishPageDlm : public IPage {
+public:
+    FinishPageDlm(std::shared_ptr<LanguageManager> languageManager, HWND parent);
+
+    void OnNavigateToPage() override;
+    void SetButtonCallback(ButtonCallback callback) override { buttonCallback = std::move(callback); }
+    void SetErrorCallback(ErrorCallback callback) override { errorCallback = std::move(callback); }
+    CStringW GetPageName() override { return L"FinishPageDLM"; }
+
+protected:
+    BOOL OnInitDialog() override;
+
+private:
+    void OnFinish();
+
+    ButtonCallback buttonCallback;
+    ErrorCallback errorCallback;
+    framework::CButton launchRadio;
+    framework::CButton openFolderRadio;
+    CStaticFromImage picture;
+};
+
+// The parameters that make Explorer open the file's folder with the file selected.
+CStringW SelectInFolderParameters(const CStringW& path);

@@ -1,0 +1,43 @@
+#include "install/PackageTransfers.h"
+
+#include <string>
+
+#include "download/DownloadManager.h"
+#include "install/ArchiveType.h"
+#include "install/InstallerPreparation.h"
+#include "install/ProcessRunner.h"
+#include "packages/Package.h"
+#include "shell/ConfigurationManager.h"
+#include "shell/TextConversion.h"
+
+CStringW OfferDownloadUrl(const Package& offer) {
+    return ConfigurationManager::GetInstance()->offerBaseUrl + offer.GetDownloadPath();
+}
+
+DownloadResult StartDownload(const CStringW& url, HWND window, const CStringW& fileName, bool useWorkFolder) {
+    // The task keeps the manager alive for as long as it runs.
+    std::shared_ptr<DownloadManager> manager = DownloadManager::GetInstance();
+    return std::async(std::launch::async, [manager, url, window, fileName, useWorkFolder] {
+        return manager->DownloadFile(url, window, fileName, useWorkFolder);
+    });
+}
+
+nlohmann::json FailureData(std::string_view prefix, const CStringW& text) {
+    return {{"12", std::string(prefix) + WideToUtf8(text)}};
+}
+
+void ReportMainProductDownloadFailed(const CStringW& errorText) {
+    const nlohmann::json data = FailureData(kMainProductDownloadFailed, errorText);
+    for (const auto& offer : ConfigurationManager::GetInstance()->acceptedOffers) {
+        offer->SendEvent(kEventFailed, data);
+    }
+}
+
+CStringW InstallerProgram(const CStringW& downloadedPath, const CStringW& folder) {
+    const ArchiveType type = GetArchiveType(downloadedPath);
+    return type == ArchiveType::None ? downloadedPath : PrepareInstaller(downloadedPath, type, folder);
+}
+
+InstallerResult StartInstaller(const CStringW& program, const CStringW& arguments, bool wait) {
+    return std::async(std::launch::async, [program, arguments, wait] { return RunProcess(program, arguments, wait); });
+}

@@ -1,0 +1,59 @@
+// What both download pages do with a package: fetch it through the download
+// manager, report its outcome, and start its installer. The pages differ
+// only in where files go and in when installers run.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <future>
+#include <memory>
+#include <string_view>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+#include "framework/Strings.h"
+
+class Package;
+
+using DownloadResult = std::future<std::pair<bool, CStringW>>;
+using InstallerResult = std::future<std::pair<DWORD, DWORD>>;
+
+// Event types the download pages report.
+inline constexpr int kEventDone = 3;
+inline constexpr int kEventFailed = -1;
+
+inline constexpr UINT_PTR TIMER_DOWNLOAD_POLL = 4096;
+inline constexpr UINT_PTR TIMER_INSTALL_POLL = 4098;
+inline constexpr UINT kPollPeriodMs = 100;
+
+// Prefixes of the failure texts the analytics server receives.
+inline constexpr std::string_view kDownloadFailed = "DOWNLOAD FAILED: ";
+inline constexpr std::string_view kMainProductDownloadFailed = "MAIN PRODUCT DOWNLOAD FAILED: ";
+
+template <typename T>
+bool IsReady(const std::future<T>& result) {
+    return result.valid() && result.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+// The offer base URL followed directly by the offer's download path.
+CStringW OfferDownloadUrl(const Package& offer);
+
+// DownloadManager::DownloadFile of the process-wide manager on a thread of
+// its own; progress is posted to window.
+DownloadResult StartDownload(const CStringW& url, HWND window, const CStringW& fileName, bool useWorkFolder);
+
+// The extra data of a failure event: {"12": prefix + text}. The text goes as
+// UTF-8, so a system message in any language keeps the event valid JSON.
+nlohmann::json FailureData(std::string_view prefix, const CStringW& text);
+
+// Every accepted offer learns that the main product could not be downloaded.
+void ReportMainProductDownloadFailed(const CStringW& errorText);
+
+// The program to start for a downloaded package: an archive is prepared
+// inside folder first (a ZIP is unpacked, its first ".exe" runs).
+CStringW InstallerProgram(const CStringW& downloadedPath, const CStringW& folder);
+
+// RunProcess on a thread of its own.
+InstallerResult StartInstaller(const CStringW& program, const CStringW& arguments, bool wait);
