@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# Measures the release build and prints one table: start-up against a minimal
+# dialog program, download throughput against curl and peak working set,
+# eligibility cost per offer, and the size of every release program. Each
+# figure comes with its target and "met" or "MISSED". It is not a test: it
+# exits 0 whatever the figures are, and 1 only when a figure could not be
+# measured at all.
+#
+#   bench/run.sh
+#
+# Runs in a Wine prefix, display and build folders of its own, so it can run
+# beside tools/run-tests.sh. Environment: OSTREL_BENCH_STARTUP_RUNS (starts
+# per program, the median counts; 9), OSTREL_BENCH_WINEPREFIX
+# (build/bench-wineprefix), and those of tools/bench-downloads.sh and
+# tools/bench-eligibility.sh (their build folders default to
+# build/bench-x86_64 and build/bench-server here).
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+cd "$repo"
+
+startup_runs=${OSTREL_BENCH_STARTUP_RUNS:-9}
+export WINEPREFIX=${OSTREL_BENCH_WINEPREFIX:-$repo/build/bench-wineprefix}
+export OSTREL_BENCH_BUILD_DIR=${OSTREL_BENCH_BUILD_DIR:-$repo/build/bench-x86_64}
+export OSTREL_BENCH_SERVER_DIR=${OSTREL_BENCH_SERVER_DIR:-$repo/build/bench-server}
+# The benchmarks bring their own servers where they need any.
+export OSTREL_START_SERVERS=0
+# Two cores, and possibly a test run beside this one.
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2}
+results=$repo/build/bench-results
+mkdir -p "$results"
+
+rows=()
+failed=0
+# figure | measured | compared with | ratio | target | result
+add_row() { rows+=("$1|$2|$3|$4|$5|$6"); }
+no_figure() {
+  add_row "$1" "no figure" "" "" "$2" "FAILED"
+  failed=1
+}
+# "met" when value OP limit holds (OP is <= or >=).
+verdict() {
+  awk -v value="$1" -v op="$2" -v limit="$3" \
+    'BEGIN { ok = (op == "<=") ? value + 0 <= limit + 0 : value + 0 >= limit + 0; print ok ? "met" : "MISSED" }'
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+build_release() {
+  echo "== building the release programs (release-i686, release-x86_64)"
+  local arch
+  for arch in i686 x86_64; do
+    cmake --preset "release-$arch" >/dev/null
+    cmake --build --preset "release-$arch"
+  done
+  cmake --build --preset release-x86_64 --target ostrel_startup_floor ostrel_startup_bench
+}
+
+measure_sizes() {
+  local arch key exe bytes mib
+  for arch in i686 x86_64; do
+    for key in DLM ISV; do
+      exe=build/release-$arch/bin/Ostrel$key.exe
+      [ -f "$exe" ] || { no_figure "size Ostrel$key.exe ($arch)" ""; continue; }
+      bytes=$(stat -c %s "$exe")
+      mib=$(awk -v b="$bytes" 'BEGIN { printf "%.2f", b / 1048576 }')
+      if [ "$arch$key" = i686DLM ]; then
+        add_row "size Ostrel$key.exe ($arch, shipped)" "$mib MiB" "" "" "<= 1.00 MiB" "$(verdict "$bytes" '<=' 1048576)"
+      else
+        add_row "size Ostrel$key.exe ($arch)" "$mib MiB" "" "" "-" "-"
+      fi
+    done
+  done
+}
+
+# The driver starts the floor and both wizards in turns and prints one
+# "startup exe=NAME median_ms=..." line per program.
+run_startup_driver() {
+  local bin=Z:$repo/build/release-x86_64/bin
+  # shellcheck source=tools/test-env.sh
+  source tools/test-env.sh start >&2
+  trap 'tools/test-env.sh stop' EXIT
+  /usr/lib/wine/wine64 "$bin/ostrel_startup_bench.exe" "$startup_runs" \
+    "$bin/ostrel_startup_floor.exe" StartupFloor \
+    "$bin/OstrelDLM.exe" LanguagePage \
+    "$bin/OstrelISV.exe" LanguagePage
+}
+
+median_of() { sed -n "s/^startup exe=$1 median_ms=\([0-9.]*\) .*/\1/p" "$results/startup.txt"; }
+
+measure_startup() {
+  echo "== start-up: release x86_64 wizards against the floor, median of $startup_runs runs each"
+  ( run_startup_driver ) | tr -d '\r' | tee "$results/startup.txt" || true
+  local floor key ms
+  floor=$(median_of ostrel_startup_floor.exe)
+  for key in DLM ISV; do
+    ms=$(median_of "Ostrel$key.exe")
+    if [ -z "$floor" ] || [ -z "$ms" ]; then
+      no_figure "start-up to painted language page, $key" "<= 1.50x floor"
+      continue
+    fi
+    local times
+    times=$(ratio "$ms" "$floor")
+    add_row "start-up to painted language page, $key" "$ms ms" "floor $floor ms" "${times}x" "<= 1.50x" \
+      "$(verdict "$times" '<=' 1.5)"
+  done
+}
+
+measure_eligibility() {
+  echo "== eligibility cost per offer (tools/bench-eligibility.sh)"
+  # Exits non-zero when over its target; the figures decide here.
+  tools/bench-eligibility.sh 2>&1 | tr -d '\r' | tee "$results/eligibility.txt" || true
+  local lines offers ms linear
+  lines=$(awk '$1 ~ /^[0-9]+$/ && NF >= 7 && $3 ~ /^[0-9.]+$/ { print $1, $3 }' "$results/eligibility.txt")
+  [ -n "$lines" ] || no_figure "eligibility per offer" "<= 5 ms"
+  while read -r offers ms; do
+    [ -n "$offers" ] || continue
+    add_row "eligibility per offer, $offers offers" "$ms ms" "" "" "<= 5 ms" "$(verdict "$ms" '<=' 5)"
+  done <<<"$lines"
+  # "cost per offer, 1000 offers against 250: 0.85 (1.00 is linear)"
+  local growth
+  growth=$(sed -n 's/^cost per offer, \([0-9]*\) offers against \([0-9]*\): \([0-9.]*\).*/\1 \2 \3/p' \
+    "$results/eligibility.txt")
+  if [ -z "$growth" ]; then
+    no_figure "eligibility cost per offer, most vs fewest" "<= 1.50x (1.00x linear)"
+    return
+  fi
+  local most fewest times
+  read -r most fewest times <<<"$growth"
+  add_row "eligibility cost per offer, most vs fewest" "$most offers" "$fewest offers" "${times}x" \
+    "<= 1.50x (1.00x linear)" "$(verdict "$times" '<=' 1.5)"
+}
+
+measure_downloads() {
+  echo "== download throughput and peak working set (tools/bench-downloads.sh)"
+  tools/bench-downloads.sh 2>&1 | tr -d '\r' | tee "$results/downloads.txt" || true
+  local scheme line curl_rate wizard_rate times peak
+  for scheme in https http; do
+    line=$(awk -v s="$scheme" '$1 == s && $2 ~ /^[0-9.]+$/ { print $2, $3, $4, $5 }' "$results/downloads.txt")
+    if [ -z "$line" ]; then
+      no_figure "download $scheme throughput" ">= 0.80x curl"
+      continue
+    fi
+    read -r curl_rate wizard_rate times peak <<<"$line"
+    add_row "download $scheme throughput" "$wizard_rate MiB/s" "curl $curl_rate MiB/s" "$times" ">= 0.80x" \
+      "$(verdict "${times%x}" '>=' 0.8)"
+    add_row "download $scheme peak working set" "$peak MiB" "" "" "<= 32 MiB" "$(verdict "$peak" '<=' 32)"
+  done
+}
+
+print_table() {
+  local format='%-42s %12s %-28s %7s %-22s %s\n' row
+  echo
+  echo "== Ostrel benchmarks ($(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores)"
+  # shellcheck disable=SC2059
+  printf "$format" figure measured "compared with" ratio target result
+  for row in "${rows[@]}"; do
+    IFS='|' read -r figure measured against times target result <<<"$row"
+    # shellcheck disable=SC2059
+    printf "$format" "$figure" "$measured" "$against" "$times" "$target" "$result"
+  done
+}
+
+[ -d build/deps ] || tools/setup-deps.sh
+build_release
+measure_sizes
+measure_startup
+measure_eligibility
+measure_downloads
+print_table | tee "$results/table.txt"
+exit $failed
