@@ -11,12 +11,21 @@ ErrorPage::ErrorPage(std::shared_ptr<LanguageManager> manager, HWND parent)
 BOOL ErrorPage::OnInitDialog() {
     BindControl(IDC_PICTURE, picture);
     UpdateControls();
-    if (ConfigurationManager::GetInstance()->wizardType == WizardType::DLM) {
-        picture.LoadFromResource(IDR_IMAGE_ERROR, L"IMAGE_BLOB3");
-    }
     AddLocalizedControl(IDC_CLOSE_BUTTON, "BUTTON_CLOSE");
     RefreshTexts();
     return TRUE;
+}
+
+INT_PTR ErrorPage::DialogProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    // Decoding the picture is a good part of the wizard's start-up, and most
+    // runs never show an error: it is decoded when the page is first shown.
+    if (message == WM_SHOWWINDOW && wParam) LoadPictureOnce();
+    return IPage::DialogProc(message, wParam, lParam);
+}
+
+void ErrorPage::LoadPictureOnce() {
+    if (picture.Image() || ConfigurationManager::GetInstance()->wizardType != WizardType::DLM) return;
+    picture.LoadFromResource(IDR_IMAGE_ERROR, L"IMAGE_BLOB3");
 }
 
 void ErrorPage::SetTitle(const CStringW& newTitle) {

@@ -21,9 +21,11 @@ public:
 
 protected:
     BOOL OnInitDialog() override;
+    INT_PTR DialogProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
     void OnCloseClicked();
+    void LoadPictureOnce();
 
     CStringW title;
     CStringW text;
