@@ -54,12 +54,22 @@ build_release() {
   cmake --build --preset release-x86_64 --target ostrel_startup_floor ostrel_startup_bench
 }
 
+# Both the version resource (type 16) and the manifest (type 24) sit in the
+# top level of the program's resource directory.
+has_version_and_manifest() {
+  local types
+  types=$("$1-w64-mingw32-objdump" -p "$2" | awk '/Resource Directory/,0' |
+    sed -n 's/^[0-9a-f]\{3\}   Entry: ID: 0x0000\(10\|18\),.*/\1/p' | sort -u | tr -d '\n')
+  [ "$types" = 1018 ]
+}
+
 measure_sizes() {
-  local arch key exe bytes mib
+  local arch key exe bytes mib marked=0
   for arch in i686 x86_64; do
     for key in DLM ISV; do
       exe=build/release-$arch/bin/Ostrel$key.exe
       [ -f "$exe" ] || { no_figure "size Ostrel$key.exe ($arch)" ""; continue; }
+      if has_version_and_manifest "$arch" "$exe"; then marked=$((marked + 1)); fi
       bytes=$(stat -c %s "$exe")
       mib=$(awk -v b="$bytes" 'BEGIN { printf "%.2f", b / 1048576 }')
       if [ "$arch$key" = i686DLM ]; then
@@ -69,6 +79,7 @@ measure_sizes() {
       fi
     done
   done
+  add_row "release programs with version and manifest" "$marked of 4" "" "" "4 of 4" "$(verdict "$marked" '>=' 4)"
 }
 
 # The driver starts the floor and both wizards in turns and prints one
