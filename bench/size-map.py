@@ -49,10 +49,9 @@ def contributions(lines):
 def owner(path, by):
     """The archive (or object) a contribution is charged to."""
     path = re.sub(r"^.*/", "", path) if "(" not in path else re.sub(r"^.*/(?=[^/]*\()", "", path)
-    path = re.sub(r"ltrans\d+\.ltrans\.o$", "ltrans.o (this program, after LTO)", re.sub(r"^cc\w+\.", "", path))
     if by == "archive":
-        return path.split("(", 1)[0]
-    return path
+        path = path.split("(", 1)[0]
+    return re.sub(r"^cc\w+\.ltrans\d+\.ltrans\.o$", "ltrans.o (this program, after LTO)", path)
 
 
 def main():
