@@ -100,7 +100,7 @@ nlohmann::json TestServer::EventData(const nlohmann::json& stored) {
     return nlohmann::json::parse(envelope.at("data").get<std::string>());
 }
 
-bool TestServer::WriteConfiguration(const std::wstring& token, const std::string& json) const {
+std::wstring TestServer::DataFolder() const {
     wchar_t data[MAX_PATH * 2] = {};
     std::wstring folder;
     if (::GetEnvironmentVariableW(L"OSTREL_SERVER_DATA", data, MAX_PATH * 2) > 0) {
@@ -110,10 +110,18 @@ bool TestServer::WriteConfiguration(const std::wstring& token, const std::string
         // The test environment's default: build/test-servers beside build/x86_64/bin.
         folder = ProgramFolder() + L"\\..\\..\\test-servers";
     }
-    std::wstring path = folder + L"/" + address_ + L"/configs/" + token + L".json";
-    std::ofstream file(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
-    file << json;
-    return static_cast<bool>(file);
+    return folder + L"/" + address_;
+}
+
+bool TestServer::WriteConfiguration(const std::wstring& token, const std::string& json) const {
+    return WriteFileBytes(DataFolder() + L"/configs/" + token + L".json", json);
+}
+
+bool TestServer::WriteServedFile(const std::wstring& relativePath, const std::string& bytes) const {
+    const std::filesystem::path path = std::filesystem::path(DataFolder() + L"/files/" + relativePath);
+    std::error_code error;
+    std::filesystem::create_directories(path.parent_path(), error);
+    return WriteFileBytes(path.wstring(), bytes);
 }
 
 }  // namespace ostrel::testing

@@ -38,8 +38,12 @@ public:
     nlohmann::json FileInfo(const std::wstring& path) const;
     // Writes a configuration the server answers for a download token ("default" for all others).
     bool WriteConfiguration(const std::wstring& token, const std::string& json) const;
+    // Puts a file where the file host serves it as /f/<relativePath>.
+    bool WriteServedFile(const std::wstring& relativePath, const std::string& bytes) const;
 
 private:
+    // The server's data folder, reached from the Windows side.
+    std::wstring DataFolder() const;
     // A control request answered 200; a control answer parsed (null on failure).
     bool PostControl(const std::wstring& path, const std::string& body) const;
     nlohmann::json GetControl(const std::wstring& path) const;

@@ -28,15 +28,6 @@ class LoadingFlow : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(server.Reset()) << "reference server on 127.0.0.1 not reachable"; }
 
-    // Leaves the language page (optionally in another language) and waits for a page.
-    HWND LeaveLanguagePage(RunningWizard& wizard, const std::wstring& expectedPage, int language = -1) {
-        HWND page = wizard.driver.WaitForPage(L"LanguagePage", kUiTimeoutMs);
-        if (!page) return nullptr;
-        if (language >= 0) wizard.driver.SelectComboItem(page, IDC_LANGUAGE_LIST, language);
-        wizard.driver.Click(page, IDC_NEXT);
-        return wizard.driver.WaitForPage(expectedPage, kUiTimeoutMs);
-    }
-
     std::vector<json> StoredEvents(size_t count) {
         std::vector<json> bodies;
         for (const json& stored : server.WaitForEvents(count, kUiTimeoutMs)) bodies.push_back(TestServer::EventData(stored));

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "resources/resource.h"
 #include "tests/common/TestSupport.h"
 #include "tests/driver/UiDriver.h"
 
@@ -27,7 +29,7 @@ public:
             path_ = WizardPath(key);
             return;
         }
-        path_ = ProgramFolder() + L"\setup_" + token + L".exe";
+        path_ = ProgramFolder() + L"\\setup_" + token + L".exe";
         owned_ = ::CopyFileW(WizardPath(key).c_str(), path_.c_str(), FALSE) != FALSE;
     }
     ~TokenCopy() {
@@ -40,10 +42,20 @@ private:
     bool owned_ = false;
 };
 
+// What a wizard is started with besides its name.
+struct WizardOptions {
+    // "NAME=value" entries added to the wizard's environment; its installers inherit them.
+    std::vector<std::wstring> environment;
+    // Standard output and error (and Wine's debug channels) go here when set.
+    std::wstring outputPath;
+};
+
 // A started wizard with a driver attached, waited for until its host shows.
 struct RunningWizard {
-    explicit RunningWizard(const wchar_t* key, const std::wstring& token = L"")
-        : copy(key, token), process(WizardProcess::Start(copy.Path())), driver(process.Id()) {
+    explicit RunningWizard(const wchar_t* key, const std::wstring& token = L"", const WizardOptions& options = {})
+        : copy(key, token),
+          process(WizardProcess::Start(copy.Path(), options.environment, L"", L"", options.outputPath)),
+          driver(process.Id()) {
         if (process.Started()) host = driver.WaitForHost(kUiTimeoutMs);
     }
     ~RunningWizard() {
@@ -62,5 +74,15 @@ struct RunningWizard {
     UiDriver driver;
     HWND host = nullptr;
 };
+
+// Leaves the language page (optionally in another language) and waits for the
+// page that follows; nullptr when either does not show.
+inline HWND LeaveLanguagePage(RunningWizard& wizard, const std::wstring& expectedPage, int language = -1) {
+    HWND page = wizard.driver.WaitForPage(L"LanguagePage", kUiTimeoutMs);
+    if (!page) return nullptr;
+    if (language >= 0) wizard.driver.SelectComboItem(page, IDC_LANGUAGE_LIST, language);
+    wizard.driver.Click(page, IDC_NEXT);
+    return wizard.driver.WaitForPage(expectedPage, kUiTimeoutMs);
+}
 
 }  // namespace ostrel::testing

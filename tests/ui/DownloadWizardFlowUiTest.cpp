@@ -1,0 +1,219 @@
+// The download wizard from the language page to its end: the product lands
+// in the user's download folder, accepted offers are fetched into the
+// working directory and started, every package reports its outcome, and the
+// finish page launches or reveals the product.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/ui/InstallFlow.h"
+
+namespace {
+
+using namespace ostrel::testing;
+using nlohmann::json;
+
+constexpr wchar_t kProductFile[] = L"Kestrel Setup.exe";
+
+std::string Configuration(const std::string& productPath, const std::string& offers) {
+    return R"({"i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/)" + productPath +
+           R"(","cf":"Kestrel Setup.exe"},"f":{"m":3},"o":[)" + offers + "]}";
+}
+
+class DownloadWizardFlow : public InstallFlow {
+protected:
+    void SetUp() override {
+        InstallFlow::SetUp();
+        productPath = DownloadsFolder() + L"\\" + kProductFile;
+        ::DeleteFileW(productPath.c_str());
+        installer = SampleInstallerBytes();
+        ASSERT_FALSE(installer.empty());
+        ASSERT_TRUE(server.WriteServedFile(L"e2e/kestrel.exe", installer));
+        ASSERT_TRUE(server.WriteServedFile(L"e2e/alpha.exe", installer));
+        ASSERT_TRUE(server.WriteServedFile(L"e2e/beta.exe", installer));
+    }
+    void TearDown() override {
+        ::DeleteFileW(productPath.c_str());
+        InstallFlow::TearDown();
+    }
+
+    std::wstring productPath;
+    std::string installer;
+};
+
+TEST_F(DownloadWizardFlow, AcceptedOfferRunsAndTheFinishPageLaunchesTheProduct) {
+    ASSERT_TRUE(server.WriteConfiguration(
+        L"dl-full", Configuration("e2e/kestrel.exe", OfferJson("alpha", 1, "e2e/alpha.exe", "/S /alpha") + "," +
+                                                        OfferJson("beta", 2, "e2e/beta.exe", "/S /beta"))));
+    RunningWizard wizard(L"DLM", L"dl-full", Options());
+    ASSERT_NE(wizard.host, nullptr);
+    UiDriver& driver = wizard.driver;
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    ASSERT_NE(welcome, nullptr) << Describe(wizard);
+    const std::wstring workDirectory = NewWorkingDirectory();
+    ASSERT_TRUE(IsDirectory(workDirectory));
+
+    HWND finish = WalkOffers(wizard, welcome, {true, false}, L"FinishPageDLM");
+    ASSERT_NE(finish, nullptr) << "last page: " << std::string(driver.CurrentPageName().begin(), driver.CurrentPageName().end());
+    EXPECT_TRUE(driver.SaveScreenshot(wizard.host, ShotPath(L"dlm-finish-page-en.png")));
+
+    // The product is in the download folder with the served bytes.
+    EXPECT_EQ(ReadFileBytes(productPath).value_or(""), installer);
+    // The accepted offer's installer ran from the working directory with its arguments; the declined one did not.
+    const std::vector<json> runs = WaitForRuns(1);
+    ASSERT_EQ(runs.size(), 1u);
+    const std::string ranFrom = runs[0].at("path");
+    EXPECT_EQ(NormalisedFolder(ParentFolder(std::wstring(ranFrom.begin(), ranFrom.end()))),
+              NormalisedFolder(workDirectory));
+    EXPECT_EQ(runs[0].at("arguments"), json::array({"/S", "/alpha"}));
+
+    // Start, decline, the product done, the offer started.
+    const std::vector<json> events = StoredEvents(4);
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_FALSE(FindEvent(events, "1", "").is_null());
+    EXPECT_FALSE(FindEvent(events, "4", "beta").is_null());
+    EXPECT_FALSE(FindEvent(events, "3", "Kestrel Viewer").is_null());
+    EXPECT_FALSE(FindEvent(events, "3", "alpha").is_null());
+
+    // Finish launches the product (the launch choice is preselected) and removes the working directory.
+    EXPECT_EQ(::SendMessageW(driver.Control(finish, IDC_LAUNCH_RADIO), BM_GETCHECK, 0, 0), BST_CHECKED);
+    ASSERT_TRUE(driver.Click(finish, IDC_FINISH));
+    ASSERT_TRUE(wizard.process.WaitForExit(kUiTimeoutMs));
+    const std::vector<json> launched = WaitForRuns(2);
+    ASSERT_EQ(launched.size(), 2u);
+    const std::string launchedPath = launched[1].at("path");
+    EXPECT_EQ(NormalisedFolder(std::wstring(launchedPath.begin(), launchedPath.end())), NormalisedFolder(productPath));
+    EXPECT_FALSE(IsDirectory(workDirectory));
+    // Finishing is not closing: no event follows.
+    ::Sleep(300);
+    EXPECT_EQ(server.Events().size(), 4u);
+}
+
+// Wine's debug text for a wide string: backslashes and quotes escaped.
+std::string WineQuoted(const std::wstring& text) {
+    std::string quoted;
+    for (const wchar_t c : text) {
+        if (c == L'\\' || c == L'"') quoted += '\\';
+        quoted += static_cast<char>(c);
+    }
+    return quoted;
+}
+
+TEST_F(DownloadWizardFlow, OpenFolderAsksExplorerToSelectTheProduct) {
+    ASSERT_TRUE(server.WriteConfiguration(L"dl-fold", Configuration("e2e/kestrel.exe", "")));
+    wchar_t folder[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, folder);
+    const std::wstring trace = std::wstring(folder) + L"ostrel-shell-trace.txt";
+    WizardOptions options = Options({L"WINEDEBUG=trace+exec"});
+    options.outputPath = trace;
+    {
+        RunningWizard wizard(L"DLM", L"dl-fold", options);
+        ASSERT_NE(wizard.host, nullptr);
+        HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+        ASSERT_NE(welcome, nullptr);
+        HWND finish = WalkOffers(wizard, welcome, {}, L"FinishPageDLM");
+        ASSERT_NE(finish, nullptr);
+        ASSERT_TRUE(wizard.driver.Click(finish, IDC_OPEN_FOLDER_RADIO));
+        ASSERT_TRUE(wizard.driver.WaitUntil(
+            [&] { return ::SendMessageW(wizard.driver.Control(finish, IDC_OPEN_FOLDER_RADIO), BM_GETCHECK, 0, 0) == BST_CHECKED; },
+            kUiTimeoutMs));
+        ASSERT_TRUE(wizard.driver.Click(finish, IDC_FINISH));
+        ASSERT_TRUE(wizard.process.WaitForExit(kUiTimeoutMs));
+    }
+    const std::string log = ReadFileBytes(trace).value_or("");
+    ::DeleteFileW(trace.c_str());
+    const std::string request = "verb=L\"open\" file=L\"explorer.exe\" parm=L\"" +
+                                WineQuoted(L"/select,\"" + productPath + L"\"") + "\"";
+    EXPECT_NE(log.find(request), std::string::npos) << "expected " << request;
+    // Revealing is not launching.
+    EXPECT_TRUE(Runs().empty());
+}
+
+TEST_F(DownloadWizardFlow, AFailedProductDownloadReportsEveryPackageAndStartsNothing) {
+    ASSERT_TRUE(server.WriteConfiguration(
+        L"dl-mfal", Configuration("e2e/missing.exe", OfferJson("alpha", 1, "e2e/alpha.exe", "/S") + "," +
+                                                          OfferJson("beta", 2, "e2e/beta.exe", "/S"))));
+    RunningWizard wizard(L"DLM", L"dl-mfal", Options());
+    ASSERT_NE(wizard.host, nullptr);
+    UiDriver& driver = wizard.driver;
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    ASSERT_NE(welcome, nullptr);
+    const std::wstring workDirectory = NewWorkingDirectory();
+    ASSERT_NE(WalkOffers(wizard, welcome, {true, true}, L"DownloadPageDLM"), nullptr);
+    HWND error = driver.WaitForPage(L"ErrorPage", 30000);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(driver.ControlText(error, IDC_ERROR_TITLE), L"Error in downloading");
+    EXPECT_EQ(driver.ControlText(error, IDC_ERROR_TEXT), L"Please try to download later");
+    EXPECT_TRUE(driver.SaveScreenshot(wizard.host, ShotPath(L"dlm-download-error-en.png")));
+
+    const std::vector<json> events = StoredEvents(4);
+    ASSERT_EQ(events.size(), 4u);
+    const json main = FindEvent(events, "-1", "Kestrel Viewer");
+    ASSERT_FALSE(main.is_null());
+    const std::string mainText = main.at("12");
+    EXPECT_EQ(mainText.rfind("DOWNLOAD FAILED: [WINHTTP] ", 0), 0u) << mainText;
+    EXPECT_NE(mainText.find(" [WININET] "), std::string::npos) << mainText;
+    for (const char* offer : {"alpha", "beta"}) {
+        const json event = FindEvent(events, "-1", offer);
+        ASSERT_FALSE(event.is_null()) << offer;
+        EXPECT_EQ(event.at("12"), "MAIN PRODUCT " + mainText) << offer;
+    }
+    EXPECT_TRUE(Runs().empty());
+    EXPECT_EQ(server.FullRequests(L"/f/e2e/alpha.exe").size(), 0u);
+
+    // After an error closing asks nothing, and still cleans up.
+    ASSERT_TRUE(driver.Close());
+    ASSERT_TRUE(wizard.process.WaitForExit(kUiTimeoutMs));
+    EXPECT_FALSE(IsDirectory(workDirectory));
+}
+
+TEST_F(DownloadWizardFlow, AFailedOfferIsSkippedAndTheOthersGoOn) {
+    ASSERT_TRUE(server.WriteConfiguration(
+        L"dl-ofal", Configuration("e2e/kestrel.exe", OfferJson("alpha", 1, "e2e/gone.exe", "/S /alpha") + "," +
+                                                          OfferJson("beta", 2, "e2e/beta.exe", "/S /beta"))));
+    RunningWizard wizard(L"DLM", L"dl-ofal", Options());
+    ASSERT_NE(wizard.host, nullptr);
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    ASSERT_NE(welcome, nullptr);
+    ASSERT_NE(WalkOffers(wizard, welcome, {true, true}, L"FinishPageDLM"), nullptr);
+
+    const std::vector<json> runs = WaitForRuns(1);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].at("arguments"), json::array({"/S", "/beta"}));
+    const std::vector<json> events = StoredEvents(4);
+    const json failed = FindEvent(events, "-1", "alpha");
+    ASSERT_FALSE(failed.is_null());
+    EXPECT_EQ(failed.at("12").get<std::string>().rfind("DOWNLOAD FAILED: [WINHTTP] ", 0), 0u);
+    EXPECT_FALSE(FindEvent(events, "3", "beta").is_null());
+    EXPECT_FALSE(FindEvent(events, "3", "Kestrel Viewer").is_null());
+    EXPECT_EQ(ReadFileBytes(productPath).value_or(""), installer);
+}
+
+TEST_F(DownloadWizardFlow, AnUnknownSizeShowsAMarqueeUntilTheNextFileReportsProgress) {
+    // The product comes without a length, slowly; the offer with one, slowly too.
+    ASSERT_TRUE(server.SetFile({{"path", "/f/e2e/kestrel.exe"}, {"framing", "close"}, {"chunkBytes", 16384}, {"chunkDelayMs", 150}}));
+    ASSERT_TRUE(server.SetFile({{"path", "/f/e2e/alpha.exe"}, {"chunkBytes", 16384}, {"chunkDelayMs", 150}}));
+    ASSERT_TRUE(server.WriteConfiguration(L"dl-marq",
+                                          Configuration("e2e/kestrel.exe", OfferJson("alpha", 1, "e2e/alpha.exe", "/S"))));
+    RunningWizard wizard(L"DLM", L"dl-marq", Options());
+    ASSERT_NE(wizard.host, nullptr);
+    UiDriver& driver = wizard.driver;
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    ASSERT_NE(welcome, nullptr);
+    HWND page = WalkOffers(wizard, welcome, {true}, L"DownloadPageDLM");
+    ASSERT_NE(page, nullptr);
+    HWND bar = driver.Control(page, IDC_PROGRESS);
+    ASSERT_TRUE(driver.WaitUntil([&] { return HasMarqueeStyle(bar); }, kUiTimeoutMs));
+    EXPECT_TRUE(driver.SaveScreenshot(wizard.host, ShotPath(L"dlm-download-page-en.png")));
+    // The offer's first progress turns the bar back into a normal one.
+    ASSERT_TRUE(driver.WaitUntil([&] { return server.FullRequests(L"/f/e2e/alpha.exe").size() == 1; }, 30000));
+    ASSERT_TRUE(driver.WaitUntil(
+        [&] { return !HasMarqueeStyle(bar) && ::SendMessageW(bar, PBM_GETPOS, 0, 0) > 0; }, kUiTimeoutMs));
+    EXPECT_NE(driver.WaitForPage(L"FinishPageDLM", 30000), nullptr);
+    EXPECT_EQ(ReadFileBytes(productPath).value_or(""), installer);
+}
+
+}  // namespace

@@ -1,0 +1,182 @@
+#include "tests/ui/InstallFlow.h"
+
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "framework/Handles.h"
+#include "shell/TextConversion.h"
+#include "tests/common/TestSupport.h"
+#include "tests/install/ZipBuilder.h"
+
+namespace ostrel::testing {
+
+using nlohmann::json;
+
+std::string OfferJson(const std::string& code, int vertical, const std::string& path, const std::string& arguments) {
+    json offer = {{"ad", {{"f", "tag-" + code}, {"o", code}}},
+                  {"ps",
+                   {{"i", "img/" + code + ".png"},
+                    {"dn", code + " Tool"},
+                    {"u", path},
+                    {"p", arguments},
+                    {"v", vertical},
+                    {"cp", "https://127.0.0.1/site/" + code + "-privacy"},
+                    {"ctu", "https://127.0.0.1/site/" + code + "-eula"}}}};
+    return offer.dump();
+}
+
+std::string SampleInstallerBytes() {
+    return ReadFileBytes(ProgramFolder() + L"\\ostrel_sample_installer.exe").value_or(std::string());
+}
+
+std::string ZipHoldingSampleInstaller(const std::string& entryName) {
+    wchar_t folder[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, folder);
+    const std::wstring path = std::wstring(folder) + L"ostrel-test-package.zip";
+    {
+        ZipBuilder zip(path);
+        if (!zip.IsOpen() || !zip.AddBytes("readme.txt", "Read me first.\r\n") ||
+            !zip.AddFile(entryName, ProgramFolder() + L"\\ostrel_sample_installer.exe") || !zip.Finish()) {
+            return {};
+        }
+    }
+    std::string bytes = ReadFileBytes(path).value_or(std::string());
+    ::DeleteFileW(path.c_str());
+    return bytes;
+}
+
+std::string SevenZipBytes() {
+    return std::string("7z\xBC\xAF\x27\x1C", 6) + std::string(64, '\0');
+}
+
+std::set<std::wstring> WorkingDirectories() {
+    wchar_t folder[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, folder);
+    std::set<std::wstring> found;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = ::FindFirstFileW((std::wstring(folder) + L"ISV*.tmp").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return found;
+    do {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) found.insert(std::wstring(folder) + entry.cFileName);
+    } while (::FindNextFileW(search, &entry));
+    ::FindClose(search);
+    return found;
+}
+
+std::wstring DownloadsFolder() {
+    wchar_t* path = nullptr;
+    std::wstring folder;
+    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Downloads, 0, nullptr, &path))) folder = path;
+    ::CoTaskMemFree(path);
+    return folder;
+}
+
+bool IsDirectory(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::wstring ParentFolder(const std::wstring& path) {
+    const size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
+}
+
+std::string Describe(RunningWizard& wizard) {
+    UiDriver& driver = wizard.driver;
+    const std::wstring name = driver.CurrentPageName();
+    std::wstring text = L"page on screen: '" + name + L"'";
+    if (name == L"ErrorPage") {
+        text += L", error: '" + driver.ControlText(driver.CurrentPage(), IDC_ERROR_TITLE) + L"' / '" +
+                driver.ControlText(driver.CurrentPage(), IDC_ERROR_TEXT) + L"'";
+    }
+    return WideToUtf8(text);
+}
+
+bool HasMarqueeStyle(HWND bar) {
+    return (::GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE) != 0;
+}
+
+void InstallFlow::SetUp() {
+    ASSERT_TRUE(server.Reset()) << "reference server on 127.0.0.1 not reachable";
+    wchar_t folder[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, folder);
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string name = std::string(test->test_suite_name()) + "." + test->name();
+    recordFile = std::wstring(folder) + L"ostrel-runs-" + std::wstring(name.begin(), name.end()) + L".jsonl";
+    ::DeleteFileW(recordFile.c_str());
+    directoriesBefore = WorkingDirectories();
+}
+
+void InstallFlow::TearDown() {
+    ::DeleteFileW(recordFile.c_str());
+}
+
+WizardOptions InstallFlow::Options(std::vector<std::wstring> extra) const {
+    WizardOptions options;
+    options.environment = std::move(extra);
+    options.environment.push_back(L"OSTREL_SAMPLE_RECORD=" + recordFile);
+    return options;
+}
+
+std::vector<json> InstallFlow::Runs() const {
+    std::vector<json> runs;
+    std::istringstream lines(ReadFileBytes(recordFile).value_or(std::string()));
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty()) runs.push_back(json::parse(line, nullptr, false));
+    }
+    return runs;
+}
+
+std::vector<json> InstallFlow::WaitForRuns(size_t count, DWORD timeoutMs) const {
+    UiDriver(0).WaitUntil([&] { return Runs().size() >= count; }, timeoutMs);
+    return Runs();
+}
+
+std::vector<json> InstallFlow::StoredEvents(size_t count, DWORD timeoutMs) const {
+    std::vector<json> bodies;
+    for (const json& stored : server.WaitForEvents(count, timeoutMs)) bodies.push_back(TestServer::EventData(stored));
+    return bodies;
+}
+
+json InstallFlow::FindEvent(const std::vector<json>& events, const std::string& type, const std::string& offerCode) {
+    for (const json& event : events) {
+        if (event.value("6", "") == type && event.value("5", "") == offerCode) return event;
+    }
+    return nullptr;
+}
+
+HWND InstallFlow::WalkOffers(RunningWizard& wizard, HWND welcome, const std::vector<bool>& accept,
+                             const std::wstring& next) {
+    UiDriver& driver = wizard.driver;
+    if (!driver.Click(welcome, IDC_NEXT)) return nullptr;
+    HWND previous = welcome;
+    for (const bool yes : accept) {
+        if (!driver.WaitUntil([&] { return driver.CurrentPage() && driver.CurrentPage() != previous; }, kUiTimeoutMs)) {
+            return nullptr;
+        }
+        HWND page = driver.CurrentPage();
+        if (driver.CurrentPageName() != L"ProductPage") return nullptr;
+        previous = page;
+        if (!driver.Click(page, yes ? IDC_ACCEPT : IDC_DECLINE)) return nullptr;
+    }
+    return driver.WaitForPage(next, kUiTimeoutMs);
+}
+
+std::wstring InstallFlow::NewWorkingDirectory() const {
+    for (const std::wstring& directory : WorkingDirectories()) {
+        if (!directoriesBefore.count(directory)) return directory;
+    }
+    return {};
+}
+
+void InstallFlow::WaitForInstallersToEnd() const {
+    for (const json& run : Runs()) {
+        framework::UniqueKernelHandle process(::OpenProcess(SYNCHRONIZE, FALSE, run.value("pid", 0u)));
+        if (process) ::WaitForSingleObject(process.Get(), kUiTimeoutMs);
+    }
+}
+
+}  // namespace ostrel::testing
