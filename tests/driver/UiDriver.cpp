@@ -248,8 +248,7 @@ void HandleCloser::operator()(HANDLE handle) const noexcept {
 WizardProcess WizardProcess::Start(const std::wstring& exePath,
                                    const std::vector<std::wstring>& extraEnv,
                                    const std::wstring& arguments,
-                                   const std::wstring& workingDirectory,
-                                   const std::wstring& outputPath) {
+                                   const std::wstring& workingDirectory) {
   WizardProcess result;
   // Checked first: with the exe's missing folder as working directory,
   // CreateProcessW would report ERROR_DIRECTORY instead of the missing file.
@@ -265,23 +264,8 @@ WizardProcess WizardProcess::Start(const std::wstring& exePath,
 
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
-  UniqueHandle output;
-  if (!outputPath.empty()) {
-    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-    HANDLE file = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      result.startError_ = GetLastError();
-      return result;
-    }
-    output.reset(file);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = file;
-    startup.hStdError = file;
-  }
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, output ? TRUE : FALSE,
+  if (!CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
                       CREATE_UNICODE_ENVIRONMENT, environment.data(),
                       directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {
     result.startError_ = GetLastError();

@@ -42,15 +42,10 @@ public:
   // the Unix environment wine64 was started with, not from this block: an
   // LC_ALL in extraEnv reaches the child's environment variables but not its
   // locale. Set LC_ALL for the whole test executable instead.
-  //
-  // With outputPath, the process's standard output and error go to that file
-  // (created anew). Under Wine that is also where its debug channels write,
-  // so a WINEDEBUG entry in extraEnv shows what the process asked of Wine.
   static WizardProcess Start(const std::wstring& exePath,
                              const std::vector<std::wstring>& extraEnv = {},
                              const std::wstring& arguments = L"",
-                             const std::wstring& workingDirectory = L"",
-                             const std::wstring& outputPath = L"");
+                             const std::wstring& workingDirectory = L"");
 
   WizardProcess() = default;
   WizardProcess(WizardProcess&& other) noexcept;

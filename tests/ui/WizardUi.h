@@ -46,15 +46,13 @@ private:
 struct WizardOptions {
     // "NAME=value" entries added to the wizard's environment; its installers inherit them.
     std::vector<std::wstring> environment;
-    // Standard output and error (and Wine's debug channels) go here when set.
-    std::wstring outputPath;
 };
 
 // A started wizard with a driver attached, waited for until its host shows.
 struct RunningWizard {
     explicit RunningWizard(const wchar_t* key, const std::wstring& token = L"", const WizardOptions& options = {})
         : copy(key, token),
-          process(WizardProcess::Start(copy.Path(), options.environment, L"", L"", options.outputPath)),
+          process(WizardProcess::Start(copy.Path(), options.environment)),
           driver(process.Id()) {
         if (process.Started()) host = driver.WaitForHost(kUiTimeoutMs);
     }
