@@ -2,7 +2,7 @@
 // screenshot of each. Used by the demo when no display
 // is available to watch the wizard.
 //
-//   ostrel_demo.exe DLM|ISV <screenshot folder>
+//   ostrel_demo.exe DLM|ISV <screenshot folder> <installer run record>
 #include <windows.h>
 
 #include <cstdio>
@@ -18,6 +18,7 @@ using ostrel::testing::UiDriver;
 using ostrel::testing::WizardProcess;
 
 constexpr DWORD kTimeoutMs = 15000;
+constexpr DWORD kDownloadTimeoutMs = 120000;
 
 // The wizards are built next to this program.
 std::wstring ProgramFolder() {
@@ -33,9 +34,11 @@ bool Shot(const UiDriver& driver, HWND window, const std::wstring& folder, const
     return saved;
 }
 
-bool WalkThrough(const std::wstring& key, const std::wstring& folder) {
+bool WalkThrough(const std::wstring& key, const std::wstring& folder, const std::wstring& runRecord) {
     const std::wstring prefix = key == L"DLM" ? L"dlm-" : L"isv-";
-    WizardProcess wizard = WizardProcess::Start(ProgramFolder() + L"\\Ostrel" + key + L".exe");
+    // The demo's installers note each run there.
+    WizardProcess wizard =
+        WizardProcess::Start(ProgramFolder() + L"\\Ostrel" + key + L".exe", {L"OSTREL_SAMPLE_RECORD=" + runRecord});
     if (!wizard.Started()) return false;
     UiDriver driver(wizard.Id());
     HWND host = driver.WaitForHost(kTimeoutMs);
@@ -81,17 +84,38 @@ bool WalkThrough(const std::wstring& key, const std::wstring& folder) {
         previous = current;
     }
 
-    driver.Close();
-    if (!wizard.WaitForExit(kTimeoutMs)) wizard.Terminate();
+    // The downloads, the installers, then the finish page.
+    const std::wstring downloadPage = L"DownloadPage" + key;
+    // Local downloads may be over before the page could be photographed.
+    if (driver.WaitForPage(downloadPage, kTimeoutMs) && driver.CurrentPageName() == downloadPage) {
+        ok &= Shot(driver, host, folder, prefix + L"download-page");
+    }
+    HWND finish = driver.WaitForPage(L"FinishPage" + key, kDownloadTimeoutMs);
+    if (!finish) {
+        std::wprintf(L"FAILED: no finish page (now on \"%ls\")\n", driver.CurrentPageName().c_str());
+        if (driver.CurrentPageName() == L"ErrorPage") ok &= Shot(driver, host, folder, prefix + L"error-page");
+        driver.Close();
+        if (!wizard.WaitForExit(kTimeoutMs)) wizard.Terminate();
+        return false;
+    }
+    ::Sleep(300);
+    ok &= Shot(driver, host, folder, prefix + L"finish-page");
+    // Finish launches the downloaded product (download wizard) and ends the wizard.
+    driver.Click(finish, IDC_FINISH);
+    if (!wizard.WaitForExit(kTimeoutMs)) {
+        std::wprintf(L"FAILED: the wizard did not end on Finish\n");
+        wizard.Terminate();
+        return false;
+    }
     return ok;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 3) {
-        std::fwprintf(stderr, L"usage: ostrel_demo.exe DLM|ISV <screenshot folder>\n");
+    if (argc < 4) {
+        std::fwprintf(stderr, L"usage: ostrel_demo.exe DLM|ISV <screenshot folder> <installer run record>\n");
         return 2;
     }
-    return WalkThrough(argv[1], argv[2]) ? 0 : 1;
+    return WalkThrough(argv[1], argv[2], argv[3]) ? 0 : 1;
 }

@@ -23,7 +23,7 @@ cmake --build build/server
 
 demo=$repo/build/demo-data
 rm -rf "$demo"
-python3 tools/demo/make_demo_data.py "$demo"
+python3 tools/demo/make_demo_data.py "$demo" build/x86_64/bin/ostrel_sample_installer.exe
 
 if [ -n "${DISPLAY:-}" ]; then
   export OSTREL_USE_DISPLAY=1
@@ -40,9 +40,18 @@ else
   shots=$repo/build/demo-screenshots
   rm -rf "$shots"
   echo "no display: walking through the $key wizard under Xvfb ($DISPLAY)"
-  /usr/lib/wine/wine64 build/x86_64/bin/ostrel_demo.exe "$key" "Z:$shots"
+  runs=$repo/build/demo-installer-runs.jsonl
+  rm -f "$runs"
+  status=0
+  /usr/lib/wine/wine64 build/x86_64/bin/ostrel_demo.exe "$key" "Z:$shots" "Z:$runs" || status=$?
   echo "screenshots:"
   ls -1 "$shots"
+  echo "installers the wizard started (path and arguments):"
+  python3 -c 'import json,sys
+for line in open(sys.argv[1]):
+    run = json.loads(line)
+    print("  %s %s" % (run["path"], " ".join(run["arguments"])))' "$runs" 2>/dev/null || echo "  none"
 fi
 echo "events received by the analytics server:"
 build/server/ostrel-server report --data "$OSTREL_SERVER_DATA/127.0.0.1"
+exit "${status:-0}"

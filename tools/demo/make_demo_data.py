@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
 """Writes the demo's server data: a configuration (a product with a picture
-and three offers with pictures, one of which a rule rejects) and the pictures
-the file host serves.
+and three offers with pictures, one of which a rule rejects, one of which
+comes as a ZIP archive), the pictures, and the installers the file host
+serves (all of them the sample installer, which notes each run).
 
-Usage: make_demo_data.py OUTDIR     (writes OUTDIR/configs and OUTDIR/files)
+Usage: make_demo_data.py OUTDIR SAMPLE_INSTALLER   (writes OUTDIR/configs and OUTDIR/files)
 """
 
 import json
 import os
 import sys
+import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import make_images  # noqa: E402  (the wizard's own picture generator)
@@ -17,7 +19,8 @@ BANNER_WIDTH, BANNER_HEIGHT = 624, 320
 
 OFFERS = [
     # code, name, colour, vertical, extra requirements
-    ("aurora-notes", "Aurora Notes", (40.0, 150.0, 110.0), 1, {}),
+    # Served as a ZIP archive holding its installer.
+    ("aurora-notes", "Aurora Notes", (40.0, 150.0, 110.0), 1, {"u": "dl/aurora-notes.zip"}),
     ("breeze-backup", "Breeze Backup", (120.0, 80.0, 200.0), 2, {}),
     # Needs a Windows version no system has: the rules reject it.
     ("cinder-clean", "Cinder Clean", (220.0, 120.0, 40.0), 3, {"ov": 64}),
@@ -72,6 +75,21 @@ def main():
     for code, _, colour, _, _ in OFFERS:
         with open(os.path.join(out, "files", "img", code + ".png"), "wb") as f:
             f.write(make_images.encode_png(banner(colour)))
+    write_installers(out, sys.argv[2])
+
+
+def write_installers(out, sample_installer):
+    """The product, the offers and the installer wizard's own product all run
+    the sample installer; one offer comes inside a ZIP archive."""
+    with open(sample_installer, "rb") as f:
+        program = f.read()
+    os.makedirs(os.path.join(out, "files", "dl"), exist_ok=True)
+    for name in ("kestrel-viewer.exe", "ostrel-tester.exe", "dl/breeze-backup.exe", "dl/cinder-clean.exe"):
+        with open(os.path.join(out, "files", name), "wb") as f:
+            f.write(program)
+    with zipfile.ZipFile(os.path.join(out, "files", "dl", "aurora-notes.zip"), "w", zipfile.ZIP_DEFLATED) as archive:
+        archive.writestr("readme.txt", "Aurora Notes\r\n")
+        archive.writestr("aurora-setup.exe", program)
 
 
 if __name__ == "__main__":
