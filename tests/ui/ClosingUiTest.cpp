@@ -1,0 +1,84 @@
+// Ending a run before its end: the question and its two answers, the last
+// events of every package the user has seen, and the working directory
+// removed however the wizard ends.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/ui/InstallFlow.h"
+
+namespace {
+
+using namespace ostrel::testing;
+using nlohmann::json;
+
+class Closing : public InstallFlow {
+protected:
+    void SetUp() override {
+        InstallFlow::SetUp();
+        ASSERT_TRUE(server.WriteConfiguration(
+            L"cl-offr", R"({"i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/e2e/kestrel.exe"},"f":{"m":3},"o":[)" +
+                            OfferJson("alpha", 1, "e2e/alpha.exe", "/S") + "," +
+                            OfferJson("beta", 2, "e2e/beta.exe", "/S") + "]}"));
+    }
+};
+
+TEST_F(Closing, CancelKeepsEverythingAndOkReportsEveryShownPackage) {
+    RunningWizard wizard(L"DLM", L"cl-offr", Options());
+    ASSERT_NE(wizard.host, nullptr);
+    UiDriver& driver = wizard.driver;
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    ASSERT_NE(welcome, nullptr);
+    const std::wstring workDirectory = NewWorkingDirectory();
+    // Both offers seen, the first accepted; the second is on screen.
+    ASSERT_TRUE(driver.Click(welcome, IDC_NEXT));
+    HWND first = driver.WaitForPage(L"ProductPage", kUiTimeoutMs);
+    ASSERT_NE(first, nullptr);
+    ASSERT_TRUE(driver.Click(first, IDC_ACCEPT));
+    ASSERT_TRUE(driver.WaitUntil([&] { return driver.CurrentPage() && driver.CurrentPage() != first; }, kUiTimeoutMs));
+    HWND second = driver.CurrentPage();
+    ASSERT_EQ(driver.CurrentPageName(), L"ProductPage");
+
+    ASSERT_TRUE(driver.Close());
+    auto box = driver.WaitForMessageBox(kUiTimeoutMs);
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(box->text, L"Are you sure you want to exit the installer?");
+    EXPECT_EQ(box->caption, L"");
+    ASSERT_TRUE(driver.Answer(box->window, IDCANCEL));
+    ASSERT_TRUE(driver.WaitUntil([&] { return !::IsWindow(box->window); }, kUiTimeoutMs));
+    // Nothing changed: same page, nothing reported, nothing removed.
+    ::Sleep(300);
+    EXPECT_EQ(driver.CurrentPage(), second);
+    EXPECT_EQ(server.Events().size(), 1u);
+    EXPECT_TRUE(IsDirectory(workDirectory));
+
+    ASSERT_TRUE(driver.Close());
+    box = driver.WaitForMessageBox(kUiTimeoutMs);
+    ASSERT_TRUE(box.has_value());
+    ASSERT_TRUE(driver.Answer(box->window, IDOK));
+    ASSERT_TRUE(wizard.process.WaitForExit(kUiTimeoutMs));
+    // The close events were delivered before the process ended.
+    const std::vector<json> events = StoredEvents(0, 0);
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_FALSE(FindEvent(events, "5", "alpha").is_null());
+    EXPECT_FALSE(FindEvent(events, "5", "beta").is_null());
+    EXPECT_FALSE(FindEvent(events, "5", "Kestrel Viewer").is_null());
+    EXPECT_FALSE(IsDirectory(workDirectory));
+    EXPECT_TRUE(Runs().empty());
+}
+
+TEST_F(Closing, EscapeOnTheHostWindowEndsWithoutQuestionsButCleansUp) {
+    RunningWizard wizard(L"ISV", L"cl-offr", Options());
+    ASSERT_NE(wizard.host, nullptr);
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    ASSERT_NE(welcome, nullptr);
+    const std::wstring workDirectory = NewWorkingDirectory();
+    ASSERT_TRUE(IsDirectory(workDirectory));
+    // A file of its own makes the directory worth removing.
+    ASSERT_TRUE(WriteFileBytes(workDirectory + L"\\left-over.bin", "bytes"));
+    ASSERT_TRUE(::PostMessageW(wizard.host, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0));
+    ASSERT_TRUE(wizard.process.WaitForExit(kUiTimeoutMs));
+    EXPECT_FALSE(IsDirectory(workDirectory));
+}
+
+}  // namespace
