@@ -29,10 +29,7 @@ BOOL DownloadPageDlm::OnInitDialog() {
 }
 
 void DownloadPageDlm::OnNavigateToPage() {
-    auto settings = ConfigurationManager::GetInstance();
-    downloadQueue.clear();
-    if (settings->mainPackage) downloadQueue.push_back(settings->mainPackage);
-    for (const auto& offer : settings->acceptedOffers) downloadQueue.push_back(offer);
+    downloadQueue = PackagesToDownload();
     StartFrontDownload();
 }
 

@@ -38,10 +38,7 @@ BOOL DownloadPageIsv::OnInitDialog() {
 }
 
 void DownloadPageIsv::OnNavigateToPage() {
-    auto settings = ConfigurationManager::GetInstance();
-    downloadQueue.clear();
-    if (settings->mainPackage) downloadQueue.push_back(settings->mainPackage);
-    for (const auto& offer : settings->acceptedOffers) downloadQueue.push_back(offer);
+    downloadQueue = PackagesToDownload();
     StartFrontDownload();
 }
 

@@ -10,6 +10,14 @@
 #include "shell/ConfigurationManager.h"
 #include "shell/TextConversion.h"
 
+std::deque<std::shared_ptr<Package>> PackagesToDownload() {
+    auto settings = ConfigurationManager::GetInstance();
+    std::deque<std::shared_ptr<Package>> packages;
+    if (settings->mainPackage) packages.push_back(settings->mainPackage);
+    for (const auto& offer : settings->acceptedOffers) packages.push_back(offer);
+    return packages;
+}
+
 CStringW OfferDownloadUrl(const Package& offer) {
     return ConfigurationManager::GetInstance()->offerBaseUrl + offer.GetDownloadPath();
 }

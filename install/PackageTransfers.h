@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <deque>
 #include <future>
 #include <memory>
 #include <string_view>
@@ -36,6 +37,10 @@ template <typename T>
 bool IsReady(const std::future<T>& result) {
     return result.valid() && result.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
 }
+
+// What a download page fetches, in order: the main product, then the
+// accepted offers as the user accepted them.
+std::deque<std::shared_ptr<Package>> PackagesToDownload();
 
 // The offer base URL followed directly by the offer's download path.
 CStringW OfferDownloadUrl(const Package& offer);
