@@ -4,11 +4,13 @@
 // finish page launches or reveals the product.
 #include <windows.h>
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "framework/Handles.h"
 #include "tests/ui/InstallFlow.h"
 
 namespace {
@@ -92,6 +94,21 @@ TEST_F(DownloadWizardFlow, AcceptedOfferRunsAndTheFinishPageLaunchesTheProduct) 
     EXPECT_EQ(server.Events().size(), 4u);
 }
 
+// Ends the processes that parent started from exeName.
+void EndChildProcesses(DWORD parent, const wchar_t* exeName) {
+    framework::UniqueKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    if (!snapshot || !::Process32FirstW(snapshot.Get(), &entry)) return;
+    do {
+        if (entry.th32ParentProcessID != parent || ::_wcsicmp(entry.szExeFile, exeName) != 0) continue;
+        framework::UniqueKernelHandle child(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        if (!child) continue;
+        ::TerminateProcess(child.Get(), 0);
+        ::WaitForSingleObject(child.Get(), kUiTimeoutMs);
+    } while (::Process32NextW(snapshot.Get(), &entry));
+}
+
 // What the shell is asked shows in Wine's "exec" debug channel, which the
 // wizard writes to the standard error it shares with this test: the test
 // definition checks that output for the request with the product's path.
@@ -109,6 +126,9 @@ TEST_F(DownloadWizardFlow, OpenFolderAsksExplorerToSelectTheProduct) {
                                         kUiTimeoutMs));
     ASSERT_TRUE(wizard.driver.Click(finish, IDC_FINISH));
     ASSERT_TRUE(wizard.process.WaitForExit(kUiTimeoutMs));
+    // The Explorer window it opened shares this test's output, which the
+    // test run reads to its end: it has to go.
+    EndChildProcesses(wizard.process.Id(), L"explorer.exe");
     // The product stays where it was downloaded; revealing it is not launching it.
     EXPECT_EQ(ReadFileBytes(productPath).value_or(""), installer);
     EXPECT_TRUE(Runs().empty());

@@ -154,11 +154,13 @@ HWND InstallFlow::WalkOffers(RunningWizard& wizard, HWND welcome, const std::vec
     if (!driver.Click(welcome, IDC_NEXT)) return nullptr;
     HWND previous = welcome;
     for (const bool yes : accept) {
-        if (!driver.WaitUntil([&] { return driver.CurrentPage() && driver.CurrentPage() != previous; }, kUiTimeoutMs)) {
+        HWND page = nullptr;
+        // Judged on one look: while pages switch, two may be on screen.
+        if (!driver.WaitUntil([&] { return (page = driver.CurrentPage()) != nullptr && page != previous; },
+                              kUiTimeoutMs) ||
+            driver.Text(page) != L"ProductPage") {
             return nullptr;
         }
-        HWND page = driver.CurrentPage();
-        if (driver.CurrentPageName() != L"ProductPage") return nullptr;
         previous = page;
         if (!driver.Click(page, yes ? IDC_ACCEPT : IDC_DECLINE)) return nullptr;
     }

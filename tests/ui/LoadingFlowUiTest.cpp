@@ -122,12 +122,20 @@ TEST_F(LoadingFlow, EligibleOffersGetOnePageEachAndReportTheirOutcome) {
     EXPECT_EQ(driver.ControlText(first, IDC_DECLINE), L"IGNORAR");
     const std::wstring terms = driver.ControlText(first, IDC_TERMS_TEXT);
     EXPECT_NE(terms.find(L"\"Alpha Tool\""), std::wstring::npos) << terms;
+    // The terms sentence is English in every language.
+    EXPECT_EQ(terms.rfind(L"When you click \"ACCEPT\", you agree", 0), 0u) << terms;
     EXPECT_TRUE(driver.SaveScreenshot(wizard.host, ShotPath(L"dlm-product-page-es.png")));
     ASSERT_TRUE(driver.Click(first, IDC_DECLINE));
 
-    ASSERT_TRUE(driver.WaitUntil([&] { return driver.CurrentPage() && driver.CurrentPage() != first; }, kUiTimeoutMs));
-    HWND second = driver.CurrentPage();
-    EXPECT_EQ(driver.CurrentPageName(), L"ProductPage");
+    // The next offer page, once it is the only page on screen.
+    HWND second = nullptr;
+    ASSERT_TRUE(driver.WaitUntil(
+        [&] {
+            second = driver.CurrentPage();
+            return second && second != first && driver.Text(second) == L"ProductPage";
+        },
+        kUiTimeoutMs))
+        << "pages on screen: " << driver.VisiblePageNames().size();
     EXPECT_NE(driver.ControlText(second, IDC_TERMS_TEXT).find(L"\"Gamma Tool\""), std::wstring::npos);
     ASSERT_TRUE(driver.Click(second, IDC_ACCEPT));
 
@@ -166,9 +174,12 @@ TEST_F(LoadingFlow, OffersSwitchedOffByTheChannelAreIgnored) {
     ASSERT_NE(wizard.host, nullptr);
     HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
     ASSERT_NE(welcome, nullptr);
+    // No offer page: the welcome page leads straight to the downloads.
     ASSERT_TRUE(wizard.driver.Click(welcome, IDC_NEXT));
-    ::Sleep(300);
-    EXPECT_EQ(wizard.driver.CurrentPageName(), L"WelcomePage");
+    EXPECT_NE(wizard.driver.WaitForPage(L"DownloadPageDLM", kUiTimeoutMs), nullptr);
+    // The offer was never looked at: no picture fetched, no rule judged it.
+    EXPECT_TRUE(server.FullRequests(L"/f/img/x.png").empty());
+    for (const json& stored : server.Events()) EXPECT_NE(TestServer::EventData(stored).at("6"), "2");
 }
 
 // Walks through the offer pages by accepting each; returns how many there were.
@@ -187,6 +198,30 @@ int AcceptAllOffers(UiDriver& driver, HWND welcome) {
     }
     return pages;
 }
+
+TEST_F(LoadingFlow, ARuleThatCannotBeJudgedEndsTheWholeConfiguration) {
+    // A bare Software root is no key a rule can look at: the evaluation
+    // fails, and with it the configuration, not just this offer.
+    std::string broken = Offer("rb-a", 1, "Fine Tool") + "," + Offer("rb-b", 2, "Broken Tool");
+    broken.insert(broken.rfind("}}"), R"(,"r":["hklm\software\"])");
+    ASSERT_TRUE(server.WriteConfiguration(L"ld-brkn", std::string("{") + kProduct + R"(,"f":{"m":3},"o":[)" + broken + "]}"));
+    {
+        RunningWizard wizard(L"DLM", L"ld-brkn");
+        ASSERT_NE(wizard.host, nullptr);
+        HWND error = LeaveLanguagePage(wizard, L"ErrorPage");
+        ASSERT_NE(error, nullptr);
+        EXPECT_EQ(wizard.driver.ControlText(error, IDC_ERROR_TITLE), L"Something went wrong");
+    }
+    {
+        RunningWizard wizard(L"ISV", L"ld-brkn");
+        ASSERT_NE(wizard.host, nullptr);
+        HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+        ASSERT_NE(welcome, nullptr);
+        // Not even the offer judged before the broken one is kept.
+        EXPECT_EQ(AcceptAllOffers(wizard.driver, welcome), 0);
+    }
+}
+
 
 TEST_F(LoadingFlow, TheLimitStopsFurtherOffersAndZeroAllowsNone) {
     std::string five = "[";
