@@ -178,9 +178,13 @@ TEST_F(DownloadWizardFlow, AFailedOfferIsSkippedAndTheOthersGoOn) {
                                                           OfferJson("beta", 2, "e2e/beta.exe", "/S /beta"))));
     RunningWizard wizard(L"DLM", L"dl-ofal", Options());
     ASSERT_NE(wizard.host, nullptr);
-    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage", 1);  // Spanish
     ASSERT_NE(welcome, nullptr);
-    ASSERT_NE(WalkOffers(wizard, welcome, {true, true}, L"FinishPageDLM"), nullptr);
+    HWND finish = WalkOffers(wizard, welcome, {true, true}, L"FinishPageDLM");
+    ASSERT_NE(finish, nullptr);
+    EXPECT_EQ(wizard.driver.ControlText(finish, IDC_FINISH), L"FINALIZAR");
+    EXPECT_EQ(wizard.driver.ControlText(finish, IDC_OPEN_FOLDER_RADIO), L"Abrir carpeta");
+    EXPECT_TRUE(wizard.driver.SaveScreenshot(wizard.host, ShotPath(L"dlm-finish-page-es.png")));
 
     const std::vector<json> runs = WaitForRuns(1);
     ASSERT_EQ(runs.size(), 1u);

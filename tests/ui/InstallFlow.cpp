@@ -52,15 +52,13 @@ std::string SevenZipBytes() {
     return std::string("7z\xBC\xAF\x27\x1C", 6) + std::string(64, '\0');
 }
 
-std::set<std::wstring> WorkingDirectories() {
-    wchar_t folder[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, folder);
+std::set<std::wstring> WorkingDirectories(const std::wstring& temporaryFolder) {
     std::set<std::wstring> found;
     WIN32_FIND_DATAW entry;
-    HANDLE search = ::FindFirstFileW((std::wstring(folder) + L"ISV*.tmp").c_str(), &entry);
+    HANDLE search = ::FindFirstFileW((temporaryFolder + L"\\ISV*.tmp").c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) return found;
     do {
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) found.insert(std::wstring(folder) + entry.cFileName);
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) found.insert(temporaryFolder + L"\\" + entry.cFileName);
     } while (::FindNextFileW(search, &entry));
     ::FindClose(search);
     return found;
@@ -107,17 +105,23 @@ void InstallFlow::SetUp() {
     const std::string name = std::string(test->test_suite_name()) + "." + test->name();
     recordFile = std::wstring(folder) + L"ostrel-runs-" + std::wstring(name.begin(), name.end()) + L".jsonl";
     ::DeleteFileW(recordFile.c_str());
-    directoriesBefore = WorkingDirectories();
+    temporaryFolder = std::wstring(folder) + L"ostrel-temp-" + std::wstring(name.begin(), name.end());
+    RemoveDirectoryTree(temporaryFolder);
+    ASSERT_TRUE(::CreateDirectoryW(temporaryFolder.c_str(), nullptr));
 }
 
 void InstallFlow::TearDown() {
     ::DeleteFileW(recordFile.c_str());
+    RemoveDirectoryTree(temporaryFolder);
 }
 
 WizardOptions InstallFlow::Options(std::vector<std::wstring> extra) const {
     WizardOptions options;
     options.environment = std::move(extra);
     options.environment.push_back(L"OSTREL_SAMPLE_RECORD=" + recordFile);
+    // The wizard makes its working directory where no other program does.
+    options.environment.push_back(L"TMP=" + temporaryFolder);
+    options.environment.push_back(L"TEMP=" + temporaryFolder);
     return options;
 }
 
@@ -168,10 +172,8 @@ HWND InstallFlow::WalkOffers(RunningWizard& wizard, HWND welcome, const std::vec
 }
 
 std::wstring InstallFlow::NewWorkingDirectory() const {
-    for (const std::wstring& directory : WorkingDirectories()) {
-        if (!directoriesBefore.count(directory)) return directory;
-    }
-    return {};
+    const std::set<std::wstring> directories = WorkingDirectories(temporaryFolder);
+    return directories.size() == 1 ? *directories.begin() : std::wstring();
 }
 
 void InstallFlow::WaitForInstallersToEnd() const {

@@ -29,8 +29,8 @@ std::string ZipHoldingSampleInstaller(const std::string& entryName);
 // A file that starts with the 7z signature.
 std::string SevenZipBytes();
 
-// The wizard's working directories (ISV*.tmp in the temporary folder).
-std::set<std::wstring> WorkingDirectories();
+// The wizard's working directories (ISV*.tmp) in a temporary folder.
+std::set<std::wstring> WorkingDirectories(const std::wstring& temporaryFolder);
 std::wstring DownloadsFolder();
 bool IsDirectory(const std::wstring& path);
 std::wstring ParentFolder(const std::wstring& path);
@@ -58,14 +58,15 @@ protected:
     // Welcome page, then each offer page answered in turn (true: accept); the
     // page after the last offer, or nullptr.
     HWND WalkOffers(RunningWizard& wizard, HWND welcome, const std::vector<bool>& accept, const std::wstring& next);
-    // The working directory the wizard created after this test began.
+    // The working directory the wizard created in this test's own temporary
+    // folder (other test programs running meanwhile create theirs elsewhere).
     std::wstring NewWorkingDirectory() const;
     // Waits until every recorded installer process has ended.
     void WaitForInstallersToEnd() const;
 
     TestServer server{L"127.0.0.1"};
     std::wstring recordFile;
-    std::set<std::wstring> directoriesBefore;
+    std::wstring temporaryFolder;
 };
 
 }  // namespace ostrel::testing

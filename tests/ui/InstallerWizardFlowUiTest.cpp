@@ -46,8 +46,8 @@ protected:
     }
 
     // Language, welcome and offer pages; the download page, or nullptr.
-    HWND StartDownloads(RunningWizard& wizard, const std::vector<bool>& accept) {
-        HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    HWND StartDownloads(RunningWizard& wizard, const std::vector<bool>& accept, int language = -1) {
+        HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage", language);
         return welcome ? WalkOffers(wizard, welcome, accept, L"DownloadPageISV") : nullptr;
     }
 
@@ -112,13 +112,13 @@ TEST_F(InstallerWizardFlow, AMainInstallerThatCannotStartFailsEveryQueuedOffer) 
                                                                     OfferJson("beta", 2, "e2e/beta.exe", "/S"))));
     RunningWizard wizard(L"ISV", L"is-exec", Options());
     ASSERT_NE(wizard.host, nullptr);
-    ASSERT_NE(StartDownloads(wizard, {true, true}), nullptr);
+    ASSERT_NE(StartDownloads(wizard, {true, true}, 1), nullptr);  // Spanish
     HWND error = wizard.driver.WaitForPage(L"ErrorPage", kUiTimeoutMs);
     ASSERT_NE(error, nullptr);
-    EXPECT_EQ(wizard.driver.ControlText(error, IDC_ERROR_TITLE), L"Error occurred while downloading");
+    EXPECT_EQ(wizard.driver.ControlText(error, IDC_ERROR_TITLE), L"Error de descarga");
     // The installer wizard's documents have no description for this error.
     EXPECT_EQ(wizard.driver.ControlText(error, IDC_ERROR_TEXT), L"");
-    EXPECT_TRUE(wizard.driver.SaveScreenshot(wizard.host, ShotPath(L"isv-install-error-en.png")));
+    EXPECT_TRUE(wizard.driver.SaveScreenshot(wizard.host, ShotPath(L"isv-install-error-es.png")));
 
     const std::vector<json> events = StoredEvents(4);
     const json main = FindEvent(events, "-1", kProductCode);
@@ -140,8 +140,11 @@ TEST_F(InstallerWizardFlow, AZipProductRunsItsOwnInstallerAndA7zOfferRunsAsItIs)
                                                                    "," + OfferJson("seven", 2, "e2e/seven.exe", "/S"))));
     RunningWizard wizard(L"ISV", L"is-zips", Options());
     ASSERT_NE(wizard.host, nullptr);
-    ASSERT_NE(StartDownloads(wizard, {true, true}), nullptr);
-    ASSERT_NE(wizard.driver.WaitForPage(L"FinishPageISV", kUiTimeoutMs), nullptr);
+    ASSERT_NE(StartDownloads(wizard, {true, true}, 1), nullptr);  // Spanish
+    HWND finish = wizard.driver.WaitForPage(L"FinishPageISV", kUiTimeoutMs);
+    ASSERT_NE(finish, nullptr);
+    EXPECT_EQ(wizard.driver.ControlText(finish, IDC_FINISH), L"FINALIZAR");
+    EXPECT_TRUE(wizard.driver.SaveScreenshot(wizard.host, ShotPath(L"isv-finish-page-es.png")));
     const std::wstring workDirectory = NewWorkingDirectory();
 
     // The archive's own installer ran, from a folder of its own: never the offer's.
