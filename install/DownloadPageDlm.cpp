@@ -12,11 +12,6 @@ DownloadPageDlm::DownloadPageDlm(std::shared_ptr<LanguageManager> manager, HWND 
     progressBar.MapProgressMessages(*this);
 }
 
-DownloadPageDlm::~DownloadPageDlm() {
-    if (downloadResult.valid()) downloadResult.wait();
-    if (installerResult.valid()) installerResult.wait();
-}
-
 BOOL DownloadPageDlm::OnInitDialog() {
     BindControl(IDC_PROGRESS, progressBar);
     BindControl(IDC_PICTURE, picture);

@@ -18,8 +18,6 @@ class Package;
 class DownloadPageDlm : public IPage {
 public:
     DownloadPageDlm(std::shared_ptr<LanguageManager> languageManager, HWND parent);
-    // Waits for the running download and the last installer start.
-    ~DownloadPageDlm() override;
 
     void OnNavigateToPage() override;
     void SetButtonCallback(ButtonCallback callback) override { buttonCallback = std::move(callback); }

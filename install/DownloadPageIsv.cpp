@@ -22,11 +22,6 @@ DownloadPageIsv::DownloadPageIsv(std::shared_ptr<LanguageManager> manager, HWND 
     progressBar.MapProgressMessages(*this);
 }
 
-DownloadPageIsv::~DownloadPageIsv() {
-    if (downloadResult.valid()) downloadResult.wait();
-    if (installerResult.valid()) installerResult.wait();
-}
-
 BOOL DownloadPageIsv::OnInitDialog() {
     BindControl(IDC_PROGRESS, progressBar);
     BindControl(IDC_PICTURE, picture);

@@ -19,8 +19,6 @@ class Package;
 class DownloadPageIsv : public IPage {
 public:
     DownloadPageIsv(std::shared_ptr<LanguageManager> languageManager, HWND parent);
-    // Waits for a running download or a running main installer.
-    ~DownloadPageIsv() override;
 
     void OnNavigateToPage() override;
     void SetButtonCallback(ButtonCallback callback) override { buttonCallback = std::move(callback); }

@@ -42,8 +42,7 @@ void ReportMainProductDownloadFailed(const CStringW& errorText) {
 }
 
 CStringW InstallerProgram(const CStringW& downloadedPath, const CStringW& folder) {
-    const ArchiveType type = GetArchiveType(downloadedPath);
-    return type == ArchiveType::None ? downloadedPath : PrepareInstaller(downloadedPath, type, folder);
+    return PrepareInstaller(downloadedPath, GetArchiveType(downloadedPath), folder);
 }
 
 InstallerResult StartInstaller(const CStringW& program, const CStringW& arguments, bool wait) {

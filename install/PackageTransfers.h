@@ -18,6 +18,8 @@
 
 class Package;
 
+// Futures of std::async: a page that goes away waits for its running
+// download or installer start.
 using DownloadResult = std::future<std::pair<bool, CStringW>>;
 using InstallerResult = std::future<std::pair<DWORD, DWORD>>;
 

@@ -8,13 +8,6 @@
 
 namespace {
 
-struct FindHandleTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static bool IsValid(Handle h) noexcept { return h != INVALID_HANDLE_VALUE && h != nullptr; }
-    static void Close(Handle h) noexcept { ::FindClose(h); }
-};
-
 void RemoveAtRestart(const CStringW& path) {
     // Needs administrator rights, which the wizard has; a failure leaves the file.
     ::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
@@ -32,7 +25,7 @@ void DeleteFileNowOrAtRestart(const CStringW& path) {
 void DeleteDirectoryTree(const CStringW& directory) {
     if (directory.empty() || !::PathFileExistsW(directory.c_str())) return;
     WIN32_FIND_DATAW entry;
-    framework::UniqueHandle<FindHandleTraits> search(::FindFirstFileW((directory + L"\\*.*").c_str(), &entry));
+    framework::UniqueFindHandle search(::FindFirstFileW((directory + L"\\*.*").c_str(), &entry));
     if (search) {
         do {
             const CStringW name = entry.cFileName;

@@ -1,5 +1,6 @@
 #include "tests/common/TestSupport.h"
 
+#include <commctrl.h>
 #include <shlwapi.h>
 
 #include <algorithm>
@@ -8,15 +9,31 @@
 #include <cwctype>
 #include <vector>
 
+#include "framework/Handles.h"
 #include "shell/ConfigurationManager.h"
 
 namespace ostrel::testing {
 
+bool HasMarqueeStyle(HWND bar) {
+    return (::GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE) != 0;
+}
+
+std::wstring MakeTemporaryFolder(const wchar_t* prefix) {
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    wchar_t path[MAX_PATH] = {};
+    // A unique file name, replaced by a folder of the same name.
+    ::GetTempFileNameW(temp, prefix, 0, path);
+    ::DeleteFileW(path);
+    ::CreateDirectoryW(path, nullptr);
+    return path;
+}
+
 bool RemoveDirectoryTree(const std::wstring& path) {
     if (path.empty()) return true;
     WIN32_FIND_DATAW entry;
-    HANDLE search = ::FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
+    framework::UniqueFindHandle search(::FindFirstFileW((path + L"\\*").c_str(), &entry));
+    if (search) {
         do {
             const std::wstring name = entry.cFileName;
             if (name == L"." || name == L"..") continue;
@@ -27,8 +44,8 @@ bool RemoveDirectoryTree(const std::wstring& path) {
                 ::SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
                 ::DeleteFileW(full.c_str());
             }
-        } while (::FindNextFileW(search, &entry));
-        ::FindClose(search);
+        } while (::FindNextFileW(search.Get(), &entry));
+        search.Reset();
     }
     ::RemoveDirectoryW(path.c_str());
     return !::PathFileExistsW(path.c_str());

@@ -10,6 +10,10 @@
 
 namespace ostrel::testing {
 
+// The progress bar is in its indeterminate (marquee) mode; works across processes.
+bool HasMarqueeStyle(HWND bar);
+// A new empty folder in the temporary folder; removed by RemoveDirectoryTree.
+std::wstring MakeTemporaryFolder(const wchar_t* prefix);
 // Removes a directory and everything below it; true when it is gone.
 bool RemoveDirectoryTree(const std::wstring& path);
 // Removes the working directory of the process-wide settings, if they exist.

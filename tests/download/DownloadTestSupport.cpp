@@ -1,5 +1,7 @@
 #include "tests/download/DownloadTestSupport.h"
 
+#include "framework/Handles.h"
+
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -25,16 +27,6 @@ std::wstring DownloadServerAddress() {
     return L"127.0.0.4";
 }
 
-std::wstring MakeTemporaryFolder(const wchar_t* prefix) {
-    wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    wchar_t path[MAX_PATH] = {};
-    ::GetTempFileNameW(temp, prefix, 0, path);
-    ::DeleteFileW(path);
-    ::CreateDirectoryW(path, nullptr);
-    return path;
-}
-
 ScratchFolders::ScratchFolders()
     : downloads_(MakeTemporaryFolder(L"dld")), work_(MakeTemporaryFolder(L"dlw")) {
     auto settings = ConfigurationManager::GetInstance();
@@ -55,13 +47,12 @@ ScratchFolders::~ScratchFolders() {
 std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW entry;
-    HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return names;
+    framework::UniqueFindHandle search(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (!search) return names;
     do {
         const std::wstring name = entry.cFileName;
         if (name != L"." && name != L"..") names.push_back(name);
-    } while (::FindNextFileW(search, &entry));
-    ::FindClose(search);
+    } while (::FindNextFileW(search.Get(), &entry));
     std::sort(names.begin(), names.end());
     return names;
 }

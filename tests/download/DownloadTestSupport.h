@@ -41,8 +41,6 @@ private:
     std::wstring savedWork_;
 };
 
-// A new empty folder in the temporary folder; removed by RemoveDirectoryTree.
-std::wstring MakeTemporaryFolder(const wchar_t* prefix);
 // Names of the files in a folder, sorted.
 std::vector<std::wstring> FilesIn(const std::wstring& folder);
 // Lower-case hex SHA-256 of a file's bytes; "" when it cannot be read.

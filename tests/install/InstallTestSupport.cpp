@@ -44,15 +44,7 @@ void EndRun(DWORD pid) {
 
 }  // namespace
 
-ScratchFolder::ScratchFolder(const wchar_t* prefix) {
-    wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    wchar_t path[MAX_PATH] = {};
-    ::GetTempFileNameW(temp, prefix, 0, path);
-    ::DeleteFileW(path);
-    ::CreateDirectoryW(path, nullptr);
-    path_ = path;
-}
+ScratchFolder::ScratchFolder(const wchar_t* prefix) : path_(MakeTemporaryFolder(prefix)) {}
 
 ScratchFolder::~ScratchFolder() {
     RemoveDirectoryTree(path_);

@@ -59,7 +59,7 @@ TEST_F(DownloadWizardFlow, AcceptedOfferRunsAndTheFinishPageLaunchesTheProduct) 
     ASSERT_TRUE(IsDirectory(workDirectory));
 
     HWND finish = WalkOffers(wizard, welcome, {true, false}, L"FinishPageDLM");
-    ASSERT_NE(finish, nullptr) << "last page: " << std::string(driver.CurrentPageName().begin(), driver.CurrentPageName().end());
+    ASSERT_NE(finish, nullptr) << Describe(wizard);
     EXPECT_TRUE(driver.SaveScreenshot(wizard.host, ShotPath(L"dlm-finish-page-en.png")));
 
     // The product is in the download folder with the served bytes.
@@ -67,9 +67,7 @@ TEST_F(DownloadWizardFlow, AcceptedOfferRunsAndTheFinishPageLaunchesTheProduct) 
     // The accepted offer's installer ran from the working directory with its arguments; the declined one did not.
     const std::vector<json> runs = WaitForRuns(1);
     ASSERT_EQ(runs.size(), 1u);
-    const std::string ranFrom = runs[0].at("path");
-    EXPECT_EQ(NormalisedFolder(ParentFolder(std::wstring(ranFrom.begin(), ranFrom.end()))),
-              NormalisedFolder(workDirectory));
+    EXPECT_EQ(NormalisedFolder(ParentFolder(RunPath(runs[0]))), NormalisedFolder(workDirectory));
     EXPECT_EQ(runs[0].at("arguments"), json::array({"/S", "/alpha"}));
 
     // Start, decline, the product done, the offer started.
@@ -86,8 +84,7 @@ TEST_F(DownloadWizardFlow, AcceptedOfferRunsAndTheFinishPageLaunchesTheProduct) 
     ASSERT_TRUE(wizard.process.WaitForExit(kUiTimeoutMs));
     const std::vector<json> launched = WaitForRuns(2);
     ASSERT_EQ(launched.size(), 2u);
-    const std::string launchedPath = launched[1].at("path");
-    EXPECT_EQ(NormalisedFolder(std::wstring(launchedPath.begin(), launchedPath.end())), NormalisedFolder(productPath));
+    EXPECT_EQ(NormalisedFolder(RunPath(launched[1])), NormalisedFolder(productPath));
     EXPECT_FALSE(IsDirectory(workDirectory));
     // Finishing is not closing: no event follows.
     ::Sleep(300);

@@ -1,6 +1,5 @@
 #include "tests/ui/InstallFlow.h"
 
-#include <commctrl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -55,12 +54,11 @@ std::string SevenZipBytes() {
 std::set<std::wstring> WorkingDirectories(const std::wstring& temporaryFolder) {
     std::set<std::wstring> found;
     WIN32_FIND_DATAW entry;
-    HANDLE search = ::FindFirstFileW((temporaryFolder + L"\\ISV*.tmp").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return found;
+    framework::UniqueFindHandle search(::FindFirstFileW((temporaryFolder + L"\\ISV*.tmp").c_str(), &entry));
+    if (!search) return found;
     do {
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) found.insert(temporaryFolder + L"\\" + entry.cFileName);
-    } while (::FindNextFileW(search, &entry));
-    ::FindClose(search);
+    } while (::FindNextFileW(search.Get(), &entry));
     return found;
 }
 
@@ -82,6 +80,10 @@ std::wstring ParentFolder(const std::wstring& path) {
     return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
 }
 
+std::wstring RunPath(const json& run) {
+    return Utf8ToWide(run.at("path").get<std::string>());
+}
+
 std::string Describe(RunningWizard& wizard) {
     UiDriver& driver = wizard.driver;
     const std::wstring name = driver.CurrentPageName();
@@ -93,21 +95,16 @@ std::string Describe(RunningWizard& wizard) {
     return WideToUtf8(text);
 }
 
-bool HasMarqueeStyle(HWND bar) {
-    return (::GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE) != 0;
-}
-
 void InstallFlow::SetUp() {
     ASSERT_TRUE(server.Reset()) << "reference server on 127.0.0.1 not reachable";
     wchar_t folder[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, folder);
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
     const std::string name = std::string(test->test_suite_name()) + "." + test->name();
-    recordFile = std::wstring(folder) + L"ostrel-runs-" + std::wstring(name.begin(), name.end()) + L".jsonl";
+    recordFile = std::wstring(folder) + L"ostrel-runs-" + Utf8ToWide(name) + L".jsonl";
     ::DeleteFileW(recordFile.c_str());
-    temporaryFolder = std::wstring(folder) + L"ostrel-temp-" + std::wstring(name.begin(), name.end());
-    RemoveDirectoryTree(temporaryFolder);
-    ASSERT_TRUE(::CreateDirectoryW(temporaryFolder.c_str(), nullptr));
+    temporaryFolder = MakeTemporaryFolder(L"otf");
+    ASSERT_TRUE(IsDirectory(temporaryFolder));
 }
 
 void InstallFlow::TearDown() {

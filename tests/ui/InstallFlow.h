@@ -34,10 +34,10 @@ std::set<std::wstring> WorkingDirectories(const std::wstring& temporaryFolder);
 std::wstring DownloadsFolder();
 bool IsDirectory(const std::wstring& path);
 std::wstring ParentFolder(const std::wstring& path);
+// Where a recorded installer run was started from.
+std::wstring RunPath(const nlohmann::json& run);
 // The page on screen and, for the error page, its texts: for failure messages.
 std::string Describe(RunningWizard& wizard);
-// The progress bar is in its indeterminate (marquee) mode.
-bool HasMarqueeStyle(HWND bar);
 
 class InstallFlow : public ::testing::Test {
 protected:

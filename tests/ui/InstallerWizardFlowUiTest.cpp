@@ -30,10 +30,6 @@ long long MillisecondsOfDay(const std::string& time) {
            std::stoll(time.substr(20, 3));
 }
 
-std::wstring Wide(const std::string& text) {
-    return std::wstring(text.begin(), text.end());
-}
-
 class InstallerWizardFlow : public InstallFlow {
 protected:
     void SetUp() override {
@@ -86,8 +82,7 @@ TEST_F(InstallerWizardFlow, TheMainInstallerIsWaitedForThenTheOffersStart) {
 
     const std::vector<json> runs = WaitForRuns(2);
     ASSERT_EQ(runs.size(), 2u);
-    const std::string mainPath = runs[0].at("path");
-    EXPECT_EQ(NormalisedFolder(ParentFolder(Wide(mainPath))), NormalisedFolder(workDirectory));
+    EXPECT_EQ(NormalisedFolder(ParentFolder(RunPath(runs[0]))), NormalisedFolder(workDirectory));
     EXPECT_EQ(runs[0].at("arguments"), json::array({kProductArguments}));
     EXPECT_EQ(runs[1].at("arguments"), json::array({"/S", "/alpha"}));
     // The offer started only once the main installer had ended.
@@ -150,8 +145,7 @@ TEST_F(InstallerWizardFlow, AZipProductRunsItsOwnInstallerAndA7zOfferRunsAsItIs)
     // The archive's own installer ran, from a folder of its own: never the offer's.
     const std::vector<json> runs = WaitForRuns(2);
     ASSERT_EQ(runs.size(), 2u);
-    const std::wstring mainPath = Wide(runs[0].at("path"));
-    EXPECT_EQ(NormalisedFolder(mainPath), NormalisedFolder(workDirectory + L"\\ostrel-tester\\setup.exe"));
+    EXPECT_EQ(NormalisedFolder(RunPath(runs[0])), NormalisedFolder(workDirectory + L"\\ostrel-tester\\setup.exe"));
     EXPECT_EQ(runs[0].at("arguments"), json::array({kProductArguments}));
     EXPECT_EQ(runs[1].at("arguments"), json::array({"/S", "/alpha"}));
 

@@ -15,26 +15,14 @@
 #include "localisation/LanguageManager.h"
 #include "resources/resource.h"
 #include "shell/OstrelDlg.h"
-#include "tests/common/TestSupport.h"
+#include "tests/window/HostFixture.h"
 
 namespace {
 
-using ostrel::testing::PumpMessages;
+using ostrel::testing::HasMarqueeStyle;
 
-class DownloadAndFinishPages : public ::testing::Test {
+class DownloadAndFinishPages : public ostrel::testing::HostFixture {
 protected:
-    void SetUp() override {
-        languages = std::make_shared<LanguageManager>();
-        host = std::make_unique<COstrelDlg>(languages);
-        ASSERT_TRUE(host->Create(nullptr));
-        window = host->GetSafeHwnd();
-        ::ShowWindow(window, SW_SHOW);
-    }
-    void TearDown() override {
-        host.reset();
-        PumpMessages(20);
-    }
-
     // Adds the page behind the first two and returns its window.
     HWND AddPage(std::unique_ptr<IPage> page) {
         RECT rect{};
@@ -42,15 +30,7 @@ protected:
         host->CreateAndAddPage(std::move(page), rect);
         return raw->GetSafeHwnd();
     }
-
-    std::shared_ptr<LanguageManager> languages;
-    std::unique_ptr<COstrelDlg> host;
-    HWND window = nullptr;
 };
-
-bool Marquee(HWND bar) {
-    return (::GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE) != 0;
-}
 
 int Position(HWND bar) {
     return static_cast<int>(::SendMessageW(bar, PBM_GETPOS, 0, 0));
@@ -59,22 +39,22 @@ int Position(HWND bar) {
 void CheckBarHandling(HWND page) {
     HWND bar = ::GetDlgItem(page, IDC_PROGRESS);
     ASSERT_NE(bar, nullptr);
-    EXPECT_FALSE(Marquee(bar));
+    EXPECT_FALSE(HasMarqueeStyle(bar));
 
     EXPECT_EQ(::SendMessageW(page, WM_DOWNLOAD_SIZE_UNKNOWN, 0, 0), 0);
-    EXPECT_TRUE(Marquee(bar));
+    EXPECT_TRUE(HasMarqueeStyle(bar));
     // The first percentage turns it back into a bar at exactly that position.
     EXPECT_EQ(::SendMessageW(page, WM_DOWNLOAD_PROGRESS, 29, 0), 0);
-    EXPECT_FALSE(Marquee(bar));
+    EXPECT_FALSE(HasMarqueeStyle(bar));
     EXPECT_EQ(Position(bar), 29);
     EXPECT_EQ(::SendMessageW(bar, PBM_GETSTATE, 0, 0), PBST_NORMAL);
     ::SendMessageW(page, WM_DOWNLOAD_PROGRESS, 57, 0);
     EXPECT_EQ(Position(bar), 57);
     // Above 100 means "no idea": a marquee again, until a real value comes.
     ::SendMessageW(page, WM_DOWNLOAD_PROGRESS, 101, 0);
-    EXPECT_TRUE(Marquee(bar));
+    EXPECT_TRUE(HasMarqueeStyle(bar));
     ::SendMessageW(page, WM_DOWNLOAD_PROGRESS, 100, 0);
-    EXPECT_FALSE(Marquee(bar));
+    EXPECT_FALSE(HasMarqueeStyle(bar));
     EXPECT_EQ(Position(bar), 100);
 }
 

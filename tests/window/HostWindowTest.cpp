@@ -13,6 +13,7 @@
 #include "shell/OstrelDlg.h"
 #include "tests/common/TestSupport.h"
 #include "tests/driver/UiDriver.h"
+#include "tests/window/HostFixture.h"
 
 namespace {
 
@@ -54,21 +55,8 @@ void SaveShot(HWND window, const std::wstring& name) {
     EXPECT_TRUE(driver.SaveScreenshot(window, ostrel::testing::ScreenshotFolder() + L"\\" + name)) << name.c_str();
 }
 
-class HostWindow : public ::testing::Test {
+class HostWindow : public ostrel::testing::HostFixture {
 protected:
-    void SetUp() override {
-        languages = std::make_shared<LanguageManager>();
-        host = std::make_unique<COstrelDlg>(languages);
-        ASSERT_TRUE(host->Create(nullptr));
-        window = host->GetSafeHwnd();
-        ::ShowWindow(window, SW_SHOW);
-        PumpMessages(100);
-    }
-    void TearDown() override {
-        host.reset();
-        PumpMessages(20);
-    }
-
     void SelectLanguage(const std::wstring& name) {
         HWND list = ::GetDlgItem(PageNamed(window, L"LanguagePage"), IDC_LANGUAGE_LIST);
         const LRESULT index = ::SendMessageW(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
@@ -79,10 +67,6 @@ protected:
                        reinterpret_cast<LPARAM>(list));
         PumpMessages(50);
     }
-
-    std::shared_ptr<LanguageManager> languages;
-    std::unique_ptr<COstrelDlg> host;
-    HWND window = nullptr;
 };
 
 TEST_F(HostWindow, StartsOnTheLanguagePageWithTheLoadingPageBehindIt) {
