@@ -25,7 +25,7 @@ fi
 echo "== running the Windows tests under Wine and Xvfb"
 rm -rf build/x86_64/screenshots
 # shellcheck source=tools/test-env.sh
-export OSTREL_START_SERVERS=1
+# The reference servers are a fixture of the tests themselves (tests/CMakeLists.txt).
 source tools/test-env.sh start
 trap 'tools/test-env.sh stop' EXIT
 # Wine now and then fails to start a process at all (no output, ~10 ms):

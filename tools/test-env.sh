@@ -72,6 +72,8 @@ ostrel_start_servers() {
   local address data
   for address in $OSTREL_TEST_SERVERS; do
     data=$OSTREL_SERVER_DATA/$address
+    # A pid file left by a server still going down would pass for a new one.
+    rm -f "$_ostrel_state/server-$address.pid"
     rm -rf "$data"
     mkdir -p "$data/configs" "$data/files"
     # What the servers answer with: the tests' data unless a run brings its own.
@@ -91,9 +93,16 @@ ostrel_start_servers() {
 }
 
 ostrel_stop_servers() {
-  local pidfile
+  local pidfile i
   for pidfile in "$_ostrel_state"/server-*.pid; do
-    [ -f "$pidfile" ] && kill "$(cat "$pidfile")" >/dev/null 2>&1
+    [ -f "$pidfile" ] || continue
+    kill "$(cat "$pidfile")" >/dev/null 2>&1
+    # A server removes its pid file on the way out; then its ports are free.
+    for i in $(seq 1 100); do
+      [ -f "$pidfile" ] || break
+      sleep 0.05
+    done
+    rm -f "$pidfile"
   done
   return 0
 }
@@ -110,5 +119,8 @@ ostrel_stop() {
 case "${1:-}" in
   start) ostrel_start_display && ostrel_prepare_prefix && ostrel_start_servers ;;
   stop) ostrel_stop ;;
-  *) echo "usage: source tools/test-env.sh start | tools/test-env.sh stop" >&2 ;;
+  # The tests' own fixture: the servers alone, in a prefix already started.
+  start-servers) OSTREL_START_SERVERS=1 ostrel_start_servers ;;
+  stop-servers) ostrel_stop_servers ;;
+  *) echo "usage: source tools/test-env.sh start | tools/test-env.sh stop | tools/test-env.sh start-servers | stop-servers" >&2 ;;
 esac

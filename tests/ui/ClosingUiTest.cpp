@@ -3,6 +3,7 @@
 // removed however the wizard ends.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 #include "tests/ui/InstallFlow.h"
@@ -65,6 +66,18 @@ TEST_F(Closing, CancelKeepsEverythingAndOkReportsEveryShownPackage) {
     EXPECT_FALSE(FindEvent(events, "5", "Kestrel Viewer").is_null());
     EXPECT_FALSE(IsDirectory(workDirectory));
     EXPECT_TRUE(Runs().empty());
+    // Every event of the run, whichever package sent it, carries one signature.
+    std::set<std::string> signatures;
+    size_t signedEvents = 0;
+    for (const json& request : server.FullRequests(L"/zbd")) {
+        for (const json& header : request.at("headers")) {
+            if (header.at(0) != "Authorization") continue;
+            signatures.insert(header.at(1).get<std::string>());
+            ++signedEvents;
+        }
+    }
+    EXPECT_EQ(signedEvents, 4u);
+    EXPECT_EQ(signatures.size(), 1u);
 }
 
 TEST_F(Closing, EscapeOnTheHostWindowEndsWithoutQuestionsButCleansUp) {

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "framework/Handles.h"
 #include "tests/ui/InstallFlow.h"
@@ -89,6 +91,42 @@ TEST_F(DownloadWizardFlow, AcceptedOfferRunsAndTheFinishPageLaunchesTheProduct) 
     // Finishing is not closing: no event follows.
     ::Sleep(300);
     EXPECT_EQ(server.Events().size(), 4u);
+}
+
+// The names of the host's page windows, sorted.
+std::vector<std::wstring> PageWindows(UiDriver& driver, HWND host) {
+    std::vector<std::wstring> names;
+    for (HWND child = ::GetWindow(host, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t type[16] = {};
+        ::GetClassNameW(child, type, 16);
+        if (std::wstring(type) == L"#32770") names.push_back(driver.Text(child));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(DownloadWizardFlow, ThreeOffersGiveEightPagesAndTheTitleNamesTheFile) {
+    // Without "cf" the product file is named after the title.
+    const std::wstring appPath = DownloadsFolder() + L"\\App.exe";
+    ::DeleteFileW(appPath.c_str());
+    ASSERT_TRUE(server.WriteConfiguration(
+        L"dl-thre", R"({"i":{"ct":"App","cu":"https://127.0.0.1/f/e2e/kestrel.exe"},"f":{"m":3},"o":[)" +
+                        OfferJson("alpha", 1, "e2e/alpha.exe", "/S") + "," + OfferJson("beta", 2, "e2e/beta.exe", "/S") +
+                        "," + OfferJson("gamma", 3, "e2e/alpha.exe", "/S /gamma") + "]}"));
+    RunningWizard wizard(L"DLM", L"dl-thre", Options());
+    ASSERT_NE(wizard.host, nullptr);
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    ASSERT_NE(welcome, nullptr);
+    EXPECT_EQ(wizard.driver.Text(wizard.host), L"App Setup");
+    // Language, loading, welcome, three offers, download, finish; the error page apart.
+    EXPECT_EQ(PageWindows(wizard.driver, wizard.host),
+              (std::vector<std::wstring>{L"DownloadPageDLM", L"ErrorPage", L"FinishPageDLM", L"LanguagePage",
+                                         L"LoadingPage", L"ProductPage", L"ProductPage", L"ProductPage",
+                                         L"WelcomePage"}));
+    ASSERT_NE(WalkOffers(wizard, welcome, {true, true, true}, L"FinishPageDLM"), nullptr) << Describe(wizard);
+    EXPECT_EQ(ReadFileBytes(appPath).value_or(""), installer);
+    EXPECT_EQ(WaitForRuns(3).size(), 3u);
+    ::DeleteFileW(appPath.c_str());
 }
 
 // Ends the processes that parent started from exeName.

@@ -126,6 +126,15 @@ TEST_F(PackageJson, ListsAcceptOneStringOrNullAndConvertFromUtf8) {
     EXPECT_EQ(package->RequiredApps(), std::vector<std::wstring>{L"app.exe"});
 }
 
+TEST_F(PackageJson, DownloadPathArgumentsAndFilesConvertFromUtf8) {
+    auto package = Make(Offer({{"u", "dl/caf\u00e9 \u00d1and\u00fa.exe"},
+                               {"p", "/D=C:\\Programas\\\u00c1rbol /S"},
+                               {"fe", "C:\\Datos\\se\u00f1al.dat"}}));
+    EXPECT_EQ(package->GetDownloadPath(), L"dl/caf\u00e9 \u00d1and\u00fa.exe");
+    EXPECT_EQ(package->GetInstallerArgs(), L"/D=C:\\Programas\\\u00c1rbol /S");
+    EXPECT_EQ(package->BlockingFiles(), std::vector<CStringW>{L"C:\\Datos\\se\u00f1al.dat"});
+}
+
 TEST_F(PackageJson, FolderMacrosInBlockingFilesExpandEveryOccurrence) {
     const PathMacroMap macros = settings->GetPathMacros();
     const CStringW programData = macros.at(L"programdata");
