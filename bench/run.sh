@@ -155,6 +155,11 @@ measure_downloads() {
       "$(verdict "${times%x}" '>=' 0.8)"
     add_row "download $scheme peak working set" "$peak MiB" "" "" "<= 32 MiB" "$(verdict "$peak" '<=' 32)"
   done
+  local size rate
+  for size in 8192 1048576; do
+    rate=$(awk -v s="$size" '$1 == s && $2 == "bytes" && $3 == "per" { print $5 }' "$results/downloads.txt")
+    [ -n "$rate" ] && add_row "Winsock http floor, $size B receives" "$rate MiB/s" "" "" "-" "-"
+  done
 }
 
 print_table() {

@@ -26,7 +26,7 @@ bytes=$((mib * 1024 * 1024))
 
 [ -d build/deps ] || tools/setup-deps.sh
 cmake --preset x86_64 -B "$build" >/dev/null
-cmake --build "$build" --target ostrel_download_bench ostrel_trust_ca
+cmake --build "$build" --target ostrel_download_bench ostrel_socket_floor ostrel_trust_ca
 cmake -S server -B "$server_build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$server_build" --target ostrel-server
 
@@ -105,3 +105,24 @@ for scheme in https http; do
     "$scheme" "$curl_rate" "$bench_rate" "${ratio}x" "$peak" "$before"
 done
 echo "target: ratio >= 0.80, peak working set <= 32 MiB"
+
+# What a bare socket reaches in this Windows with the receive size Wine's
+# WinHTTP uses (its fixed 8 KiB read buffer) and with large receives: the
+# ceiling of any WinHTTP client here, whatever its own read loop does.
+floor_best() {
+  local size=$1 best=0 line rate
+  for _ in $(seq 1 "$runs"); do
+    line=$(/usr/lib/wine/wine64 "$build/bin/ostrel_socket_floor.exe" "$address" 80 /f/bench.bin "$size" | tr -d '\r')
+    case $line in
+      bytes=$bytes\ *) ;;
+      *) echo "socket floor: $line" >&2; exit 1 ;;
+    esac
+    rate=$(echo "$line" | sed -n 's/.*mib_per_s=\([0-9.]*\).*/\1/p')
+    best=$(awk -v a="$best" -v b="$rate" 'BEGIN { print (b > a) ? b : a }')
+  done
+  echo "$best"
+}
+echo "== plain Winsock GET over http, body received and dropped, best of $runs runs"
+for size in 8192 1048576; do
+  printf '%-26s %8s MiB/s\n' "$size bytes per receive" "$(floor_best "$size")"
+done
