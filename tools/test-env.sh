@@ -63,6 +63,8 @@ ostrel_start_servers() {
   # Only runs that ask for them get servers: loopback port 443 is one per address.
   [ "${OSTREL_START_SERVERS:-0}" = 1 ] || return 0
   [ -x "$_ostrel_server_bin" ] || { echo "no reference server at $_ostrel_server_bin" >&2; return 1; }
+  # Servers an interrupted run left behind hold the ports.
+  ostrel_stop_servers
   # shellcheck disable=SC2086
   "$_ostrel_repo/server/make-test-ca.sh" "$_ostrel_ca" $OSTREL_TEST_SERVERS >/dev/null
   local trust=$_ostrel_repo/build/x86_64/bin/ostrel_trust_ca.exe

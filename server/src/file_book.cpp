@@ -12,7 +12,7 @@ using nlohmann::json;
 const std::set<std::string> kKnownKeys = {
     "path",     "remove",    "body",       "bodyBase64",   "size",       "seed",        "status",
     "framing",  "contentLength", "cutAfter", "location",   "redirect",   "failFirst",   "failStatus",
-    "chunkBytes", "chunkDelayMs", "contentType"};
+    "chunkBytes", "chunkDelayMs", "contentType", "cutWith"};
 const std::set<std::string> kRedirectKeys = {"hops", "status", "scheme", "relative", "to"};
 
 [[noreturn]] void Refuse(const std::string& message) { throw std::invalid_argument(message); }
@@ -108,6 +108,12 @@ FileBehaviour ReadBehaviour(const json& request) {
     if (behaviour.framing != Framing::Length) Refuse("\"contentLength\" needs \"framing\": \"length\"");
   }
   if (const json* v = Member(request, "cutAfter")) behaviour.cutAfter = Unsigned(*v, "cutAfter");
+  if (const json* v = Member(request, "cutWith")) {
+    const std::string how = Text(*v, "cutWith");
+    if (how != "close" && how != "noise") Refuse("\"cutWith\" must be \"close\" or \"noise\"");
+    if (!behaviour.cutAfter) Refuse("\"cutWith\" needs \"cutAfter\"");
+    behaviour.cutWithNoise = how == "noise";
+  }
   if (const json* v = Member(request, "location")) behaviour.location = Text(*v, "location");
   if (const json* v = Member(request, "redirect")) behaviour.redirect = ReadRedirect(*v);
   if (const json* v = Member(request, "failFirst")) behaviour.failFirst = WholeNumberIn(*v, "failFirst", 0, 1000);

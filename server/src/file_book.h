@@ -37,6 +37,7 @@ struct FileBehaviour {
   Framing framing = Framing::Length;
   std::optional<std::uint64_t> contentLength;  // announced instead of the real size
   std::optional<std::uint64_t> cutAfter;       // the connection drops after this many body bytes
+  bool cutWithNoise = false;                   // before the drop, bytes that are no TLS record
   std::optional<std::string> location;         // Location header, verbatim
   std::optional<RedirectChain> redirect;
   int failFirst = 0;                           // the first N requests get failStatus, no body

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "faults.h"
+#include "wire_server.h"
 
 namespace ostrel {
 
@@ -52,13 +53,13 @@ std::string SchemeFor(RedirectScheme scheme, bool secure) {
 struct Delivery {
   Delivery(std::shared_ptr<const FileContent> content, const FileBehaviour& behaviour, FaultBook& faults)
       : cursor(std::move(content)), chunkBytes(behaviour.chunkBytes), delayMs(behaviour.chunkDelayMs),
-        faults(faults), buffer(behaviour.chunkBytes) {}
+        faults(faults), buffer(behaviour.chunkBytes), noiseOnCut(behaviour.cutWithNoise) {}
 
   // Writes the next piece, at most max bytes; false when the connection is to drop
   // (cut off, client gone, server stopping).
   bool WriteNext(httplib::DataSink& sink, std::uint64_t max) {
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>({chunkBytes, max, limit - sent}));
-    if (want == 0) return false;
+    if (want == 0) return Cut();
     const std::size_t got = cursor.Next(buffer.data(), want);
     if (got == 0 || !sink.write(buffer.data(), got)) return false;
     sent += got;
@@ -70,9 +71,16 @@ struct Delivery {
   // which is also how a cut ends either.
   bool WriteOrFinish(httplib::DataSink& sink, bool endByClosing) {
     if (sent < limit) return WriteNext(sink, std::numeric_limits<std::uint64_t>::max());
-    if (limit < total || endByClosing) return false;
+    if (limit < total) return Cut();
+    if (endByClosing) return false;
     sink.done();
     return true;
+  }
+
+  // Ends the body early: false drops the connection, after noise when asked.
+  bool Cut() const {
+    if (noiseOnCut) WireServer::SendNoiseBeforeClosing();
+    return false;
   }
 
   FileContent::Cursor cursor;
@@ -80,6 +88,7 @@ struct Delivery {
   int delayMs;
   FaultBook& faults;
   std::vector<char> buffer;
+  bool noiseOnCut;
   std::uint64_t total = 0;  // size of the content
   std::uint64_t limit = 0;  // bytes that will go out before the body ends or drops
   std::uint64_t sent = 0;

@@ -159,6 +159,17 @@ std::shared_ptr<SSL_CTX> WireServer::MakeTlsContext(const std::filesystem::path&
 
 WireServer::WireServer(std::shared_ptr<SSL_CTX> tls) : tls_(std::move(tls)) {}
 
+namespace {
+thread_local bool noiseRequested = false;
+
+// Bytes that no TLS client can take for a record: an unknown content type.
+constexpr std::string_view kNoise = "this is not a TLS record\r\n";
+
+void SendNoise(socket_t sock) { ::send(sock, kNoise.data(), kNoise.size(), MSG_NOSIGNAL); }
+}  // namespace
+
+void WireServer::SendNoiseBeforeClosing() { noiseRequested = true; }
+
 bool WireServer::WaitForRequest(socket_t sock, SSL* ssl) const {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(keep_alive_timeout_sec_);
   // Sliced so that an idle connection does not hold up a stopping server.
@@ -170,6 +181,7 @@ bool WireServer::WaitForRequest(socket_t sock, SSL* ssl) const {
 }
 
 bool WireServer::process_and_close_socket(socket_t sock) {
+  noiseRequested = false;
   SetTimeouts(sock, kHandshakeTimeoutSec, kHandshakeTimeoutSec);
   SSL* ssl = nullptr;
   bool ready = true;
@@ -190,6 +202,11 @@ bool WireServer::process_and_close_socket(socket_t sock) {
       ok = process_request(stream, closeAfter, closed, [ssl](httplib::Request& req) { req.ssl = ssl; });
       if (!ok || closed || closeAfter) break;
     }
+  }
+  if (noiseRequested) {
+    noiseRequested = false;
+    SendNoise(sock);
+    ok = false;  // no orderly TLS close after the noise
   }
   if (ssl) {
     if (ok) SSL_shutdown(ssl);

@@ -25,6 +25,12 @@ class WireServer : public httplib::Server {
 
   explicit WireServer(std::shared_ptr<SSL_CTX> tls = nullptr);
 
+  // For a handler or content provider: once this exchange is over, bytes that are
+  // not a TLS record go out on the bare socket before it closes, so an HTTPS
+  // client fails its next read (over plain HTTP they are just more bytes).
+  // Handlers run on their connection's thread, so the request stays with it.
+  static void SendNoiseBeforeClosing();
+
  private:
   bool process_and_close_socket(socket_t sock) override;
   bool WaitForRequest(socket_t sock, SSL* ssl) const;

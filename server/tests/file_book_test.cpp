@@ -72,6 +72,7 @@ TEST(FileBookTest, ABehaviourHoldsWhatWasAskedFor) {
                       {"framing", "length"},
                       {"contentLength", 4294967396ull},
                       {"cutAfter", 1000},
+                      {"cutWith", "noise"},
                       {"chunkBytes", 512},
                       {"chunkDelayMs", 20},
                       {"contentType", "image/png"}}),
@@ -83,6 +84,7 @@ TEST(FileBookTest, ABehaviourHoldsWhatWasAskedFor) {
   EXPECT_EQ(found->status, 206);
   EXPECT_EQ(found->contentLength, 4294967396ull);
   EXPECT_EQ(found->cutAfter, 1000u);
+  EXPECT_TRUE(found->cutWithNoise);
   EXPECT_EQ(found->chunkBytes, 512u);
   EXPECT_EQ(found->chunkDelayMs, 20);
   EXPECT_EQ(found->contentType, "image/png");
@@ -140,6 +142,8 @@ TEST(FileBookTest, MalformedRequestsAreRefusedAndChangeNothing) {
       {{"path", "/f/a"}, {"chunkDelayMs", 60001}},
       {{"path", "/f/a"}, {"bodyBase64", "abc"}},
       {{"path", "/f/a"}, {"cutafter", 3}},
+      {{"path", "/f/a"}, {"cutWith", "noise"}},
+      {{"path", "/f/a"}, {"cutAfter", 3}, {"cutWith", "abort"}},
   };
   for (const json& request : bad) {
     EXPECT_THROW(book.Set(request), std::invalid_argument) << request;

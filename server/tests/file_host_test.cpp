@@ -1,6 +1,13 @@
 // The file host on real listeners: what goes over the wire for each behaviour a
 // test can set, over HTTPS and plain HTTP.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -127,6 +134,34 @@ class FileHostTest : public ::testing::Test {
     return Split(RawExchange(address_, *server_->HttpPort(), {}, {request}));
   }
 
+  // How an HTTPS answer's last read ends: the SSL_get_error code of the read
+  // that returned nothing.
+  int HowTheTlsReadsEnd(const std::string& target) {
+    const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (sock < 0) return -1;
+    std::unique_ptr<const int, void (*)(const int*)> closer(&sock, [](const int* s) { ::close(*s); });
+    timeval timeout{10, 0};
+    ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(server_->HttpsPort()));
+    if (::inet_pton(AF_INET, address_.c_str(), &to.sin_addr) != 1) return -1;
+    if (::connect(sock, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) return -1;
+    std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> ctx(SSL_CTX_new(TLS_client_method()), SSL_CTX_free);
+    // A bare close then reads as an end, not as an error.
+    SSL_CTX_set_options(ctx.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
+    std::unique_ptr<SSL, void (*)(SSL*)> ssl(SSL_new(ctx.get()), SSL_free);
+    SSL_set_fd(ssl.get(), sock);
+    if (SSL_connect(ssl.get()) != 1) return -1;
+    const std::string request = "GET " + target + " HTTP/1.1\r\nHost: " + address_ + "\r\n\r\n";
+    if (SSL_write(ssl.get(), request.data(), static_cast<int>(request.size())) <= 0) return -1;
+    char buffer[4096];
+    for (;;) {
+      const int n = SSL_read(ssl.get(), buffer, sizeof buffer);
+      if (n <= 0) return SSL_get_error(ssl.get(), n);
+    }
+  }
+
   static inline TempDir* certDir_ = nullptr;
   static inline std::string address_;
   static inline testing::TestCertificates certs_;
@@ -231,6 +266,17 @@ TEST_F(FileHostTest, CutBodiesKeepTheAnnouncedLength) {
   bool complete = true;
   EXPECT_EQ(Unchunk(RawGet("/f/cutchunks").body, complete).size(), 3000u);
   EXPECT_FALSE(complete);
+}
+
+TEST_F(FileHostTest, ACutCanEndInNoiseThatBreaksTls) {
+  ASSERT_EQ(SetFile({{"path", "/f/closed"}, {"size", 100000}, {"cutAfter", 5000}}), 200);
+  ASSERT_EQ(SetFile({{"path", "/f/noisy"}, {"size", 100000}, {"cutAfter", 5000}, {"cutWith", "noise"}}), 200);
+  // A plain cut is a bare close; the noise is no record at all.
+  EXPECT_EQ(HowTheTlsReadsEnd("/f/closed"), SSL_ERROR_ZERO_RETURN);
+  EXPECT_EQ(HowTheTlsReadsEnd("/f/noisy"), SSL_ERROR_SSL);
+  // Over plain HTTP the noise is simply more bytes after the cut.
+  const WireAnswer plain = RawGet("/f/noisy");
+  EXPECT_TRUE(plain.body == Generated(100000, 1).substr(0, 5000) + "this is not a TLS record\r\n");
 }
 
 TEST_F(FileHostTest, StatusesLocationsAndEmptyBodies) {
