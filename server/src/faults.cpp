@@ -49,6 +49,14 @@ std::pair<std::string, std::size_t> FaultBook::Set(const json& request) {
 
   int delayAll = 0;
   if (const json* d = Member(request, "delayMs")) delayAll = DelayValue(*d, "\"delayMs\"");
+  bool drop = false;
+  if (const json* d = Member(request, "drop")) {
+    if (!d->is_boolean()) throw std::invalid_argument("\"drop\" must be true or false");
+    drop = d->get<bool>();
+  }
+  if (drop && (!statuses.empty() || !bodies.empty())) {
+    throw std::invalid_argument("\"drop\" leaves no answer for \"statuses\" or \"bodies\"");
+  }
 
   std::size_t count = std::max({statuses.size(), bodies.size(), delays.size()});
   if (const json* c = Member(request, "count")) {
@@ -58,8 +66,8 @@ std::pair<std::string, std::size_t> FaultBook::Set(const json& request) {
     std::size_t asked = c->get<std::size_t>();
     if (asked < count) throw std::invalid_argument("\"count\" is smaller than the lists it goes with");
     count = asked;
-  } else if (count == 0 && delayAll > 0) {
-    count = 1;  // a lone delay means "delay the next request"
+  } else if (count == 0 && (delayAll > 0 || drop)) {
+    count = 1;  // a lone delay or drop means "the next request"
   }
   if (count > kMaxSteps) throw std::invalid_argument("too many steps");
 
@@ -74,6 +82,7 @@ std::pair<std::string, std::size_t> FaultBook::Set(const json& request) {
     FaultStep& step = steps[i];
     step.contentType = contentType;
     step.delayMs = delayAll;
+    step.drop = drop;
     if (i < statuses.size() && !statuses[i].is_null()) {
       const json& s = statuses[i];
       if (!s.is_number_integer() || s.get<long long>() < 200 || s.get<long long>() > 599) {
@@ -118,7 +127,7 @@ nlohmann::json FaultBook::Pending() const {
   for (const auto& [path, steps] : queues_) {
     json list = json::array();
     for (const FaultStep& step : steps) {
-      json s = {{"delayMs", step.delayMs}};
+      json s = {{"delayMs", step.delayMs}, {"drop", step.drop}};
       s["status"] = step.status ? json(*step.status) : json(nullptr);
       s["body"] = step.body ? json(*step.body) : json(nullptr);
       list.push_back(std::move(s));

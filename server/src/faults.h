@@ -19,9 +19,10 @@ struct FaultStep {
   std::optional<std::string> body;  // answer with these bytes instead of the real handler
   std::string contentType = "application/json";
   int delayMs = 0;                  // wait this long before answering
+  bool drop = false;                // after the delay, close the connection without any answer
 
   // A step with only a delay still lets the real handler answer.
-  bool ReplacesAnswer() const { return status.has_value() || body.has_value(); }
+  bool ReplacesAnswer() const { return drop || status.has_value() || body.has_value(); }
 };
 
 // Per-path queues of fault steps that tests set while the server runs. Each request
@@ -31,7 +32,7 @@ class FaultBook {
   // Replaces the queue of one path. Throws std::invalid_argument with a message fit
   // for the client when the request is malformed.
   // {"path":"/o","statuses":[503,200],"bodies":["x",null],"delayMs":0,
-  //  "delaysMs":[..],"count":N,"contentType":"text/plain"}
+  //  "delaysMs":[..],"count":N,"contentType":"text/plain","drop":false}
   // Returns the path and the number of steps queued.
   std::pair<std::string, std::size_t> Set(const nlohmann::json& request);
 

@@ -216,6 +216,10 @@ void OstrelServer::ServePublic(const Listener& listener, const Handler& handler,
       SendError(res, 503, "server stopping");
       answered = true;
       tlNote = "stopping";
+    } else if (step->drop) {
+      WireServer::DropConnectionNow();
+      answered = true;
+      tlNote = "dropped";
     } else if (step->ReplacesAnswer()) {
       res.status = step->status.value_or(200);
       res.set_content(step->body.value_or(std::string()), step->contentType.c_str());

@@ -161,6 +161,7 @@ WireServer::WireServer(std::shared_ptr<SSL_CTX> tls) : tls_(std::move(tls)) {}
 
 namespace {
 thread_local bool noiseRequested = false;
+thread_local socket_t servedSocket = INVALID_SOCKET;
 
 // Bytes that no TLS client can take for a record: an unknown content type.
 constexpr std::string_view kNoise = "this is not a TLS record\r\n";
@@ -169,6 +170,10 @@ void SendNoise(socket_t sock) { ::send(sock, kNoise.data(), kNoise.size(), MSG_N
 }  // namespace
 
 void WireServer::SendNoiseBeforeClosing() { noiseRequested = true; }
+
+void WireServer::DropConnectionNow() {
+  if (servedSocket != INVALID_SOCKET) ::shutdown(servedSocket, SHUT_RDWR);
+}
 
 bool WireServer::WaitForRequest(socket_t sock, SSL* ssl) const {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(keep_alive_timeout_sec_);
@@ -182,6 +187,7 @@ bool WireServer::WaitForRequest(socket_t sock, SSL* ssl) const {
 
 bool WireServer::process_and_close_socket(socket_t sock) {
   noiseRequested = false;
+  servedSocket = sock;
   SetTimeouts(sock, kHandshakeTimeoutSec, kHandshakeTimeoutSec);
   SSL* ssl = nullptr;
   bool ready = true;
@@ -203,6 +209,7 @@ bool WireServer::process_and_close_socket(socket_t sock) {
       if (!ok || closed || closeAfter) break;
     }
   }
+  servedSocket = INVALID_SOCKET;
   if (noiseRequested) {
     noiseRequested = false;
     SendNoise(sock);

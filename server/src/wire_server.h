@@ -30,6 +30,10 @@ class WireServer : public httplib::Server {
   // client fails its next read (over plain HTTP they are just more bytes).
   // Handlers run on their connection's thread, so the request stays with it.
   static void SendNoiseBeforeClosing();
+  // For a handler: the connection it serves is shut down at once, so whatever the
+  // handler answers never reaches the client, which sees the connection close
+  // with no answer at all.
+  static void DropConnectionNow();
 
  private:
   bool process_and_close_socket(socket_t sock) override;

@@ -109,6 +109,8 @@ TEST(FaultBookTest, MalformedPlansAreRefusedAndChangeNothing) {
       {"fractional delay", {{"path", "/o"}, {"delayMs", 1.5}}},
       {"count below list length", {{"path", "/o"}, {"statuses", {500, 500}}, {"count", 1}}},
       {"too many steps", {{"path", "/o"}, {"count", FaultBook::kMaxSteps + 1}}},
+      {"drop as text", {{"path", "/o"}, {"drop", "yes"}}},
+      {"drop with an answer", {{"path", "/o"}, {"drop", true}, {"statuses", {500}}}},
   };
   for (const auto& [what, plan] : cases) {
     EXPECT_THROW(book.Set(plan), std::invalid_argument) << what;

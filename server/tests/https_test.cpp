@@ -228,6 +228,20 @@ TEST_F(HttpsTest, FaultSequenceIsUsedUpInOrderThenServiceIsNormal) {
   EXPECT_EQ(full[3]["status"], 200);
 }
 
+TEST_F(HttpsTest, DroppedRequestsGetNoAnswerAtAllAndAreRecorded) {
+  ASSERT_EQ(SetFaults({{"path", "/o"}, {"drop", true}, {"count", 2}}).status, 200);
+  const std::string request = WizardConfigRequest("ab1-c2d");
+  for (int i = 0; i < 2; ++i) {
+    auto client = VerifyingClient(address_, server_->HttpsPort(), certs_.ca);
+    auto dropped = client->Post("/o", request, "application/json");
+    EXPECT_FALSE(dropped) << i << ": answered " << dropped->status;
+  }
+  Reply normal = Post("/o", request);
+  EXPECT_EQ(normal.status, 200);
+  EXPECT_EQ(normal.body, kTokenConfig);
+  EXPECT_EQ(GetJson("/_test/requests?path=/o").size(), 3u);
+}
+
 TEST_F(HttpsTest, FaultedEventsAreNotStored) {
   json event = WizardEvent({{"5", "OFR-1"}, {"6", "4"}, {"10", 2}, {"22", "P"}});
   httplib::Headers headers = WizardHeaders(SignatureFor(event));

@@ -424,6 +424,38 @@ bool UiDriver::Click(HWND parent, int id) {
   return PostMessageW(control, BM_CLICK, 0, 0) != 0;
 }
 
+int UiDriver::ClickEveryLink(HWND parent, int id) {
+  const HWND control = Control(parent, id);
+  if (!UserCanReach(control)) return 0;
+  RECT bounds{};
+  if (!GetWindowRect(control, &bounds)) return 0;
+  constexpr int kStep = 2;
+  auto isLink = [&](int x, int y) {
+    DWORD_PTR hit = 0;
+    return SendWithTimeout(control, WM_NCHITTEST, 0, MAKELPARAM(x, y), hit) && hit == HTCLIENT;
+  };
+  int clicks = 0;
+  // Rows a few pixels apart see each line of text at least once; a run of
+  // link points on a row is one link there, clicked at its middle. Clicking
+  // a link once more is harmless; missing one is not.
+  for (int y = bounds.top + 1; y < bounds.bottom; y += 3 * kStep) {
+    int runStart = -1;
+    for (int x = bounds.left; x <= bounds.right; x += kStep) {
+      const bool link = x < bounds.right && isLink(x, y);
+      if (link && runStart < 0) runStart = x;
+      if (link || runStart < 0) continue;
+      POINT middle{(runStart + x - kStep) / 2, y};
+      runStart = -1;
+      ScreenToClient(control, &middle);
+      const LPARAM at = MAKELPARAM(middle.x, middle.y);
+      PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, at);
+      PostMessageW(control, WM_LBUTTONUP, 0, at);
+      ++clicks;
+    }
+  }
+  return clicks;
+}
+
 std::vector<std::wstring> UiDriver::ComboItems(HWND parent, int id) const {
   std::vector<std::wstring> items;
   const HWND combo = Control(parent, id);

@@ -113,6 +113,14 @@ public:
   // button handles a posted click even when disabled.
   bool Click(HWND parent, int id);
 
+  // Clicks every link of a SysLink control the way a user's mouse does
+  // (button down and up at a point of the link), in reading order; returns
+  // how many clicks went out. Links are found by asking the control which of
+  // its points are links (WM_NCHITTEST marshals between processes, the link
+  // messages with pointers do not). Each row of points that crosses a link
+  // clicks it, so a link is usually clicked more than once.
+  int ClickEveryLink(HWND parent, int id);
+
   std::vector<std::wstring> ComboItems(HWND parent, int id) const;
   // CB_ERR (-1) when nothing is selected or the control is missing.
   int ComboSelection(HWND parent, int id) const;

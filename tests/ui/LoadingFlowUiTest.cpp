@@ -101,6 +101,55 @@ TEST_F(LoadingFlow, InstallerWizardGoesOnWithoutOffersWhenTheConfigurationFails)
     EXPECT_TRUE(wizard.driver.SaveScreenshot(wizard.host, ShotPath(L"isv-welcome-page-en.png")));
 }
 
+TEST_F(LoadingFlow, InstallerWizardWithTheServerOutOfReachWelcomesWithItsOwnProduct) {
+    // Every configuration request loses its connection before any answer, as
+    // with a host that cannot be reached; retries meet the same.
+    ASSERT_TRUE(server.SetFaults({{"path", "/o"}, {"drop", true}, {"count", 50}}));
+    RunningWizard wizard(L"ISV", L"ld-gone");
+    ASSERT_NE(wizard.host, nullptr);
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    ASSERT_NE(welcome, nullptr);
+    EXPECT_FALSE(server.Requests(L"/o").empty());
+    EXPECT_EQ(wizard.driver.Text(wizard.host), L"Ostrel Tester ");
+    EXPECT_EQ(wizard.driver.ControlText(welcome, IDC_WELCOME_TEXT),
+              L"This will install Ostrel Tester on your computer. Click \"Next\" to continue.");
+    // No offer pages: the downloads come next.
+    wizard.driver.Click(welcome, IDC_NEXT);
+    EXPECT_NE(wizard.driver.WaitForPage(L"DownloadPageISV", kUiTimeoutMs), nullptr);
+}
+
+TEST_F(LoadingFlow, OnlyWebLinksFromTheServerReachTheShell) {
+    // The product's links are a file URL and a UNC path, the offer's privacy
+    // link a plain path; only the offer's licence and the built-in policy are
+    // web addresses. Wine traces every shell request in this test's output,
+    // and the test run checks that only the web ones are there. The browser
+    // those would start is switched off.
+    json offer = json::parse(Offer("lk-offer", 1, "Link Tool"));
+    offer["ps"]["cp"] = R"(C:\windows\system32\notepad.exe)";
+    const std::string config = R"({"i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/k.exe",)"
+                               R"("cp":"file:///C:/windows/system32/winver.exe",)"
+                               R"("ctu":"\\\\127.0.0.1\\share\\terms.exe"},"f":{"m":1},"o":[)" +
+                               offer.dump() + "]}";
+    ASSERT_TRUE(server.WriteConfiguration(L"ld-link", config));
+    RunningWizard wizard(L"DLM", L"ld-link",
+                         {{L"WINEDEBUG=trace+exec", L"WINEDLLOVERRIDES=mscoree,mshtml=;winebrowser.exe=d"}});
+    ASSERT_NE(wizard.host, nullptr);
+    UiDriver& driver = wizard.driver;
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    ASSERT_NE(welcome, nullptr);
+    for (const int link : {IDC_PRIVACY_LINK, IDC_TERMS_LINK, IDC_SDK_LINK}) {
+        EXPECT_TRUE(driver.Click(welcome, link)) << link;
+    }
+    ASSERT_TRUE(driver.Click(welcome, IDC_NEXT));
+    HWND offerPage = driver.WaitForPage(L"ProductPage", kUiTimeoutMs);
+    ASSERT_NE(offerPage, nullptr);
+    // Both links of the terms sentence, each on every row that crosses it.
+    EXPECT_GE(driver.ClickEveryLink(offerPage, IDC_TERMS_TEXT), 2);
+    // The wizard handled every click and goes on as before.
+    ASSERT_TRUE(driver.Click(offerPage, IDC_DECLINE));
+    EXPECT_NE(driver.WaitForPage(L"DownloadPageDLM", kUiTimeoutMs), nullptr);
+}
+
 TEST_F(LoadingFlow, EligibleOffersGetOnePageEachAndReportTheirOutcome) {
     const std::string offers = "[" + Offer("offer-a", 1, "Alpha Tool") + "," + Offer("offer-b", 1, "Beta Tool") +
                                "," + Offer("offer-c", 2, "Gamma Tool") + "]";

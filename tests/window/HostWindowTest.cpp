@@ -11,6 +11,7 @@
 #include "resources/resource.h"
 #include "shell/ConfigurationManager.h"
 #include "shell/OstrelDlg.h"
+#include "tests/common/TestServer.h"
 #include "tests/common/TestSupport.h"
 #include "tests/driver/UiDriver.h"
 #include "tests/window/HostFixture.h"
@@ -95,6 +96,11 @@ TEST_F(HostWindow, StartsOnTheLanguagePageWithTheLoadingPageBehindIt) {
 }
 
 TEST_F(HostWindow, NextMovesToTheLoadingPageAndStartsItsMarquee) {
+    // The configuration answer is held back, so loading is still going on
+    // when the page is looked at; without a server it would fail at once.
+    const ostrel::testing::TestServer server(L"127.0.0.1");
+    ASSERT_TRUE(server.Reset()) << "reference server on 127.0.0.1 not reachable";
+    ASSERT_TRUE(server.SetFaults({{"path", "/o"}, {"delaysMs", {1500}}}));
     HWND languagePage = PageNamed(window, L"LanguagePage");
     ::SendMessageW(languagePage, WM_COMMAND, MAKEWPARAM(IDC_NEXT, BN_CLICKED),
                    reinterpret_cast<LPARAM>(::GetDlgItem(languagePage, IDC_NEXT)));
