@@ -13,6 +13,20 @@
 
 namespace {
 
+// Appears whole or not at all: a script that waits for the file may read it
+// the moment it exists.
+void WritePidFile(const std::filesystem::path& file) {
+  std::filesystem::path partial = file;
+  partial += ".partial";
+  {
+    std::ofstream out(partial, std::ios::trunc);
+    out << getpid() << "\n";
+  }
+  std::error_code error;
+  std::filesystem::rename(partial, file, error);
+  if (error) std::cerr << "ostrel-server: cannot write " << file.string() << ": " << error.message() << "\n";
+}
+
 int Serve(const ostrel::ServeCommand& command) {
   // Block the stop signals before any thread exists so that every thread inherits
   // the mask and only sigwait below ever sees them.
@@ -35,9 +49,7 @@ int Serve(const ostrel::ServeCommand& command) {
     std::cerr << "ostrel-server: warning: " << configs.string() << " missing; POST /o answers 404 without it\n";
   }
   // Written only once the listeners accept connections: a script may wait for it.
-  if (command.pidFile) {
-    std::ofstream(*command.pidFile) << getpid() << "\n";
-  }
+  if (command.pidFile) WritePidFile(*command.pidFile);
 
   int received = 0;
   sigwait(&stopSignals, &received);

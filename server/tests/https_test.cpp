@@ -456,7 +456,17 @@ TEST(ServeProcessTest, ServesOn443UntilSigtermThenReports) {
     if (pid > 0 && std::filesystem::exists(pidFile)) child = pid;
   }
   ASSERT_GT(child, 0) << ReadFile(logFile);
-  EXPECT_EQ(std::stoi(ReadFile(pidFile)), child);
+  // A failed check below must not leave the server running: ctest would wait
+  // for the output it holds open.
+  struct StopOnFailure {
+    pid_t& pid;
+    ~StopOnFailure() {
+      if (pid <= 0) return;
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  } stopOnFailure{child};
+  EXPECT_EQ(ReadFile(pidFile), std::to_string(child) + "\n");
 
   auto client = VerifyingClient(address, 443, certs.ca);
   auto config = client->Post("/o", WizardHeaders(), WizardConfigRequest(""), "application/json");
@@ -471,6 +481,7 @@ TEST(ServeProcessTest, ServesOn443UntilSigtermThenReports) {
   ASSERT_EQ(kill(child, SIGTERM), 0);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
+  child = -1;
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_FALSE(std::filesystem::exists(pidFile));
