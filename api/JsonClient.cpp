@@ -3,17 +3,13 @@
 #include <cstdio>
 #include <vector>
 
+#include "api/SecureProtocols.h"
 #include "api/UrlParts.h"
 #include "api/WinHttpHandle.h"
 #include "shell/OstrelException.h"
 #include "shell/SystemInfo.h"
 
 namespace {
-
-constexpr DWORD kTls10 = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1;
-constexpr DWORD kTls11 = 0x00000200;  // WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1
-constexpr DWORD kTls12 = 0x00000800;  // WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2
-constexpr DWORD kTls13 = 0x00002000;  // WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
 
 bool IsWindows7WithoutServicePack() {
     return IsOsVersionAtLeast(6, 1, 0) && !IsOsVersionAtLeast(6, 1, 1);
@@ -23,7 +19,6 @@ DWORD ProxyAccessType() {
     const bool windows7 = IsOsVersionAtLeast(6, 1, 0) && !IsOsVersionAtLeast(6, 2, 0);
     return windows7 ? WINHTTP_ACCESS_TYPE_DEFAULT_PROXY : 4 /* WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY */;
 }
-
 
 // Reads the body in passes; stops at the end, at a failed query, or when the
 // body grows past the limit (then false).
@@ -51,21 +46,6 @@ bool ReadBody(HINTERNET request, std::string& response) {
 }
 
 }  // namespace
-
-bool SetSecureProtocols(HINTERNET session) {
-    DWORD protocols = SecureProtocolsForThisSystem();
-    if (::WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols))) return true;
-    // Older stacks reject flags they do not know; offer what they do know.
-    protocols &= ~kTls13;
-    return ::WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols)) != FALSE;
-}
-
-DWORD SecureProtocolsForThisSystem() {
-    if (!IsOsVersionAtLeast(6, 1, 1)) return kTls10;
-    DWORD protocols = kTls10 | kTls11 | kTls12;
-    if (IsOsVersionAtLeast(10, 0, 0)) protocols |= kTls13;
-    return protocols;
-}
 
 bool SendJsonRequest(const std::wstring& host, const std::wstring& path, const std::string& body, HttpHeaders headers,
                      std::string& response, DWORD& status) {

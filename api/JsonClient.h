@@ -3,7 +3,6 @@
 #pragma once
 
 #include <windows.h>
-#include <winhttp.h>
 
 #include <cstddef>
 #include <string>
@@ -23,8 +22,3 @@ bool PostJson(const CStringW& url, const std::string& body, const HttpHeaders& h
 // The transfer itself; false on any failure.
 bool SendJsonRequest(const std::wstring& host, const std::wstring& path, const std::string& body, HttpHeaders headers,
                      std::string& response, DWORD& status);
-
-// The secure protocols offered: never SSL 3.0.
-DWORD SecureProtocolsForThisSystem();
-// Offers them on a WinHTTP session, without TLS 1.3 where the stack does not know it.
-bool SetSecureProtocols(HINTERNET session);

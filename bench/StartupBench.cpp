@@ -22,9 +22,12 @@
 #include <vector>
 
 #include "framework/Handles.h"
+#include "tests/driver/WindowQueries.h"
 
 namespace {
 
+using ostrel::testing::HasPendingPaint;
+using ostrel::testing::ProcessOf;
 using UniqueHandle = framework::UniqueHandle<framework::KernelHandleTraits>;
 
 constexpr DWORD kWindowTimeoutMs = 30000;
@@ -43,12 +46,6 @@ struct StartedProcess {
     UniqueHandle process;
     DWORD id = 0;
 };
-
-DWORD ProcessOf(HWND window) {
-    DWORD processId = 0;
-    ::GetWindowThreadProcessId(window, &processId);
-    return processId;
-}
 
 // The window's own text, read without sending it a message (which a busy
 // program would answer late and so distort the timing).
@@ -99,19 +96,6 @@ HWND FindShownWindow(DWORD processId, const std::wstring& name) {
     WindowSearch search{processId, &name};
     ::EnumWindows(FindNamedWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
-}
-
-BOOL CALLBACK FindPendingPaint(HWND child, LPARAM context) {
-    if (!::IsWindowVisible(child) || !::GetUpdateRect(child, nullptr, FALSE)) return TRUE;
-    *reinterpret_cast<bool*>(context) = true;
-    return FALSE;
-}
-
-bool HasPendingPaint(HWND root) {
-    if (::GetUpdateRect(root, nullptr, FALSE)) return true;
-    bool pending = false;
-    ::EnumChildWindows(root, FindPendingPaint, reinterpret_cast<LPARAM>(&pending));
-    return pending;
 }
 
 // A sent message is handled only where the thread reads its queue, so its

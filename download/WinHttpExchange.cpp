@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "api/JsonClient.h"
+#include "api/SecureProtocols.h"
 #include "api/UrlParts.h"
 #include "download/ContentLength.h"
 #include "download/ErrorText.h"

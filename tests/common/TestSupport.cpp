@@ -29,23 +29,29 @@ std::wstring MakeTemporaryFolder(const wchar_t* prefix) {
     return path;
 }
 
+std::vector<FolderEntry> ListFolder(const std::wstring& pattern) {
+    std::vector<FolderEntry> entries;
+    WIN32_FIND_DATAW entry;
+    framework::UniqueFindHandle search(::FindFirstFileW(pattern.c_str(), &entry));
+    if (!search) return entries;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        entries.push_back({name, (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    } while (::FindNextFileW(search.Get(), &entry));
+    return entries;
+}
+
 bool RemoveDirectoryTree(const std::wstring& path) {
     if (path.empty()) return true;
-    WIN32_FIND_DATAW entry;
-    framework::UniqueFindHandle search(::FindFirstFileW((path + L"\\*").c_str(), &entry));
-    if (search) {
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring full = path + L"\\" + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveDirectoryTree(full);
-            } else {
-                ::SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileW(full.c_str());
-            }
-        } while (::FindNextFileW(search.Get(), &entry));
-        search.Reset();
+    for (const FolderEntry& entry : ListFolder(path + L"\\*")) {
+        const std::wstring full = path + L"\\" + entry.name;
+        if (entry.isFolder) {
+            RemoveDirectoryTree(full);
+        } else {
+            ::SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileW(full.c_str());
+        }
     }
     ::RemoveDirectoryW(path.c_str());
     return !::PathFileExistsW(path.c_str());

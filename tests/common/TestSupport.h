@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "framework/Strings.h"
 
@@ -14,6 +15,14 @@ namespace ostrel::testing {
 bool HasMarqueeStyle(HWND bar);
 // A new empty folder in the temporary folder; removed by RemoveDirectoryTree.
 std::wstring MakeTemporaryFolder(const wchar_t* prefix);
+// One entry of a folder listing.
+struct FolderEntry {
+    std::wstring name;
+    bool isFolder = false;
+};
+// The entries matching pattern (a folder followed by "\\*", or by a name with
+// wildcards), without "." and "..", in the order the system lists them.
+std::vector<FolderEntry> ListFolder(const std::wstring& pattern);
 // Removes a directory and everything below it; true when it is gone.
 bool RemoveDirectoryTree(const std::wstring& path);
 // Removes the working directory of the process-wide settings, if they exist.

@@ -1,6 +1,5 @@
 #include "tests/download/DownloadTestSupport.h"
 
-#include "framework/Handles.h"
 
 #include <algorithm>
 #include <fstream>
@@ -46,13 +45,7 @@ ScratchFolders::~ScratchFolders() {
 
 std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    framework::UniqueFindHandle search(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
-    if (!search) return names;
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name != L"." && name != L"..") names.push_back(name);
-    } while (::FindNextFileW(search.Get(), &entry));
+    for (const FolderEntry& entry : ListFolder(folder + L"\\*")) names.push_back(entry.name);
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <utility>
 
+#include "WindowQueries.h"
+
 namespace ostrel::testing {
 
 namespace {
@@ -36,12 +38,6 @@ bool IsDialogClass(HWND window) { return ClassName(window) == L"#32770"; }
 
 bool HasStyle(HWND window, LONG_PTR style) {
   return (GetWindowLongPtrW(window, GWL_STYLE) & style) == style;
-}
-
-DWORD ProcessOf(HWND window) {
-  DWORD processId = 0;
-  GetWindowThreadProcessId(window, &processId);
-  return processId;
 }
 
 std::vector<HWND> Children(HWND parent) {
@@ -77,21 +73,6 @@ BOOL CALLBACK CollectDialog(HWND window, LPARAM context) {
     search.found.push_back(window);
   }
   return TRUE;
-}
-
-BOOL CALLBACK FindPendingPaint(HWND child, LPARAM context) {
-  if (IsWindowVisible(child) && GetUpdateRect(child, nullptr, FALSE)) {
-    *reinterpret_cast<bool*>(context) = true;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-bool HasPendingPaint(HWND window) {
-  if (GetUpdateRect(window, nullptr, FALSE)) return true;
-  bool pending = false;
-  EnumChildWindows(window, FindPendingPaint, reinterpret_cast<LPARAM>(&pending));
-  return pending;
 }
 
 bool PollUntil(const std::function<bool()>& condition, DWORD timeoutMs) {

@@ -19,19 +19,14 @@ constexpr wchar_t kRecordVariable[] = L"OSTREL_SAMPLE_RECORD";
 constexpr DWORD kRunEndTimeoutMs = 30000;
 
 void CollectFiles(const std::wstring& folder, const std::wstring& relative, std::vector<std::wstring>& files) {
-    WIN32_FIND_DATAW entry{};
-    framework::UniqueFindHandle search(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
-    if (!search) return;
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring path = relative.empty() ? name : relative + L"\\" + name;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            CollectFiles(folder + L"\\" + name, path, files);
+    for (const FolderEntry& entry : ListFolder(folder + L"\\*")) {
+        const std::wstring path = relative.empty() ? entry.name : relative + L"\\" + entry.name;
+        if (entry.isFolder) {
+            CollectFiles(folder + L"\\" + entry.name, path, files);
         } else {
             files.push_back(path);
         }
-    } while (::FindNextFileW(search.Get(), &entry));
+    }
 }
 
 void EndRun(DWORD pid) {

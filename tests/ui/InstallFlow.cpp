@@ -53,12 +53,9 @@ std::string SevenZipBytes() {
 
 std::set<std::wstring> WorkingDirectories(const std::wstring& temporaryFolder) {
     std::set<std::wstring> found;
-    WIN32_FIND_DATAW entry;
-    framework::UniqueFindHandle search(::FindFirstFileW((temporaryFolder + L"\\ISV*.tmp").c_str(), &entry));
-    if (!search) return found;
-    do {
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) found.insert(temporaryFolder + L"\\" + entry.cFileName);
-    } while (::FindNextFileW(search.Get(), &entry));
+    for (const FolderEntry& entry : ListFolder(temporaryFolder + L"\\ISV*.tmp")) {
+        if (entry.isFolder) found.insert(temporaryFolder + L"\\" + entry.name);
+    }
     return found;
 }
 

@@ -24,6 +24,14 @@ std::string Offer(const std::string& code, int vertical, const std::string& name
            R"(-eula"}})";
 }
 
+// The DLL overrides of the test environment, with Wine's browser switched off.
+std::wstring OverridesWithoutBrowser() {
+    wchar_t overrides[1024] = {};
+    std::wstring value;
+    if (::GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 1024) > 0) value = std::wstring(overrides) + L";";
+    return L"WINEDLLOVERRIDES=" + value + L"winebrowser.exe=d";
+}
+
 class LoadingFlow : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(server.Reset()) << "reference server on 127.0.0.1 not reachable"; }
@@ -131,8 +139,7 @@ TEST_F(LoadingFlow, OnlyWebLinksFromTheServerReachTheShell) {
                                R"("ctu":"\\\\127.0.0.1\\share\\terms.exe"},"f":{"m":1},"o":[)" +
                                offer.dump() + "]}";
     ASSERT_TRUE(server.WriteConfiguration(L"ld-link", config));
-    RunningWizard wizard(L"DLM", L"ld-link",
-                         {{L"WINEDEBUG=trace+exec", L"WINEDLLOVERRIDES=mscoree,mshtml=;winebrowser.exe=d"}});
+    RunningWizard wizard(L"DLM", L"ld-link", {{L"WINEDEBUG=trace+exec", OverridesWithoutBrowser()}});
     ASSERT_NE(wizard.host, nullptr);
     UiDriver& driver = wizard.driver;
     HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "api/JsonClient.h"
+#include "api/SecureProtocols.h"
 
 namespace {
 
