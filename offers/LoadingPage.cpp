@@ -8,6 +8,7 @@
 #include "framework/ComPtr.h"
 #include "localisation/LanguageManager.h"
 #include "packages/EligibilityEngine.h"
+#include "packages/JsonNumbers.h"
 #include "packages/Package.h"
 #include "resources/resource.h"
 #include "shell/ConfigurationManager.h"
@@ -23,15 +24,6 @@ constexpr wchar_t kOffersSwitchedOff[] = L"00xA";
 // An optional member of the product description; absent gives "".
 CStringW OptionalText(const json& description, const char* key) {
     return description.contains(key) ? Utf8ToWide(description.at(key).get<std::string>()) : CStringW();
-}
-
-// The offer limit: integers, floating values (truncated) and booleans.
-int ReadLimit(const json& value) {
-    if (value.is_boolean()) return value.get<bool>() ? 1 : 0;
-    if (!value.is_number()) {
-        throw json::type_error::create(302, std::string("type must be number, but is ") + value.type_name(), &value);
-    }
-    return value.get<int>();
 }
 
 // The elements of the offer list: an array's elements, an object's values in
@@ -139,7 +131,7 @@ void LoadingPage::ReadProductDescription(const json& response) {
 
 std::vector<std::shared_ptr<Package>> LoadingPage::ReadOffers(const json& response) {
     auto settings = ConfigurationManager::GetInstance();
-    settings->maxOffers = ReadLimit(response.at("f").at("m"));
+    settings->maxOffers = ReadInt32Field(response.at("f").at("m"));
     EligibilityEngine engine(settings->maxOffers);
     std::vector<std::shared_ptr<Package>> accepted;
     for (const json& element : OfferElements(response.at("o"))) {

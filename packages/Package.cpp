@@ -9,6 +9,7 @@
 #include "download/DownloadManager.h"
 #include "framework/ComPtr.h"
 #include "packages/Base62.h"
+#include "packages/JsonNumbers.h"
 #include "shell/ConfigurationManager.h"
 #include "shell/TextConversion.h"
 
@@ -28,19 +29,6 @@ bool IsFinalEventType(int type) {
 [[noreturn]] void ThrowTypeError(const char* expected, const json& value) {
     throw json::type_error::create(302, std::string("type must be ") + expected + ", but is " + value.type_name(),
                                    &value);
-}
-
-// 32-bit fields take integers, floating values (truncated) and booleans.
-std::int32_t ReadInt32(const json& value) {
-    if (value.is_boolean()) return value.get<bool>() ? 1 : 0;
-    if (!value.is_number()) ThrowTypeError("number", value);
-    return value.get<std::int32_t>();
-}
-
-// 64-bit fields take numbers only.
-std::uint64_t ReadUInt64(const json& value) {
-    if (!value.is_number()) ThrowTypeError("number", value);
-    return value.get<std::uint64_t>();
 }
 
 bool ReadBool(const json& value) {
@@ -149,12 +137,12 @@ void Package::ReadOffer(const json& offer) {
     if (ps.contains("p")) installerArgs = ExpandPlaceholders(ps.at("p").get<std::string>());
     if (ps.contains("cp")) privacyUrl = ExpandPlaceholders(ps.at("cp").get<std::string>());
     if (ps.contains("ctu")) termsUrl = ExpandPlaceholders(ps.at("ctu").get<std::string>());
-    vertical = ps.contains("v") ? ReadInt32(ps.at("v")) : 0;
+    vertical = ps.contains("v") ? ReadInt32Field(ps.at("v")) : 0;
     if (ps.contains("c")) channel = ExpandPlaceholders(ps.at("c").get<std::string>());
 
-    if (ps.contains("disk")) minFreeDiskMb = ReadUInt64(ps.at("disk"));
-    if (ps.contains("ram")) minRamMb = ReadUInt64(ps.at("ram"));
-    if (ps.contains("ov")) minOsVersion = ReadInt32(ps.at("ov"));
+    if (ps.contains("disk")) minFreeDiskMb = ReadUInt64Field(ps.at("disk"));
+    if (ps.contains("ram")) minRamMb = ReadUInt64Field(ps.at("ram"));
+    if (ps.contains("ov")) minOsVersion = ReadInt32Field(ps.at("ov"));
     if (ps.contains("win64")) requires64BitOs = ReadBool(ps.at("win64"));
 
     const PathMacroMap macros = ConfigurationManager::GetInstance()->GetPathMacros();

@@ -1,11 +1,14 @@
 // Offers built from their JSON form, without sending anything.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 
 #include "api/EventTemplate.h"
 #include "packages/Base62.h"
+#include "packages/JsonNumbers.h"
 #include "packages/Package.h"
 #include "shell/ConfigurationManager.h"
 
@@ -96,6 +99,89 @@ TEST_F(PackageJson, NumbersAndBooleansConvertAsTheFieldAllows) {
     EXPECT_EQ(Make(Offer({{"disk", 4096.7}}))->MinFreeDiskMb(), 4096u);
     EXPECT_EQ(Make(Offer({{"ram", 5000000000ull}}))->MinRamMb(), 5000000000ull);
     EXPECT_TRUE(Make(Offer({{"win64", true}}))->Requires64BitOs());
+}
+
+// Numbers the server may send beyond a field's range, at both ends of it and
+// just inside, as integers, unsigned integers and floating values.
+constexpr std::int32_t kInt32Min = std::numeric_limits<std::int32_t>::min();
+constexpr std::int32_t kInt32Max = std::numeric_limits<std::int32_t>::max();
+constexpr std::uint64_t kUInt64Max = std::numeric_limits<std::uint64_t>::max();
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+constexpr double kNotANumber = std::numeric_limits<double>::quiet_NaN();
+
+struct Int32Case {
+    json number;
+    std::int32_t field;
+};
+
+const Int32Case kInt32Cases[] = {
+    {2147483647, kInt32Max},
+    {2147483648u, kInt32Max},
+    {-2147483648LL, kInt32Min},
+    {-2147483649LL, kInt32Min},
+    {std::numeric_limits<std::uint64_t>::max(), kInt32Max},
+    {std::numeric_limits<std::int64_t>::min(), kInt32Min},
+    {1e300, kInt32Max},
+    {-1e300, kInt32Min},
+    {2147483647.9, kInt32Max},
+    {2147483648.0, kInt32Max},
+    {-2147483648.9, kInt32Min},
+    {-2147483649.0, kInt32Min},
+    {2147483646.9, 2147483646},
+    {-2.9, -2},
+    {-0.5, 0},
+    {json::parse("99999999999999999999999"), kInt32Max},
+    {kInfinity, kInt32Max},
+    {-kInfinity, kInt32Min},
+    {kNotANumber, 0},
+};
+
+struct UInt64Case {
+    json number;
+    std::uint64_t field;
+};
+
+const UInt64Case kUInt64Cases[] = {
+    {-1, 0},
+    {std::numeric_limits<std::int64_t>::min(), 0},
+    {std::numeric_limits<std::int64_t>::max(), 9223372036854775807ull},
+    {kUInt64Max, kUInt64Max},
+    {-0.5, 0},
+    {-1e300, 0},
+    {1e300, kUInt64Max},
+    // 2^64, one past the range, and the largest double below it.
+    {18446744073709551616.0, kUInt64Max},
+    {18446744073709549568.0, 18446744073709549568ull},
+    {json::parse("99999999999999999999999"), kUInt64Max},
+    {kInfinity, kUInt64Max},
+    {-kInfinity, 0},
+    {kNotANumber, 0},
+};
+
+TEST_F(PackageJson, ThirtyTwoBitFieldsClampToTheirRange) {
+    for (const auto& [number, field] : kInt32Cases) {
+        SCOPED_TRACE(number.dump() + (number.is_number_float() ? " (floating)" : ""));
+        EXPECT_EQ(Make(Offer({{"v", number}}))->Vertical(), field);
+        EXPECT_EQ(Make(Offer({{"ov", number}}))->MinOsVersion(), field);
+        // The offer limit "f"."m" is read the same way.
+        EXPECT_EQ(ReadInt32Field(number), field);
+    }
+}
+
+TEST_F(PackageJson, SizeRequirementsClampAndANegativeOneMeansNone) {
+    for (const auto& [number, field] : kUInt64Cases) {
+        SCOPED_TRACE(number.dump() + (number.is_number_float() ? " (floating)" : ""));
+        EXPECT_EQ(Make(Offer({{"disk", number}}))->MinFreeDiskMb(), field);
+        EXPECT_EQ(Make(Offer({{"ram", number}}))->MinRamMb(), field);
+    }
+}
+
+TEST_F(PackageJson, ClampedReadersStillRefuseWhatIsNoNumber) {
+    EXPECT_THROW(ReadInt32Field(json("7")), json::type_error);
+    EXPECT_THROW(ReadInt32Field(json()), json::type_error);
+    EXPECT_THROW(ReadUInt64Field(json(true)), json::type_error);
+    EXPECT_THROW(ReadUInt64Field(json::array({1})), json::type_error);
+    EXPECT_EQ(ReadInt32Field(json(false)), 0);
 }
 
 TEST_F(PackageJson, WrongTypesThrowTheLibrarysTypeErrors) {
