@@ -6,6 +6,7 @@
 #include <cctype>
 #include <mutex>
 
+#include "api/BoundedJson.h"
 #include "api/JsonClient.h"
 #include "api/SystemProbes.h"
 #include "shell/ConfigurationManager.h"
@@ -74,7 +75,7 @@ std::unique_ptr<nlohmann::json> ApiManager::RequestConfiguration() {
 
     // The last answer counts even when no attempt succeeded.
     if (IsBlank(response)) throw OstrelException();
-    auto parsed = std::make_unique<nlohmann::json>(nlohmann::json::parse(response));
+    auto parsed = std::make_unique<nlohmann::json>(ParseBoundedJson(response));
     if (parsed->is_discarded()) throw OstrelException();
     return parsed;
 }

@@ -109,7 +109,7 @@ std::vector<std::shared_ptr<Package>> LoadingPage::LoadConfiguration(HWND page) 
 
 void LoadingPage::ReadProductDescription(const json& response) {
     auto settings = ConfigurationManager::GetInstance();
-    const json description = response.at("i");
+    const json& description = response.at("i");
     if (!description.is_object()) {
         throw json::type_error::create(302, std::string("type must be object, but is ") + description.type_name(),
                                        &description);

@@ -82,6 +82,13 @@ TEST_F(ConfigurationRequest, BlankOrNonJsonAnswersFail) {
     EXPECT_THROW(ApiManager::GetInstance()->RequestConfiguration(), nlohmann::json::parse_error);
 }
 
+TEST_F(ConfigurationRequest, AnAnswerNestedDeeperThanTheBoundIsAParseError) {
+    const std::string deep = std::string(1000, '[') + std::string(1000, ']');
+    ASSERT_TRUE(server.SetFaults({{"path", "/o"}, {"statuses", {200}}, {"bodies", {R"({"o":[)" + deep + "]}"}}}));
+    EXPECT_THROW(ApiManager::GetInstance()->RequestConfiguration(), nlohmann::json::parse_error);
+    EXPECT_EQ(server.Requests(L"/o").size(), 1u);
+}
+
 TEST_F(ConfigurationRequest, UnreachableServerFailsAtOnceWithoutRetrying) {
     settings->configurationUrl = L"https://127.0.0.9/o";
     const auto started = std::chrono::steady_clock::now();

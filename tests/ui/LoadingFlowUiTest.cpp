@@ -281,6 +281,38 @@ TEST_F(LoadingFlow, ARuleThatCannotBeJudgedEndsTheWholeConfiguration) {
 }
 
 
+// An offer list nested levels deep inside an offer's file list.
+std::string DeeplyNestedConfiguration(size_t levels) {
+    std::string deep = Offer("deep", 1, "Deep Tool");
+    deep.insert(deep.rfind("}}"), R"(,"fe":)" + std::string(levels, '[') + std::string(levels, ']'));
+    return std::string("{") + kProduct + R"(,"f":{"m":3},"o":[)" + Offer("shallow", 2, "Shallow Tool") + "," + deep +
+           "]}";
+}
+
+TEST_F(LoadingFlow, AHostileNestingDepthIsAConfigurationErrorNotACrash) {
+    // A million levels: 2 MB, well inside what the wizard accepts as an answer.
+    ASSERT_TRUE(server.WriteConfiguration(L"ld-deep", DeeplyNestedConfiguration(1000000)));
+    {
+        RunningWizard wizard(L"DLM", L"ld-deep");
+        ASSERT_NE(wizard.host, nullptr);
+        HWND error = LeaveLanguagePage(wizard, L"ErrorPage");
+        ASSERT_NE(error, nullptr) << "exit code " << wizard.process.ExitCode();
+        EXPECT_EQ(wizard.driver.ControlText(error, IDC_ERROR_TITLE), L"Something went wrong");
+        EXPECT_EQ(wizard.driver.ControlText(error, IDC_ERROR_TEXT), L"Please try to download later");
+        ASSERT_TRUE(wizard.driver.Click(error, IDC_CLOSE_BUTTON));
+        ASSERT_TRUE(wizard.process.WaitForExit(kUiTimeoutMs));
+        EXPECT_EQ(wizard.process.ExitCode(), 0u);
+    }
+    {
+        // The installer wizard goes on with its own product, without offers.
+        RunningWizard wizard(L"ISV", L"ld-deep");
+        ASSERT_NE(wizard.host, nullptr);
+        HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+        ASSERT_NE(welcome, nullptr) << "exit code " << wizard.process.ExitCode();
+        EXPECT_EQ(AcceptAllOffers(wizard.driver, welcome), 0);
+    }
+}
+
 TEST_F(LoadingFlow, TheLimitStopsFurtherOffersAndZeroAllowsNone) {
     std::string five = "[";
     for (int i = 0; i < 5; ++i) five += (i ? "," : "") + Offer("lim-" + std::to_string(i), i + 10, "Tool " + std::to_string(i));
