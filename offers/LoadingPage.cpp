@@ -7,6 +7,7 @@
 #include "download/DownloadManager.h"
 #include "framework/ComPtr.h"
 #include "localisation/LanguageManager.h"
+#include "offers/OfferList.h"
 #include "packages/EligibilityEngine.h"
 #include "packages/JsonNumbers.h"
 #include "packages/Package.h"
@@ -24,19 +25,6 @@ constexpr wchar_t kOffersSwitchedOff[] = L"00xA";
 // An optional member of the product description; absent gives "".
 CStringW OptionalText(const json& description, const char* key) {
     return description.contains(key) ? Utf8ToWide(description.at(key).get<std::string>()) : CStringW();
-}
-
-// The elements of the offer list: an array's elements, an object's values in
-// key order, a single value alone, null none.
-std::vector<json> OfferElements(const json& offers) {
-    std::vector<json> elements;
-    if (offers.is_null()) return elements;
-    if (offers.is_array() || offers.is_object()) {
-        for (const json& element : offers) elements.push_back(element);
-    } else {
-        elements.push_back(offers);
-    }
-    return elements;
 }
 
 std::shared_ptr<Gdiplus::Image> DecodeImage(const std::vector<char>& bytes) {
@@ -134,11 +122,11 @@ std::vector<std::shared_ptr<Package>> LoadingPage::ReadOffers(const json& respon
     settings->maxOffers = ReadInt32Field(response.at("f").at("m"));
     EligibilityEngine engine(settings->maxOffers);
     std::vector<std::shared_ptr<Package>> accepted;
-    for (const json& element : OfferElements(response.at("o"))) {
-        auto offer = std::make_shared<Package>(BuildEventTemplate(), element, false, std::string(),
-                                               static_cast<int>(accepted.size()));
+    for (const json* element : OfferElements(response.at("o"))) {
+        auto offer = BuildOffer(BuildEventTemplate(), *element, static_cast<int>(accepted.size()));
+        if (!offer) continue;
         bool limitReached = false;
-        if (engine.Evaluate(offer, limitReached)) accepted.push_back(offer);
+        if (PassesRules(engine, offer, limitReached)) accepted.push_back(offer);
         if (limitReached) break;
     }
     return accepted;

@@ -48,9 +48,9 @@ win32::ScopedKey OpenExistingKey(win32::RegistryKeyCache& cache, std::wstring ke
 }
 
 // The expected data of an entry as a number, read the way std::stoul and
-// std::stoull read it. The failures leave the engine and end the processing
-// of the configuration, where their texts are what gets reported; those texts
-// must not depend on the runtime library the program happens to be built with.
+// std::stoull read it. The failures leave the engine, and the offer they
+// belong to is skipped; their texts must not depend on the runtime library
+// the program happens to be built with.
 template <typename Number>
 Number ExpectedNumber(const std::wstring& text, Number (*convert)(const wchar_t*, wchar_t**, int), const char* name) {
     const int savedErrno = errno;

@@ -3,7 +3,10 @@
 // the built-in host.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "resources/resource.h"
 #include "tests/common/TestServer.h"
@@ -257,29 +260,75 @@ int AcceptAllOffers(UiDriver& driver, HWND welcome) {
     return pages;
 }
 
-TEST_F(LoadingFlow, ARuleThatCannotBeJudgedEndsTheWholeConfiguration) {
-    // A bare Software root is no key a rule can look at: the evaluation
-    // fails, and with it the configuration, not just this offer.
-    std::string broken = Offer("rb-a", 1, "Fine Tool") + "," + Offer("rb-b", 2, "Broken Tool");
-    broken.insert(broken.rfind("}}"), R"(,"r":["hklm\software\"])");
-    ASSERT_TRUE(server.WriteConfiguration(L"ld-brkn", std::string("{") + kProduct + R"(,"f":{"m":3},"o":[)" + broken + "]}"));
-    {
-        RunningWizard wizard(L"DLM", L"ld-brkn");
-        ASSERT_NE(wizard.host, nullptr);
-        HWND error = LeaveLanguagePage(wizard, L"ErrorPage");
-        ASSERT_NE(error, nullptr);
-        EXPECT_EQ(wizard.driver.ControlText(error, IDC_ERROR_TITLE), L"Something went wrong");
-    }
-    {
-        RunningWizard wizard(L"ISV", L"ld-brkn");
-        ASSERT_NE(wizard.host, nullptr);
-        HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
-        ASSERT_NE(welcome, nullptr);
-        // Not even the offer judged before the broken one is kept.
-        EXPECT_EQ(AcceptAllOffers(wizard.driver, welcome), 0);
+// No rejection was reported for the offer with this code.
+void ExpectNoRejectionOf(const TestServer& server, const std::string& code) {
+    for (const json& stored : server.Events()) {
+        const json event = TestServer::EventData(stored);
+        EXPECT_FALSE(event.at("6") == "2" && event.at("5") == code) << event.dump();
     }
 }
 
+TEST_F(LoadingFlow, ARuleThatCannotBeJudgedSkipsOnlyItsOffer) {
+    // A bare Software root is no key a rule can look at: the evaluation of
+    // that offer fails, and only that offer is left out.
+    std::string broken = Offer("rb-b", 2, "Broken Tool");
+    broken.insert(broken.rfind("}}"), R"(,"r":["hklm\\software\\"])");
+    const std::string offers = Offer("rb-a", 1, "Fine Tool") + "," + broken + "," + Offer("rb-c", 3, "Other Tool");
+    ASSERT_TRUE(server.WriteConfiguration(L"ld-brkn", std::string("{") + kProduct + R"(,"f":{"m":3},"o":[)" + offers + "]}"));
+    for (const wchar_t* key : {L"DLM", L"ISV"}) {
+        SCOPED_TRACE(key);
+        RunningWizard wizard(key, L"ld-brkn");
+        ASSERT_NE(wizard.host, nullptr);
+        HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+        ASSERT_NE(welcome, nullptr);
+        EXPECT_EQ(AcceptAllOffers(wizard.driver, welcome), 2);
+    }
+    ExpectNoRejectionOf(server, "rb-b");
+}
+
+TEST_F(LoadingFlow, AMalformedOfferBetweenTwoGoodOnesIsSkipped) {
+    // Served from the test data: between Alpha and Beta an offer whose disk
+    // requirement is a text. The limit of two is not used up by it.
+    RunningWizard wizard(L"DLM", L"ld-skip");
+    ASSERT_NE(wizard.host, nullptr);
+    UiDriver& driver = wizard.driver;
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    ASSERT_NE(welcome, nullptr);
+    EXPECT_EQ(driver.Text(wizard.host), L"Kestrel Viewer Setup");
+    EXPECT_EQ(driver.ControlText(welcome, IDC_PRODUCT_TITLE), L"Kestrel Viewer");
+    ASSERT_TRUE(driver.Click(welcome, IDC_NEXT));
+
+    HWND previous = welcome;
+    for (const wchar_t* name : {L"\"Alpha Tool\"", L"\"Beta Tool\""}) {
+        SCOPED_TRACE(name);
+        HWND page = nullptr;
+        ASSERT_TRUE(driver.WaitUntil(
+            [&] {
+                page = driver.CurrentPage();
+                return page && page != previous && driver.Text(page) == L"ProductPage";
+            },
+            kUiTimeoutMs));
+        const std::wstring terms = driver.ControlText(page, IDC_TERMS_TEXT);
+        EXPECT_NE(terms.find(name), std::wstring::npos) << terms;
+        ASSERT_TRUE(driver.Click(page, IDC_DECLINE));
+        previous = page;
+    }
+    EXPECT_NE(driver.WaitForPage(L"DownloadPageDLM", kUiTimeoutMs), nullptr);
+
+    // The start, then both declines: Beta took the second place, not the third.
+    const std::vector<json> events = StoredEvents(3);
+    ASSERT_EQ(events.size(), 3u);
+    std::vector<std::pair<std::string, std::string>> declines;
+    for (const json& event : events) {
+        EXPECT_NE(event.at("5"), "skip-bad");
+        if (event.at("6") == "4") declines.emplace_back(event.at("5"), event.at("17"));
+    }
+    std::sort(declines.begin(), declines.end());
+    EXPECT_EQ(declines, (std::vector<std::pair<std::string, std::string>>{{"skip-a", "1"}, {"skip-b", "2"}}));
+    // No picture was asked for the skipped offer.
+    EXPECT_TRUE(server.FullRequests(L"/f/img/skip-bad.png").empty());
+    EXPECT_FALSE(server.FullRequests(L"/f/img/skip-b.png").empty());
+}
 
 // An offer list nested levels deep inside an offer's file list.
 std::string DeeplyNestedConfiguration(size_t levels) {
