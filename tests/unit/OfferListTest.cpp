@@ -96,7 +96,8 @@ TEST(OfferList, ElementsComeInOrderWithoutCopies) {
     EXPECT_EQ(*fromObject[0], 1);
     EXPECT_EQ(fromObject[1], &object.at("b"));
 
-    const json single = GoodOffer("one", 1);
+    // A single value that is neither array nor object is one element.
+    const json single = "lone";
     const auto fromSingle = OfferElements(single);
     ASSERT_EQ(fromSingle.size(), 1u);
     EXPECT_EQ(fromSingle[0], &single);
