@@ -80,7 +80,13 @@ TEST_F(LoadingFlow, DownloadWizardWelcomesWithTheLoadedProduct) {
 TEST_F(LoadingFlow, UnusableProductDescriptionShowsTheConfigurationError) {
     ASSERT_TRUE(server.WriteConfiguration(L"ld-err1", R"({"i":{"ct":"","cu":"https://127.0.0.1/f/x.exe"}})"));
     ASSERT_TRUE(server.WriteConfiguration(L"ld-err2", R"({"f":{"m":1},"o":[]})"));
-    for (const wchar_t* token : {L"ld-err1", L"ld-err2"}) {
+    // Skipping a bad offer stops at the offers: a mistyped product member or
+    // limit still ends the configuration.
+    ASSERT_TRUE(server.WriteConfiguration(L"ld-err3", std::string(R"({"i":{"ct":"A","cu":"https://127.0.0.1/f/a.exe","cl":5},)") +
+                                                          R"("f":{"m":1},"o":[)" + Offer("e3", 1, "E") + "]}"));
+    ASSERT_TRUE(server.WriteConfiguration(L"ld-err4", std::string("{") + kProduct + R"(,"f":{"m":"2"},"o":[)" +
+                                                          Offer("e4", 1, "E") + "]}"));
+    for (const wchar_t* token : {L"ld-err1", L"ld-err2", L"ld-err3", L"ld-err4"}) {
         RunningWizard wizard(L"DLM", token);
         ASSERT_NE(wizard.host, nullptr);
         HWND error = LeaveLanguagePage(wizard, L"ErrorPage");
