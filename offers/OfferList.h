@@ -1,8 +1,8 @@
 // The configuration's offer list, one element at a time. An element that does
 // not fit the package form, or whose rules cannot be judged, is the server's
 // mistake about that one offer: it is skipped, so the user keeps the main
-// product and every other offer. Nothing is reported for it, since it has no
-// offer code the analytics could trust.
+// product and every other offer. Nothing is reported for it: the analytics
+// know an offer by its code, which a malformed element may not even have.
 #pragma once
 
 #include <memory>
