@@ -182,6 +182,17 @@ measure_downloads() {
       "$(verdict "${times%x}" '>=' 0.8)"
     add_row "download $scheme peak working set" "$peak MiB" "" "" "<= 32 MiB" "$(verdict "$peak" '<=' 32)"
   done
+  local loop
+  for scheme in https http; do
+    line=$(awk -v s="winhttp-$scheme" '$1 == s && $2 ~ /^[0-9.]+$/ { print $2, $3, $4 }' "$results/downloads.txt")
+    if [ -z "$line" ]; then
+      no_figure "download $scheme against bare WinHTTP loop" ">= 0.95x"
+      continue
+    fi
+    read -r loop wizard_rate times <<<"$line"
+    add_row "download $scheme against bare WinHTTP loop" "$wizard_rate MiB/s" "loop $loop MiB/s" "$times" ">= 0.95x" \
+      "$(verdict "${times%x}" '>=' 0.95)"
+  done
   local size rate
   for size in 8192 1048576; do
     rate=$(awk -v s="$size" '$1 == s && $2 == "bytes" && $3 == "per" { print $5 }' "$results/downloads.txt")
