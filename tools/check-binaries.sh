@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks that the wizard programs of both architectures are GUI programs of
-# the right kind and need no DLLs beyond those every Windows has.
+# the right kind, need no DLLs beyond those every Windows has, and carry one
+# version in both the version resource and the manifest.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 system_dlls='^(ADVAPI32|COMCTL32|KERNEL32|SHELL32|SHLWAPI|USER32|VERSION|GDI32|gdiplus|msvcrt|ole32|OLEAUT32|WINHTTP|WININET|CRYPT32|bcrypt|ntdll)\.dll$'
@@ -17,7 +18,15 @@ check() {
   if [ -n "$foreign" ]; then
     echo "FAIL $exe needs DLLs a Windows machine does not have: $foreign"; status=1; return
   fi
-  echo "ok   $exe: $description"
+  # Windows shows the version resource; the loader matches the manifest's
+  # assembly identity: a release must not carry two different versions.
+  local manifest_version file_version
+  manifest_version=$(strings -n 8 "$exe" | sed -n 's/.*name="Ostrel.Setup" version="\([0-9.]*\)".*/\1/p' | head -1)
+  file_version=$(strings -el "$exe" | grep -A1 -x FileVersion | tail -1)
+  if [ -z "$manifest_version" ] || [ "$manifest_version" != "$file_version" ]; then
+    echo "FAIL $exe: manifest version '$manifest_version' differs from file version '$file_version'"; status=1; return
+  fi
+  echo "ok   $exe: $description, version $file_version"
 }
 for key in DLM ISV; do
   check "$repo/build/i686/bin/Ostrel$key.exe" "PE32 executable" i686-w64-mingw32-objdump

@@ -1,0 +1,83 @@
+// The floor under the wizard's download stage in this Windows: one GET through
+// WinHTTP, the body read as fast as WinHTTP hands it out (one large read after
+// another, no availability queries) and thrown away. Nothing else is done per
+// read, so the wizard's throughput against this loop shows what its own work
+// (files, progress, digests) costs, apart from what WinHTTP itself costs here.
+//
+//   ostrel_winhttp_floor.exe <url>
+//
+// Prints one line: "bytes=<n> seconds=<s> mib_per_s=<r>" (body bytes only,
+// timed from sending the request to the last read), or the failure and exit
+// code 1.
+#include <windows.h>
+#include <winhttp.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "api/SecureProtocols.h"
+#include "api/UrlParts.h"
+#include "api/WinHttpHandle.h"
+
+namespace {
+
+constexpr double kMiB = 1024.0 * 1024.0;
+constexpr DWORD kReadSize = 1024 * 1024;
+
+int Fail(const char* what) {
+    std::printf("failed: %s (%lu)\n", what, ::GetLastError());
+    return 1;
+}
+
+double SecondsSince(const LARGE_INTEGER& start) {
+    LARGE_INTEGER now{};
+    LARGE_INTEGER frequency{};
+    ::QueryPerformanceCounter(&now);
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: ostrel_winhttp_floor.exe <url>\n");
+        return 2;
+    }
+    const CStringW url = argv[1];
+    URL_COMPONENTS parts{};
+    if (!CrackUrl(url, parts)) return Fail("url");
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    const std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
+                              std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+
+    UniqueWinHttpHandle session(::WinHttpOpen(L"ostrel-winhttp-floor", WINHTTP_ACCESS_TYPE_NO_PROXY,
+                                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session) return Fail("open");
+    SetSecureProtocols(session.Get());
+    UniqueWinHttpHandle connection(::WinHttpConnect(session.Get(), host.c_str(), parts.nPort, 0));
+    if (!connection) return Fail("connect");
+    UniqueWinHttpHandle request(::WinHttpOpenRequest(connection.Get(), L"GET", path.c_str(), nullptr,
+                                                     WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                     secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!request) return Fail("request");
+
+    LARGE_INTEGER start{};
+    ::QueryPerformanceCounter(&start);
+    if (!::WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
+        return Fail("send");
+    if (!::WinHttpReceiveResponse(request.Get(), nullptr)) return Fail("receive");
+    std::vector<char> buffer(kReadSize);
+    unsigned long long bytes = 0;
+    for (;;) {
+        DWORD read = 0;
+        if (!::WinHttpReadData(request.Get(), buffer.data(), kReadSize, &read)) return Fail("read");
+        if (read == 0) break;
+        bytes += read;
+    }
+    const double seconds = SecondsSince(start);
+    std::printf("bytes=%llu seconds=%.3f mib_per_s=%.1f\n", bytes, seconds, bytes / kMiB / seconds);
+    return 0;
+}
