@@ -42,7 +42,7 @@ void ReportMainProductDownloadFailed(const CStringW& errorText) {
 }
 
 CStringW InstallerProgram(const CStringW& downloadedPath, const CStringW& folder) {
-    return PrepareInstaller(downloadedPath, GetArchiveType(downloadedPath), folder);
+    return PrepareInstaller(downloadedPath, GetArchiveType(downloadedPath), folder).program;
 }
 
 InstallerResult StartInstaller(const CStringW& program, const CStringW& arguments, bool wait) {
