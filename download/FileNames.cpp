@@ -9,9 +9,23 @@ namespace {
 
 constexpr wchar_t kForbidden[] = L"<>:\"/\\|?*";
 constexpr size_t kMaxExtensionLength = 16;
-constexpr const wchar_t* kReservedNames[] = {L"CON",  L"PRN",  L"AUX",  L"NUL",  L"COM1", L"COM2", L"COM3", L"COM4",
-                                             L"COM5", L"COM6", L"COM7", L"COM8", L"COM9", L"LPT1", L"LPT2", L"LPT3",
-                                             L"LPT4", L"LPT5", L"LPT6", L"LPT7", L"LPT8", L"LPT9"};
+// The superscript digits count as digits to the system's device name test;
+// COM0 and LPT0 are listed as reserved too.
+constexpr const wchar_t* kReservedNames[] = {
+    L"CON",        L"PRN",        L"AUX",        L"NUL",        L"CONIN$",     L"CONOUT$",    L"COM0",  L"COM1",
+    L"COM2",       L"COM3",       L"COM4",       L"COM5",       L"COM6",       L"COM7",       L"COM8",  L"COM9",
+    L"LPT0",       L"LPT1",       L"LPT2",       L"LPT3",       L"LPT4",       L"LPT5",       L"LPT6",  L"LPT7",
+    L"LPT8",       L"LPT9",       L"COM\u00B9", L"COM\u00B2", L"COM\u00B3", L"LPT\u00B9", L"LPT\u00B2", L"LPT\u00B3"};
+
+// Characters that reorder the text around them when it is shown: with them
+// "setup\u202Etxt.exe" is displayed as "setupexe.txt".
+bool IsBidiControl(wchar_t c) {
+    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+void RemoveBidiControls(CStringW& name) {
+    name.erase(std::remove_if(name.begin(), name.end(), IsBidiControl), name.end());
+}
 
 bool IsForbidden(wchar_t c) {
     return c < 0x20 || c == 0x7F || std::wcschr(kForbidden, c) != nullptr;
@@ -63,6 +77,7 @@ CStringW FileNameFromUrl(const CStringW& url) {
 CStringW SafeFileName(const CStringW& name) {
     const size_t separator = name.find_last_of(L"/\\");
     CStringW safe = separator == CStringW::npos ? name : name.substr(separator + 1);
+    RemoveBidiControls(safe);
     for (wchar_t& c : safe) {
         if (IsForbidden(c)) c = L'_';
     }

@@ -12,9 +12,10 @@ inline constexpr wchar_t kFallbackFileName[] = L"download";
 // the path ends in '/' or there is none. Nothing is decoded.
 CStringW FileNameFromUrl(const CStringW& url);
 
-// One plain file name: the last part after any '/' or '\\', characters Windows
-// forbids and control characters replaced by '_', no trailing dots or blanks,
-// reserved device names (CON, NUL, COM1, ...) prefixed with '_', at most
+// One plain file name: the last part after any '/' or '\\', characters that
+// change the direction of the text removed, characters Windows forbids and
+// control characters replaced by '_', no trailing dots or blanks, reserved
+// device names (CON, NUL, COM1, CONIN$, ...) prefixed with '_', at most
 // kMaxFileNameLength characters with the extension kept; kFallbackFileName
 // when nothing is left.
 CStringW SafeFileName(const CStringW& name);

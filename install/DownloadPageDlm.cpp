@@ -9,6 +9,7 @@
 DownloadPageDlm::DownloadPageDlm(std::shared_ptr<LanguageManager> manager, HWND parent)
     : IPage(std::move(manager), IDD_DOWNLOAD_PAGE_DLM, parent) {
     MapTimer(TIMER_DOWNLOAD_POLL, [this] { PollDownload(); });
+    MapTimer(TIMER_INSTALL_POLL, [this] { PollInstaller(); });
     progressBar.MapProgressMessages(*this);
 }
 
@@ -78,22 +79,37 @@ void DownloadPageDlm::ContinueAfterDownload() {
     if (!downloadQueue.empty()) {
         StartFrontDownload();
     } else if (!installQueue.empty()) {
-        StartInstallers();
+        StartFrontInstaller();
     } else if (buttonCallback) {
         buttonCallback(ButtonType::Next);
     }
 }
 
-void DownloadPageDlm::StartInstallers() {
-    const CStringW folder = ConfigurationManager::GetInstance()->workDirectory;
-    while (!installQueue.empty()) {
-        const auto [package, path] = installQueue.front();
-        // Replacing the future waits for the previous start, which returns
-        // as soon as its process exists: nobody waits for an offer.
-        installerResult = StartInstaller(InstallerProgram(path, folder), package->GetInstallerArgs(), false);
+void DownloadPageDlm::StartFrontInstaller() {
+    if (installQueue.empty()) {
+        if (buttonCallback) buttonCallback(ButtonType::Next);
+        return;
+    }
+    const auto& [package, path] = installQueue.front();
+    // Nobody waits for an offer: the start returns as soon as its process exists.
+    installerResult =
+        StartInstaller(path, ConfigurationManager::GetInstance()->workDirectory, package->GetInstallerArgs(), false);
+    SetTimer(TIMER_INSTALL_POLL, kPollPeriodMs);
+}
+
+void DownloadPageDlm::PollInstaller() {
+    if (!IsReady(installerResult)) return;
+    KillTimer(TIMER_INSTALL_POLL);
+    const InstallerStart start = installerResult.get();
+    // After a close the packages' last word has been said.
+    if (ConfigurationManager::GetInstance()->cancelRequested) return;
+    const std::shared_ptr<Package> package = installQueue.front().first;
+    installQueue.pop_front();
+    if (!start.refusal.empty()) {
+        package->SendEvent(kEventFailed, RefusalData(start.refusal));
+    } else {
         // The installer is on its way; its outcome is the installer's business.
         package->SendEvent(kEventDone, nullptr);
-        installQueue.pop_front();
     }
-    if (buttonCallback) buttonCallback(ButtonType::Next);
+    StartFrontInstaller();
 }

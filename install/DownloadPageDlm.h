@@ -1,7 +1,8 @@
 // The download wizard's progress page: the main product goes into the user's
 // download folder and each accepted offer into the working folder, one file
-// at a time; once everything is down the offers' installers are started
-// without waiting for them, and the host moves on to the finish page.
+// at a time; once everything is down the offers' installers are started one
+// after the other without waiting for them (each package is unpacked first,
+// off the window's thread), and the host moves on to the finish page.
 #pragma once
 
 #include <deque>
@@ -32,7 +33,8 @@ private:
     void PollDownload();
     void OnMainProductFailed(const CStringW& errorText);
     void ContinueAfterDownload();
-    void StartInstallers();
+    void StartFrontInstaller();
+    void PollInstaller();
 
     ButtonCallback buttonCallback;
     ErrorCallback errorCallback;

@@ -18,7 +18,7 @@ constexpr char kMainProductInstallationFailed[] = "MAIN PRODUCT INSTALLATION FAI
 DownloadPageIsv::DownloadPageIsv(std::shared_ptr<LanguageManager> manager, HWND parent)
     : IPage(std::move(manager), IDD_DOWNLOAD_PAGE_ISV, parent) {
     MapTimer(TIMER_DOWNLOAD_POLL, [this] { PollDownload(); });
-    MapTimer(TIMER_INSTALL_POLL, [this] { PollMainInstaller(); });
+    MapTimer(TIMER_INSTALL_POLL, [this] { PollInstaller(); });
     progressBar.MapProgressMessages(*this);
 }
 
@@ -83,39 +83,54 @@ void DownloadPageIsv::ContinueAfterDownload() {
 }
 
 void DownloadPageIsv::RunFrontInstaller() {
-    const CStringW folder = ConfigurationManager::GetInstance()->downloadFolder;
-    while (!installQueue.empty()) {
-        const auto [package, path] = installQueue.front();
-        const CStringW program = InstallerProgram(path, folder);
-        if (package->IsMain()) {
-            installerResult = StartInstaller(program, ConfigurationManager::GetInstance()->productInstallerArgs, true);
-            runPath = program;
-            SetTimer(TIMER_INSTALL_POLL, kPollPeriodMs);
-            return;
-        }
-        // Replacing the future waits for the previous start only, which
-        // returns as soon as its process exists.
-        installerResult = StartInstaller(program, package->GetInstallerArgs(), false);
-        package->SendEvent(kEventDone, nullptr);
-        installQueue.pop_front();
+    if (installQueue.empty()) {
+        Notify(installFinished);
+        if (buttonCallback) buttonCallback(ButtonType::Next);
+        return;
     }
-    Notify(installFinished);
-    if (buttonCallback) buttonCallback(ButtonType::Next);
+    auto settings = ConfigurationManager::GetInstance();
+    const auto& [package, path] = installQueue.front();
+    const CStringW arguments = package->IsMain() ? settings->productInstallerArgs : package->GetInstallerArgs();
+    // Only the main installer is waited for; an offer's start returns as
+    // soon as its process exists.
+    installerResult = StartInstaller(path, settings->downloadFolder, arguments, package->IsMain());
+    SetTimer(TIMER_INSTALL_POLL, kPollPeriodMs);
 }
 
-void DownloadPageIsv::PollMainInstaller() {
+void DownloadPageIsv::PollInstaller() {
     if (!IsReady(installerResult)) return;
     KillTimer(TIMER_INSTALL_POLL);
+    const InstallerStart start = installerResult.get();
+    // After a close the packages' last word has been said.
+    if (ConfigurationManager::GetInstance()->cancelRequested) return;
+    const std::shared_ptr<Package> package = installQueue.front().first;
+    if (package->IsMain()) {
+        OnMainInstallerEnded(start);
+        return;
+    }
+    installQueue.pop_front();
+    if (!start.refusal.empty()) {
+        package->SendEvent(kEventFailed, RefusalData(start.refusal));
+    } else {
+        package->SendEvent(kEventDone, nullptr);
+    }
+    RunFrontInstaller();
+}
+
+void DownloadPageIsv::OnMainInstallerEnded(const InstallerStart& start) {
     Notify(installFinished);
-    const auto [exitCode, startError] = installerResult.get();
+    if (!start.refusal.empty()) {
+        OnMainInstallerNotStarted(RefusalData(start.refusal));
+        return;
+    }
+    const auto [exitCode, startError] = start.run;
     if (startError != 0) {
-        OnMainInstallerNotStarted(exitCode);
+        OnMainInstallerNotStarted({{"12", kExecFailed + std::to_string(exitCode)}});
         return;
     }
     // Whatever the installer returned, it ran: the product counts as installed.
-    const std::shared_ptr<Package> mainPackage = installQueue.front().first;
-    ConfigurationManager::GetInstance()->SetDownloadedFilePath(runPath);
-    mainPackage->SendEvent(kEventDone, nullptr);
+    ConfigurationManager::GetInstance()->SetDownloadedFilePath(start.program);
+    installQueue.front().first->SendEvent(kEventDone, nullptr);
     installQueue.pop_front();
     if (installQueue.empty()) {
         if (buttonCallback) buttonCallback(ButtonType::Next);
@@ -124,9 +139,9 @@ void DownloadPageIsv::PollMainInstaller() {
     RunFrontInstaller();
 }
 
-void DownloadPageIsv::OnMainInstallerNotStarted(DWORD exitCode) {
+void DownloadPageIsv::OnMainInstallerNotStarted(const nlohmann::json& failure) {
     const std::shared_ptr<Package> mainPackage = installQueue.front().first;
-    mainPackage->SendEvent(kEventFailed, {{"12", kExecFailed + std::to_string(exitCode)}});
+    mainPackage->SendEvent(kEventFailed, failure);
     installQueue.pop_front();
     const nlohmann::json notInstalled = {{"12", kMainProductInstallationFailed}};
     for (const auto& [offer, path] : installQueue) offer->SendEvent(kEventFailed, notInstalled);

@@ -2,6 +2,8 @@
 // offer are downloaded into the working folder, one file at a time; then the
 // main installer runs and is waited for, then the offers' installers are
 // started one after the other, and the host moves on to the finish page.
+// Each package is unpacked right before its installer starts, off the
+// window's thread.
 #pragma once
 
 #include <deque>
@@ -38,8 +40,9 @@ private:
     void PollDownload();
     void ContinueAfterDownload();
     void RunFrontInstaller();
-    void PollMainInstaller();
-    void OnMainInstallerNotStarted(DWORD exitCode);
+    void PollInstaller();
+    void OnMainInstallerEnded(const InstallerStart& start);
+    void OnMainInstallerNotStarted(const nlohmann::json& failure);
     void ReportError();
     void Notify(const std::function<void()>& hook) const;
 
@@ -50,7 +53,6 @@ private:
     DownloadProgressBar progressBar;
     DownloadResult downloadResult;
     InstallerResult installerResult;
-    CStringW runPath;
     std::deque<std::shared_ptr<Package>> downloadQueue;
     std::deque<std::pair<std::shared_ptr<Package>, CStringW>> installQueue;
     CStaticFromImage picture;

@@ -2,13 +2,16 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "framework/Bstr.h"
+#include "framework/Handles.h"
 #include "install/ExecutableSearch.h"
 #include "install/FolderPaths.h"
 #include "install/MinizipExtraction.h"
 #include "install/ShellZipExtraction.h"
+#include "shell/WorkDirectory.h"
 
 namespace {
 
@@ -31,6 +34,27 @@ bool ExtractWithShell(const CStringW& archive, const CStringW& folder) {
     return archiveText && folderText && ExtractZipWithShell(archiveText.Get(), folderText.Get());
 }
 
+// Counts every file below folder, with its size, as one unpacked entry.
+// Reparse points are neither followed nor counted: nothing from an archive
+// makes them.
+bool AccountForFolder(const CStringW& folder, UnpackAccount& account) {
+    WIN32_FIND_DATAW entry{};
+    framework::UniqueFindHandle search(::FindFirstFileW(JoinPath(folder, L"*").c_str(), &entry));
+    if (!search) return true;
+    do {
+        const CStringW name = entry.cFileName;
+        if (name == L"." || name == L".." || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (!AccountForFolder(JoinPath(folder, name), account)) return false;
+            continue;
+        }
+        const std::uint64_t size = (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+        // The Shell shows no compressed sizes: only the count and the total are judged here.
+        if (!account.BeginEntry() || !account.Progress(size, size)) return false;
+    } while (::FindNextFileW(search.Get(), &entry));
+    return true;
+}
+
 }  // namespace
 
 CStringW CreateExtractionFolder(const CStringW& folder, const CStringW& archive) {
@@ -45,21 +69,36 @@ CStringW CreateExtractionFolder(const CStringW& folder, const CStringW& archive)
     return {};
 }
 
-bool ExtractZip(const CStringW& archive, const CStringW& folder) {
-    if (!ZipHoldsRefusedEntries(archive) && ExtractWithShell(archive, folder)) return true;
-    return ExtractZipWithMinizip(archive, folder);
+ZipExtraction ExtractZip(const CStringW& archive, const CStringW& folder, const ZipLimits& limits,
+                         const std::atomic<bool>* cancelled) {
+    UnpackAccount claims(limits, cancelled);
+    if (!ZipClaimsWithinLimits(archive, claims)) return {false, claims.Refusal()};
+    UnpackAccount unpacked(limits, cancelled);
+    if (!ZipHoldsRefusedEntries(archive) && ExtractWithShell(archive, folder)) {
+        if (AccountForFolder(folder, unpacked)) return {true, {}};
+        return {false, unpacked.Refusal()};
+    }
+    if (ExtractZipWithMinizip(archive, folder, unpacked)) return {true, {}};
+    return {false, unpacked.Refusal()};
 }
 
-CStringW PrepareInstaller(const CStringW& path, ArchiveType type, const CStringW& folder) {
-    if (type != ArchiveType::Zip) return path;
+PreparedInstaller PrepareInstaller(const CStringW& path, ArchiveType type, const CStringW& folder,
+                                   const std::atomic<bool>* cancelled) {
+    if (type != ArchiveType::Zip) return {path, {}};
     const CStringW extractionFolder = CreateExtractionFolder(folder, path);
-    if (extractionFolder.empty()) return path;
-    if (!ExtractZip(path, extractionFolder)) {
+    if (extractionFolder.empty()) return {path, {}};
+    const ZipExtraction extraction = ExtractZip(path, extractionFolder, ZipLimitsFor(extractionFolder), cancelled);
+    if (!extraction.refusal.empty()) {
+        // Whatever a refused archive had written so far goes at once.
+        DeleteDirectoryTree(extractionFolder);
+        return {CStringW(), extraction.refusal};
+    }
+    if (!extraction.extracted) {
         // Only an empty folder goes; what was written stays for the working
         // folder's own removal.
         ::RemoveDirectoryW(extractionFolder.c_str());
-        return path;
+        return {path, {}};
     }
     const CStringW program = FindFirstExecutable(extractionFolder);
-    return program.empty() ? path : JoinPath(extractionFolder, program);
+    return {program.empty() ? path : JoinPath(extractionFolder, program), {}};
 }

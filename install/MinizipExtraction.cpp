@@ -2,15 +2,15 @@
 
 #include <windows.h>
 
-// iowin32.h relies on the declarations of unzip.h.
 #include <unzip.h>
-#include <iowin32.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "framework/Handles.h"
+#include "install/BufferedZipInput.h"
 #include "install/FolderPaths.h"
 #include "install/UnzipHandle.h"
 #include "install/ZipEntryPath.h"
@@ -26,13 +26,15 @@ constexpr unsigned kCopyBufferSize = 64 * 1024;
 struct EntryInfo {
     CStringW name;
     bool isFolder = false;
+    ZPOS64_T compressedSize = 0;
+    ZPOS64_T uncompressedSize = 0;
 };
 
 UniqueUnzipFile OpenArchive(const CStringW& archive) {
     // The wide-character file functions: the working folder lies below the
     // user's profile, whose name need not fit the ANSI code page.
     zlib_filefunc64_def fileFunctions{};
-    fill_win32_filefunc64W(&fileFunctions);
+    install::FillBufferedWin32FileFunctions(&fileFunctions);
     return UniqueUnzipFile(::unzOpen2_64(archive.c_str(), &fileFunctions));
 }
 
@@ -48,15 +50,21 @@ std::optional<EntryInfo> CurrentEntryInfo(unzFile archive) {
     EntryInfo entry;
     entry.name = ZipEntryNameText(name, (info.flag & kUtf8NameFlag) != 0);
     entry.isFolder = !name.empty() && (name.back() == '/' || name.back() == '\\');
+    entry.compressedSize = info.compressed_size;
+    entry.uncompressedSize = info.uncompressed_size;
     return entry;
 }
 
-bool CopyEntryData(install::ZipEntryReader& reader, HANDLE file) {
+// Judged on what is really inflated, chunk by chunk, before it is written.
+bool CopyEntryData(install::ZipEntryReader& reader, HANDLE file, UnpackAccount& account) {
     std::vector<char> buffer(kCopyBufferSize);
+    std::uint64_t unpacked = 0;
     for (;;) {
         const int read = reader.Read(buffer.data(), kCopyBufferSize);
         if (read < 0) return false;
         if (read == 0) return reader.Finish();
+        unpacked += static_cast<std::uint64_t>(read);
+        if (!account.Progress(reader.CompressedBytesRead(), unpacked)) return false;
         DWORD written = 0;
         if (!::WriteFile(file, buffer.data(), static_cast<DWORD>(read), &written, nullptr) ||
             written != static_cast<DWORD>(read)) {
@@ -65,7 +73,7 @@ bool CopyEntryData(install::ZipEntryReader& reader, HANDLE file) {
     }
 }
 
-bool WriteCurrentEntry(unzFile archive, const CStringW& destination) {
+bool WriteCurrentEntry(unzFile archive, const CStringW& destination, UnpackAccount& account) {
     install::ZipEntryReader reader(archive);
     if (!reader.IsOpen()) return false;
     bool complete = false;
@@ -73,15 +81,17 @@ bool WriteCurrentEntry(unzFile archive, const CStringW& destination) {
         framework::UniqueKernelHandle file(::CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                                          FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return false;
-        complete = CopyEntryData(reader, file.Get());
+        complete = CopyEntryData(reader, file.Get(), account);
     }
     // Half an installer must not be found and started later.
     if (!complete) ::DeleteFileW(destination.c_str());
     return complete;
 }
 
-// Writes one entry; false stops the extraction. A refused entry is skipped.
-bool ExtractCurrentEntry(unzFile archive, const CStringW& folder, int& filesWritten) {
+// Writes one entry; false stops the extraction. A refused entry is skipped,
+// but counted like every other.
+bool ExtractCurrentEntry(unzFile archive, const CStringW& folder, UnpackAccount& account, int& filesWritten) {
+    if (!account.BeginEntry()) return false;
     const std::optional<EntryInfo> entry = CurrentEntryInfo(archive);
     if (!entry) return false;
     const std::optional<CStringW> relative = SafeZipEntryPath(entry->name);
@@ -92,22 +102,34 @@ bool ExtractCurrentEntry(unzFile archive, const CStringW& folder, int& filesWrit
     if (entry->isFolder) return CreateFolderChain(folder, *relative);
     const CStringW parent = ParentOf(*relative);
     if (!parent.empty() && !CreateFolderChain(folder, parent)) return false;
-    if (!WriteCurrentEntry(archive, destination)) return false;
+    if (!WriteCurrentEntry(archive, destination, account)) return false;
     ++filesWritten;
     return true;
 }
 
 }  // namespace
 
-bool ExtractZipWithMinizip(const CStringW& archive, const CStringW& folder) {
+bool ExtractZipWithMinizip(const CStringW& archive, const CStringW& folder, UnpackAccount& account) {
     const UniqueUnzipFile zip = OpenArchive(archive);
     if (!zip) return false;
     int filesWritten = 0;
     int status = ::unzGoToFirstFile(zip.Get());
     for (; status == UNZ_OK; status = ::unzGoToNextFile(zip.Get())) {
-        if (!ExtractCurrentEntry(zip.Get(), folder, filesWritten)) return false;
+        if (!ExtractCurrentEntry(zip.Get(), folder, account, filesWritten)) return false;
     }
     return status == UNZ_END_OF_LIST_OF_FILE && filesWritten > 0;
+}
+
+bool ZipClaimsWithinLimits(const CStringW& archive, UnpackAccount& account) {
+    const UniqueUnzipFile zip = OpenArchive(archive);
+    if (!zip) return false;
+    int status = ::unzGoToFirstFile(zip.Get());
+    for (; status == UNZ_OK; status = ::unzGoToNextFile(zip.Get())) {
+        if (!account.BeginEntry()) return false;
+        const std::optional<EntryInfo> entry = CurrentEntryInfo(zip.Get());
+        if (!entry || !account.Progress(entry->compressedSize, entry->uncompressedSize)) return false;
+    }
+    return status == UNZ_END_OF_LIST_OF_FILE;
 }
 
 bool ZipHoldsRefusedEntries(const CStringW& archive) {

@@ -10,6 +10,12 @@
 #include "shell/ConfigurationManager.h"
 #include "shell/TextConversion.h"
 
+namespace {
+
+constexpr char kCancelled[] = "CANCELLED";
+
+}  // namespace
+
 std::deque<std::shared_ptr<Package>> PackagesToDownload() {
     auto settings = ConfigurationManager::GetInstance();
     std::deque<std::shared_ptr<Package>> packages;
@@ -41,10 +47,27 @@ void ReportMainProductDownloadFailed(const CStringW& errorText) {
     }
 }
 
-CStringW InstallerProgram(const CStringW& downloadedPath, const CStringW& folder) {
-    return PrepareInstaller(downloadedPath, GetArchiveType(downloadedPath), folder);
+InstallerResult StartInstaller(const CStringW& downloadedPath, const CStringW& folder, const CStringW& arguments,
+                               bool wait) {
+    // The task keeps the settings, and with them the cancel flag, alive for as long as it runs.
+    std::shared_ptr<ConfigurationManager> settings = ConfigurationManager::GetInstance();
+    return std::async(std::launch::async, [settings, downloadedPath, folder, arguments, wait] {
+        const PreparedInstaller prepared =
+            PrepareInstaller(downloadedPath, GetArchiveType(downloadedPath), folder, &settings->cancelRequested);
+        InstallerStart start;
+        start.program = prepared.program;
+        start.refusal = prepared.refusal;
+        if (!start.refusal.empty()) return start;
+        // Nothing starts once the user has closed the wizard.
+        if (settings->cancelRequested) {
+            start.refusal = kCancelled;
+            return start;
+        }
+        start.run = RunProcess(prepared.program, arguments, wait);
+        return start;
+    });
 }
 
-InstallerResult StartInstaller(const CStringW& program, const CStringW& arguments, bool wait) {
-    return std::async(std::launch::async, [program, arguments, wait] { return RunProcess(program, arguments, wait); });
+nlohmann::json RefusalData(const std::string& refusal) {
+    return {{"12", refusal}};
 }

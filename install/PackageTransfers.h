@@ -9,6 +9,7 @@
 #include <deque>
 #include <future>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -18,10 +19,19 @@
 
 class Package;
 
+// What starting a package's installer came to: the program prepared from
+// the download, and the run's (exit code, start error); or, with no run at
+// all, why the package was refused.
+struct InstallerStart {
+    CStringW program;
+    std::pair<DWORD, DWORD> run{0xFFFFFFFF, 0};
+    std::string refusal;
+};
+
 // Futures of std::async: a page that goes away waits for its running
 // download or installer start.
 using DownloadResult = std::future<std::pair<bool, CStringW>>;
-using InstallerResult = std::future<std::pair<DWORD, DWORD>>;
+using InstallerResult = std::future<InstallerStart>;
 
 // Event types the download pages report.
 inline constexpr int kEventDone = 3;
@@ -58,9 +68,13 @@ nlohmann::json FailureData(std::string_view prefix, const CStringW& text);
 // Every accepted offer learns that the main product could not be downloaded.
 void ReportMainProductDownloadFailed(const CStringW& errorText);
 
-// The program to start for a downloaded package: an archive is prepared
-// inside folder first (a ZIP is unpacked, its first ".exe" runs).
-CStringW InstallerProgram(const CStringW& downloadedPath, const CStringW& folder);
+// On a thread of its own, so the window goes on answering while a large
+// package unpacks: prepares the downloaded package inside folder (a ZIP is
+// unpacked, its first ".exe" runs) and runs the program with RunProcess. A
+// refused package, or one whose preparation ended after the user closed the
+// wizard, runs nothing.
+InstallerResult StartInstaller(const CStringW& downloadedPath, const CStringW& folder, const CStringW& arguments,
+                               bool wait);
 
-// RunProcess on a thread of its own.
-InstallerResult StartInstaller(const CStringW& program, const CStringW& arguments, bool wait);
+// The failure event data of a refused package: {"12": refusal}.
+nlohmann::json RefusalData(const std::string& refusal);

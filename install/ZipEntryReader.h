@@ -20,10 +20,15 @@ public:
     int Read(void* buffer, unsigned size) noexcept;
     // Closes the entry; false when its data did not match its CRC.
     bool Finish() noexcept;
+    // Bytes of the archive read for this entry so far: at least what was
+    // inflated, at most one read buffer more, never more than the archive
+    // holds whatever its header claims.
+    ZPOS64_T CompressedBytesRead() const noexcept;
 
 private:
     unzFile archive_;
     bool open_;
+    ZPOS64_T dataStart_ = 0;
 };
 
 }  // namespace install

@@ -1,12 +1,12 @@
 #include "packages/EligibilityEngine.h"
 
-#include <shlwapi.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
 #include <cwctype>
 
 #include "framework/Handles.h"
+#include "packages/LocalPaths.h"
 #include "packages/Package.h"
 #include "registry/RegistryView.h"
 #include "shell/PathMacros.h"
@@ -116,7 +116,7 @@ bool EligibilityEngine::Check64BitOs(const std::shared_ptr<Package>& offer) {
 
 bool EligibilityEngine::CheckFiles(const std::shared_ptr<Package>& offer) {
     for (const CStringW& file : offer->BlockingFiles()) {
-        if (::PathFileExistsW(file.c_str())) {
+        if (LocalPathExists(file)) {
             ReportRejection(offer, "FILE EXISTS");
             return true;
         }

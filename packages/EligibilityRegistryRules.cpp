@@ -1,6 +1,4 @@
 // The registry and installed-application checks of the eligibility engine.
-#include <shlwapi.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cwchar>
@@ -9,6 +7,7 @@
 #include <string>
 
 #include "packages/EligibilityEngine.h"
+#include "packages/LocalPaths.h"
 #include "packages/Package.h"
 #include "registry/RegistryError.h"
 #include "registry/RegistryKeys.h"
@@ -174,7 +173,7 @@ bool EligibilityEngine::IsAppInstalled(const std::wstring& name) {
             app.path = ReadAppPath(app.root, app.viewFlag, name);
             app.resolved = true;
         }
-        if (!app.path.empty() && ::PathFileExistsW(app.path.c_str())) return true;
+        if (!app.path.empty() && LocalPathExists(app.path)) return true;
     }
     return false;
 }

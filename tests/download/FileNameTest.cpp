@@ -52,6 +52,62 @@ TEST(FileNames, AnyNameBecomesOnePlainNameInTheFolder) {
     EXPECT_EQ(longName.substr(longName.size() - 4), L".exe");
 }
 
+// Characters that turn the text around would let a program pose as a
+// document: they go, wherever they stand, and what is left is judged as usual.
+TEST(FileNames, DirectionControlsAreRemoved) {
+    const struct {
+        std::wstring name;
+        std::wstring safe;
+    } cases[] = {
+        {L"setup\u202Etxt.exe", L"setuptxt.exe"},
+        {L"invoice\u202Efdp.scr", L"invoicefdp.scr"},
+        {L"\u200E\u200Fa\u202Ab\u202Bc\u202Cd\u202De\u202Ef.exe", L"abcdef.exe"},
+        {L"\u2066a\u2067b\u2068c\u2069.exe", L"abc.exe"},
+        {L"arabic\u061Cmark.exe", L"arabicmark.exe"},
+        // Their neighbours are ordinary characters and stay.
+        {L"a\u2029b\u206Ac\u200D.exe", L"a\u2029b\u206Ac\u200D.exe"},
+        {L"\u05D0\u05D1.exe", L"\u05D0\u05D1.exe"},
+        // Removing them can uncover what they hid.
+        {L"setup.exe\u202E", L"setup.exe"},
+        {L"setup.exe.\u202E ", L"setup.exe"},
+        {L"C\u202EON", L"_CON"},
+        {L"\u202E\u2066\u200F", kFallbackFileName},
+        {L"..\\\u202E..\\evil\u202E.exe", L"evil.exe"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(SafeFileName(c.name), c.safe) << Narrow(c.name);
+}
+
+TEST(FileNames, EveryDeviceNameIsReserved) {
+    const struct {
+        std::wstring name;
+        std::wstring safe;
+    } cases[] = {
+        {L"CONIN$", L"_CONIN$"},
+        {L"conin$.exe", L"_conin$.exe"},
+        {L"CONOUT$", L"_CONOUT$"},
+        {L"ConOut$ .txt", L"_ConOut$ .txt"},
+        {L"COM\u00B9", L"_COM\u00B9"},
+        {L"com\u00B2.exe", L"_com\u00B2.exe"},
+        {L"COM\u00B3.txt", L"_COM\u00B3.txt"},
+        {L"LPT\u00B9", L"_LPT\u00B9"},
+        {L"lpt\u00B2.exe", L"_lpt\u00B2.exe"},
+        {L"LPT\u00B3", L"_LPT\u00B3"},
+        {L"PRN.exe", L"_PRN.exe"},
+        {L"aux", L"_aux"},
+        {L"LPT0.exe", L"_LPT0.exe"},
+        {L"com0", L"_com0"},
+        // Names that only look alike are names.
+        {L"CONIN", L"CONIN"},
+        {L"CONIN$1.exe", L"CONIN$1.exe"},
+        {L"CONOUT.exe", L"CONOUT.exe"},
+        {L"COM\u2074.exe", L"COM\u2074.exe"},
+        {L"COM\u00B9\u00B9.exe", L"COM\u00B9\u00B9.exe"},
+        {L"LPT10.exe", L"LPT10.exe"},
+        {L"setup-COM\u00B9.exe", L"setup-COM\u00B9.exe"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(SafeFileName(c.name), c.safe) << Narrow(c.name);
+}
+
 TEST(FileNames, SecondCopiesAreNumberedBeforeTheExtension) {
     EXPECT_EQ(NumberedFileName(L"setup.exe", 2), L"setup (2).exe");
     EXPECT_EQ(NumberedFileName(L"archive.tar.gz", 3), L"archive.tar (3).gz");

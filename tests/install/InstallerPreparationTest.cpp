@@ -46,7 +46,7 @@ protected:
     }
 
     CStringW Prepare(const std::wstring& package) {
-        return PrepareInstaller(package, GetArchiveType(package), work_);
+        return PrepareInstaller(package, GetArchiveType(package), work_).program;
     }
 
     ScratchFolder scratch_{L"zip"};
@@ -161,7 +161,7 @@ TEST_F(PrepareInstallerTest, OtherPackagesAreStartedAsTheyAre) {
     EXPECT_EQ(Prepare(program), program);
     // Even a ZIP is left alone when the caller says it is none.
     const std::wstring zip = MakeZip(L"offer.zip", {"setup.exe"});
-    EXPECT_EQ(PrepareInstaller(zip, ArchiveType::None, work_), zip);
+    EXPECT_EQ(PrepareInstaller(zip, ArchiveType::None, work_).program, zip);
     EXPECT_EQ(FilesBelow(work_), (std::vector<std::wstring>{L"offer.7z", L"offer.zip", L"setup.exe"}));
 
     const auto started = RunProcess(Prepare(sevenZip), L"", true);

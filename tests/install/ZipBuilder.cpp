@@ -38,6 +38,21 @@ bool ZipBuilder::AddFile(const std::string& entryName, const std::wstring& sourc
     return bytes && AddBytes(entryName, *bytes);
 }
 
+bool ZipBuilder::AddRaw(const std::string& entryName, const std::string& stored, std::uint64_t claimedSize,
+                        uLong crc) {
+    if (!zip_) return false;
+    zip_fileinfo info{};
+    const int zip64 = claimedSize >= 0xFFFFFFFFull ? 1 : 0;
+    if (::zipOpenNewFileInZip4_64(zip_.Get(), entryName.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
+                                  Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
+                                  kMadeByFat, 0, zip64) != ZIP_OK) {
+        return false;
+    }
+    const bool written = stored.empty() || ::zipWriteInFileInZip(zip_.Get(), stored.data(),
+                                                                 static_cast<unsigned>(stored.size())) == ZIP_OK;
+    return ::zipCloseFileInZipRaw64(zip_.Get(), claimedSize, crc) == ZIP_OK && written;
+}
+
 bool ZipBuilder::Finish() {
     if (!zip_) return false;
     return ::zipClose(zip_.Release(), nullptr) == ZIP_OK;

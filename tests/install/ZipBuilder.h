@@ -4,6 +4,7 @@
 
 #include <zip.h>
 
+#include <cstdint>
 #include <string>
 
 #include "framework/Handles.h"
@@ -28,6 +29,10 @@ public:
     bool AddBytes(const std::string& entryName, const std::string& bytes, bool utf8Name = false);
     // A deflated entry holding the bytes of the file at source.
     bool AddFile(const std::string& entryName, const std::wstring& source);
+    // A deflated entry whose data is stored as given, taken for deflated
+    // data already, with whatever unpacked size and CRC the directory is to
+    // claim: archives that lie about what they hold.
+    bool AddRaw(const std::string& entryName, const std::string& stored, std::uint64_t claimedSize, uLong crc);
     // Writes the central directory; false when the archive is not complete.
     bool Finish();
 
