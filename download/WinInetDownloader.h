@@ -1,7 +1,8 @@
 // The fallback transport for file downloads: WinINet with the system's own
-// Internet settings, which also follows redirects by itself. Reads in fixed
-// 4096-byte pieces, accepts status 200 only and does not look at the cancel
-// flag. Synchronous: run it on a worker thread.
+// Internet settings. Redirects are followed here, by the same rules as the
+// WinHTTP stage (RedirectTrail). Reads in fixed 4096-byte pieces, accepts
+// status 200 only and does not look at the cancel flag. Synchronous: run it
+// on a worker thread.
 #pragma once
 
 #include <windows.h>
