@@ -85,9 +85,11 @@ CStringW WinInetDownloader::DownloadToFile(const CStringW& url, const CStringW& 
     std::array<char, kReadSize> buffer{};
     for (;;) {
         DWORD read = 0;
-        // A failed read ends the body like its end does; the length check below
-        // catches what is missing.
-        if (!::InternetReadFile(request, buffer.data(), kReadSize, &read) || read == 0) break;
+        // Without a length nothing else would tell a broken body from a whole one.
+        if (!::InternetReadFile(request, buffer.data(), kReadSize, &read)) {
+            throw ErrorWithLastError(L"Failed to read data:");
+        }
+        if (read == 0) break;
         if (!file.Write(buffer.data(), read)) throw ErrorWithLastError(L"Failed to write file:");
         progress.Add(read);
     }

@@ -15,6 +15,6 @@ public:
 
     // Downloads into a temporary file beside destination and moves it into
     // place; returns the final path. Posts progress to window. Throws
-    // std::runtime_error with the failure text.
+    // std::runtime_error with the failure text; a failed read is one.
     CStringW DownloadToFile(const CStringW& url, const CStringW& destination, HWND window);
 };

@@ -24,6 +24,9 @@ std::string FailureOf(Stage stage) {
     return "succeeded";
 }
 
+// ERROR_INTERNET_CONNECTION_ABORTED (wininet.h cannot share a unit with winhttp.h).
+constexpr DWORD kWinInetConnectionAborted = 12030;
+
 std::string WithCode(const std::string& what, DWORD code) {
     // Codes are written signed, as the transfers write them.
     return what + " " + std::to_string(static_cast<int>(code)) + " - " + Narrow(SystemText(code));
@@ -163,17 +166,14 @@ TEST_F(FailureText, BrokenTlsInTheBodyFailsTheQueryOrTheRead) {
     EXPECT_EQ(WinHttp(host.Url(L"/f/chunked.bin")), WithCode("Failed to read data:", SEC_E_INCOMPLETE_MESSAGE));
     EXPECT_TRUE(FilesIn(folders->Work()).empty());
 
-    // The fallback takes a failed read for the end of the body: with a length
-    // that makes it short, without one the part that came is the file.
-    const std::string shortText = WinInet(host.Url(L"/f/length.bin"));
-    EXPECT_EQ(shortText.rfind("Download was incomplete: content length: 100000, downloaded: ", 0), 0u) << shortText;
+    // The fallback fails the read that meets the noise too, with a length and
+    // without one: the part that came is never taken for the file.
+    EXPECT_EQ(WinInet(host.Url(L"/f/length.bin")), WithCode("Failed to read data:", kWinInetConnectionAborted));
+    EXPECT_EQ(WinInet(host.Url(L"/f/close.bin")), WithCode("Failed to read data:", kWinInetConnectionAborted));
     EXPECT_TRUE(FilesIn(folders->Work()).empty());
-    for (const wchar_t* path : {L"/f/chunked.bin", L"/f/close.bin"}) {
-        EXPECT_EQ(WinInet(host.Url(path)), "succeeded") << Narrow(path);
-        const size_t size = ReadFileBytes(Destination()).value_or(std::string()).size();
-        EXPECT_GT(size, 0u);
-        EXPECT_LE(size, 50000u);
-        ::DeleteFileW(Destination().c_str());
-    }
+    // Wine's WinINet alone ends a chunked body quietly where its connection
+    // breaks: no read fails, and without a length nothing else tells.
+    EXPECT_EQ(WinInet(host.Url(L"/f/chunked.bin")), "succeeded");
+    EXPECT_LE(ReadFileBytes(Destination()).value_or(std::string()).size(), 50000u);
 }
 }  // namespace ostrel::testing

@@ -89,5 +89,20 @@ TEST_F(Fallback, ACancelledManagerStillDownloadsThroughTheSecondStage) {
     EXPECT_EQ(RequestCount(L"/f/a.bin"), 2u);
 }
 
+TEST_F(Fallback, ABodyCutWithoutALengthFailsBothStagesAndLeavesNoFile) {
+    // A body ended by closing, whose TLS session breaks half way: no length
+    // would tell it is short.
+    Serve({{"path", "/f/broken.exe"}, {"size", 100000}, {"framing", "close"}, {"cutAfter", 50000},
+           {"cutWith", "noise"}});
+    const auto result = Download(host.Url(L"/f/broken.exe"), false);
+    EXPECT_FALSE(result.first);
+    const std::wstring text = result.second;
+    EXPECT_EQ(text.rfind(L"[WINHTTP] Failed to query data: ", 0), 0u) << Narrow(text);
+    EXPECT_NE(text.find(L" [WININET] Failed to read data: "), std::wstring::npos) << Narrow(text);
+    EXPECT_EQ(RequestCount(L"/f/broken.exe"), 2u);
+    EXPECT_TRUE(FilesIn(folders->Downloads()).empty());
+    EXPECT_TRUE(manager->lastFilePath.empty());
+}
+
 }  // namespace
 }  // namespace ostrel::testing
