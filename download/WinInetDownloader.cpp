@@ -63,6 +63,10 @@ OpenedUrl OpenFollowingRedirects(HINTERNET internet, RedirectTrail& trail) {
 
 }  // namespace
 
+void WinInetDownloader::ThrowIfCancelled() const {
+    if (cancelled_) throw std::runtime_error("Download cancelled.");
+}
+
 CStringW WinInetDownloader::DownloadToFile(const CStringW& url, const CStringW& destination, HWND window) {
     TemporaryDownloadFile file(destination);
 
@@ -84,6 +88,7 @@ CStringW WinInetDownloader::DownloadToFile(const CStringW& url, const CStringW& 
 
     std::array<char, kReadSize> buffer{};
     for (;;) {
+        ThrowIfCancelled();
         DWORD read = 0;
         // Without a length nothing else would tell a broken body from a whole one.
         if (!::InternetReadFile(request, buffer.data(), kReadSize, &read)) {

@@ -40,7 +40,7 @@ protected:
     }
     std::string WinInet(const std::wstring& url) { return WinInetTo(url, Destination()); }
     std::string WinInetTo(const std::wstring& url, const std::wstring& destination) {
-        return FailureOf([&] { WinInetDownloader().DownloadToFile(url, destination, nullptr); });
+        return FailureOf([&] { WinInetDownloader(cancelled).DownloadToFile(url, destination, nullptr); });
     }
     std::wstring Destination() const { return folders->Work() + L"\\file.bin"; }
     // A port on the host's address where nothing listens.
@@ -123,25 +123,31 @@ TEST_F(FailureText, CancelledBeforeTheFirstReadAfterTheRequest) {
     cancelled = true;
     EXPECT_EQ(WinHttp(host.Url(L"/f/a.bin")), "Download cancelled.");
     EXPECT_EQ(RequestCount(L"/f/a.bin"), 1u);
-    // The fallback does not look at the flag.
-    EXPECT_EQ(WinInet(host.Url(L"/f/a.bin")), "succeeded");
-    EXPECT_EQ(FileSha256(Destination()), ServedSha256(L"/f/a.bin"));
+    // The fallback looks at the flag too.
+    EXPECT_EQ(WinInet(host.Url(L"/f/a.bin")), "Download cancelled.");
+    EXPECT_EQ(RequestCount(L"/f/a.bin"), 2u);
+    EXPECT_TRUE(FilesIn(folders->Work()).empty());
 }
 
 TEST_F(FailureText, CancellingARunningTransferStopsItAtTheNextRead) {
     // 100 pieces a quarter of a second apart: 25 s if nobody stopped it.
     Serve({{"path", "/f/slow.bin"}, {"size", 100000}, {"chunkBytes", 1000}, {"chunkDelayMs", 250}});
-    const auto start = std::chrono::steady_clock::now();
-    std::thread canceller([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(700));
-        cancelled = true;
-    });
-    const std::string failure = WinHttp(host.HttpUrl(L"/f/slow.bin"));
-    canceller.join();
-    EXPECT_EQ(failure, "Download cancelled.");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-    // The part already written went with the temporary file.
-    EXPECT_TRUE(FilesIn(folders->Work()).empty());
+    for (const bool winInet : {false, true}) {
+        cancelled = false;
+        const auto start = std::chrono::steady_clock::now();
+        std::thread canceller([this] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(700));
+            cancelled = true;
+        });
+        const std::wstring url = host.HttpUrl(L"/f/slow.bin");
+        const std::string failure = winInet ? WinInet(url) : WinHttp(url);
+        canceller.join();
+        const char* stage = winInet ? "WinINet" : "WinHTTP";
+        EXPECT_EQ(failure, "Download cancelled.") << stage;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << stage;
+        // The part already written went with the temporary file.
+        EXPECT_TRUE(FilesIn(folders->Work()).empty()) << stage;
+    }
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ protected:
         try {
             const CStringW file = stage == Stage::WinHttp
                                       ? WinHttpDownloader(cancelled).DownloadToFile(url, destination, nullptr)
-                                      : WinInetDownloader().DownloadToFile(url, destination, nullptr);
+                                      : WinInetDownloader(cancelled).DownloadToFile(url, destination, nullptr);
             const bool same = FileSha256(file) == ServedSha256(servedPath);
             ::DeleteFileW(file.c_str());
             return same ? "ok" : "wrong bytes";
@@ -166,8 +166,8 @@ TEST_F(Redirect, UrlsWithUserCredentialsAreRefusedAtTheStartAndOnEveryHop) {
     EXPECT_EQ(RequestCount(L"/f/a.bin"), 0u);
 
     Serve({{"path", "/f/to-credentials"}, {"status", 302}, {"location", WithCredentials("https", "/f/a.bin")}});
-    Serve({{"path", "/f/chain-to-credentials"},
-           {"redirect", {{"hops", 2}, {"status", 300}, {"to", "//user:secret@" + Narrow(host.Address()) + "/f/a.bin"}}}});
+    const std::string schemeRelative = "//user:secret@" + Narrow(host.Address()) + "/f/a.bin";
+    Serve({{"path", "/f/chain-to-credentials"}, {"redirect", {{"hops", 2}, {"status", 300}, {"to", schemeRelative}}}});
     for (Stage stage : kBothStages) {
         EXPECT_EQ(FetchWith(stage, host.Url(L"/f/to-credentials"), L"/f/a.bin"),
                   "Redirect to a URL with user credentials refused.")
