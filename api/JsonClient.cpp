@@ -1,6 +1,8 @@
 #include "api/JsonClient.h"
 
 #include <cstdio>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "api/SecureProtocols.h"
@@ -20,29 +22,50 @@ DWORD ProxyAccessType() {
     return windows7 ? WINHTTP_ACCESS_TYPE_DEFAULT_PROXY : 4 /* WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY */;
 }
 
-// Reads the body in passes; stops at the end, at a failed query, or when the
-// body grows past the limit (then false).
+// The Content-Length value as sent, without surrounding blanks; nothing when
+// the answer has none. A value that cannot be read comes back empty, which
+// matches no byte count.
+std::optional<std::wstring> ContentLengthText(HINTERNET request) {
+    wchar_t buffer[64] = {};
+    DWORD size = sizeof(buffer);
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, buffer, &size,
+                               WINHTTP_NO_HEADER_INDEX)) {
+        if (::GetLastError() == ERROR_WINHTTP_HEADER_NOT_FOUND) return std::nullopt;
+        return std::wstring();
+    }
+    std::wstring text(buffer, size / sizeof(wchar_t));
+    const size_t first = text.find_first_not_of(L" \t");
+    const size_t last = text.find_last_not_of(L" \t");
+    return first == std::wstring::npos ? std::wstring() : text.substr(first, last - first + 1);
+}
+
+// Reads the body in passes until its end. False when a query or a read fails,
+// when fewer bytes came than the answer announced (a cut answer is no answer:
+// a truncated body would pass for a whole one), or when the body grows past
+// the limit.
 bool ReadBody(HINTERNET request, std::string& response) {
+    const std::optional<std::wstring> announced = ContentLengthText(request);
     size_t received = 0;
     for (;;) {
         DWORD available = 0;
         if (!::WinHttpQueryDataAvailable(request, &available)) {
             std::wprintf(L"Error %u in WinHttpQueryDataAvailable.\n", static_cast<unsigned>(::GetLastError()));
-            return true;
+            return false;
         }
-        if (available == 0) return true;
-        received += available;
-        if (received > kMaxJsonResponseBytes) return false;
+        if (available == 0) break;
+        if (received + available > kMaxJsonResponseBytes) return false;
 
         std::vector<char> buffer(static_cast<size_t>(available) + 1, '\0');
         DWORD read = 0;
-        if (::WinHttpReadData(request, buffer.data(), available, &read)) {
-            // The text ends at the first zero byte of the pass.
-            response.append(buffer.data());
-        } else {
+        if (!::WinHttpReadData(request, buffer.data(), available, &read)) {
             std::wprintf(L"Error %u in WinHttpReadData.\n", static_cast<unsigned>(::GetLastError()));
+            return false;
         }
+        received += read;
+        // The text ends at the first zero byte of the pass.
+        response.append(buffer.data());
     }
+    return !announced || *announced == std::to_wstring(received);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "download/DownloadManager.h"
 
+#include <algorithm>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -65,7 +66,9 @@ std::pair<bool, CStringW> DownloadManager::DownloadFile(const CStringW& url, HWN
         result.second = kWinHttpTag + FromAnsi(error.what());
     }
 
-    ::Sleep(kFallbackPauseMs);
+    // A cancelled download stays cancelled: a second transfer would put the
+    // file where the user no longer wants it.
+    if (!PauseUnlessCancelled(kFallbackPauseMs)) return result;
     const std::pair<bool, CStringW> fallback = DownloadFileWinInet(url, window, fileName, useWorkFolder);
     if (fallback.first) {
         result.first = true;
@@ -80,12 +83,22 @@ std::pair<bool, CStringW> DownloadManager::DownloadFileWinInet(const CStringW& u
     std::pair<bool, CStringW> result{false, CStringW()};
     const CStringW destination = ResolveDestination(url, fileName, useWorkFolder);
     try {
-        lastFilePath = WinInetDownloader().DownloadToFile(url, destination, window);
+        lastFilePath = WinInetDownloader(cancelled).DownloadToFile(url, destination, window);
         result.first = true;
     } catch (const std::exception& error) {
         result.second = kWinInetTag + FromAnsi(error.what());
     }
     return result;
+}
+
+bool DownloadManager::PauseUnlessCancelled(DWORD milliseconds) const {
+    const ULONGLONG end = ::GetTickCount64() + milliseconds;
+    while (!cancelled) {
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= end) return true;
+        ::Sleep(static_cast<DWORD>(std::min<ULONGLONG>(end - now, kCancelPollMs)));
+    }
+    return false;
 }
 
 std::unique_ptr<std::vector<char>> DownloadManager::DownloadToMemory(const CStringW& url) {

@@ -18,6 +18,8 @@ public:
 
     // Pause between a failed WinHTTP stage and the WinINet stage.
     static constexpr DWORD kFallbackPauseMs = 2000;
+    // How soon the pause notices a cancellation.
+    static constexpr DWORD kCancelPollMs = 50;
 
     // The process-wide instance, created on first use.
     static std::shared_ptr<DownloadManager> GetInstance();
@@ -34,7 +36,8 @@ public:
     // fails, after a pause, with WinINet. Progress goes to window. On success
     // lastFilePath holds where the file went (a numbered name when the name
     // was taken). On failure: "[WINHTTP] ... [WININET] ...", and no file is
-    // left behind. Blocks; run it on a worker thread.
+    // left behind; once cancelled, there is no WinINet stage and the text is
+    // the WinHTTP one alone. Blocks; run it on a worker thread.
     std::pair<bool, CStringW> DownloadFile(const CStringW& url, HWND window, const CStringW& fileName,
                                            bool useWorkFolder);
     // The WinINet stage alone; its failure text begins with " [WININET] ".
@@ -53,5 +56,7 @@ public:
     CStringW lastFilePath;
 
 private:
+    // False as soon as the manager is cancelled, true when the time is up.
+    bool PauseUnlessCancelled(DWORD milliseconds) const;
     CStringW ResolveDestination(const CStringW& url, const CStringW& fileName, bool useWorkFolder) const;
 };

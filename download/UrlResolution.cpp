@@ -74,6 +74,15 @@ CStringW RemoveDotSegments(const CStringW& path) {
     return result;
 }
 
+// The scheme of an absolute "scheme://" URL in lower case; empty otherwise.
+CStringW AbsoluteScheme(const CStringW& url) {
+    const size_t length = SchemeLength(url);
+    if (length == 0 || url.compare(length, 3, L"://") != 0) return CStringW();
+    CStringW scheme = url.substr(0, length);
+    for (wchar_t& c : scheme) c = static_cast<wchar_t>(std::towlower(c));
+    return scheme;
+}
+
 CStringW Join(const UrlParts& parts) {
     CStringW url = parts.scheme + L":";
     if (parts.hasAuthority) url += L"//" + parts.authority;
@@ -114,9 +123,21 @@ CStringW ResolveLocation(const CStringW& base, const CStringW& location) {
 }
 
 bool IsHttpUrl(const CStringW& url) {
-    const size_t length = SchemeLength(url);
-    if (length == 0 || url.compare(length, 3, L"://") != 0) return false;
-    CStringW scheme = url.substr(0, length);
-    for (wchar_t& c : scheme) c = static_cast<wchar_t>(std::towlower(c));
+    const CStringW scheme = AbsoluteScheme(url);
     return scheme == L"http" || scheme == L"https";
+}
+
+bool IsHttpsUrl(const CStringW& url) {
+    return AbsoluteScheme(url) == L"https";
+}
+
+bool HasUserInfo(const CStringW& url) {
+    // Judged on the raw text up to the first slash after the scheme's ones:
+    // parsers disagree on whether '?', '#' or '\\' end the host, and an '@'
+    // that one of them reads as the end of a user name must not get through.
+    const size_t scheme = SchemeLength(url);
+    const size_t start = url.find_first_not_of(L"/\\", scheme == 0 ? 0 : scheme + 1);
+    if (start == CStringW::npos) return false;
+    const size_t end = url.find(L'/', start);
+    return url.substr(start, end == CStringW::npos ? CStringW::npos : end - start).find(L'@') != CStringW::npos;
 }

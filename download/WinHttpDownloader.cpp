@@ -7,7 +7,7 @@
 #include "download/ErrorText.h"
 #include "download/ProgressReporter.h"
 #include "download/TemporaryDownloadFile.h"
-#include "download/UrlResolution.h"
+#include "download/RedirectTrail.h"
 #include "download/WinHttpExchange.h"
 #include "shell/SystemInfo.h"
 
@@ -26,10 +26,6 @@ WinHttpProfile MemoryProfile() {
     return WinHttpProfile{kMemoryUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_FLAG_REFRESH};
 }
 
-bool IsRedirect(DWORD status) {
-    return status >= 300 && status < 400;
-}
-
 // Sized by what the round brings, so a server that trickles costs little memory.
 std::vector<char> RoundBuffer(DWORD available) {
     try {
@@ -45,17 +41,12 @@ void WinHttpDownloader::ThrowIfCancelled() const {
     if (cancelled_) throw std::runtime_error("Download cancelled.");
 }
 
-std::unique_ptr<WinHttpExchange> WinHttpDownloader::Fetch(RedirectState& state, const WinHttpProfile& profile) {
+std::unique_ptr<WinHttpExchange> WinHttpDownloader::Fetch(RedirectTrail& trail, const WinHttpProfile& profile) {
     for (;;) {
-        auto exchange = std::make_unique<WinHttpExchange>(state.url, profile);
+        auto exchange = std::make_unique<WinHttpExchange>(trail.Next(), profile);
         const DWORD status = exchange->Status();
-        if (IsRedirect(status)) {
-            if (++state.count > kMaxRedirects) throw std::runtime_error("Too many redirects.");
-            const std::optional<CStringW> location = exchange->Location();
-            if (!location || location->empty()) throw std::runtime_error("Redirect without a Location header.");
-            const CStringW next = ResolveLocation(state.url, *location);
-            if (!IsHttpUrl(next)) throw std::runtime_error("Redirect to a URL that is not HTTP or HTTPS.");
-            state.url = next;
+        if (RedirectTrail::IsRedirect(status)) {
+            trail.Follow(exchange->Location());
             continue;
         }
         if (status < 200 || status > 299) {
@@ -71,8 +62,8 @@ CStringW WinHttpDownloader::DownloadToFile(const CStringW& url, const CStringW& 
     // to create it is reported after the response head: when the server fails
     // too, the server's failure is the one worth reading.
     TemporaryDownloadFile file(destination);
-    RedirectState state{url, 0};
-    std::unique_ptr<WinHttpExchange> exchange = Fetch(state, FileProfile());
+    RedirectTrail trail(url);
+    std::unique_ptr<WinHttpExchange> exchange = Fetch(trail, FileProfile());
 
     const std::optional<std::uint64_t> length = exchange->ContentLength();
     ProgressReporter progress(window, length);
@@ -114,10 +105,10 @@ void WinHttpDownloader::ReadIntoMemory(WinHttpExchange& exchange, std::vector<ch
 
 std::unique_ptr<std::vector<char>> WinHttpDownloader::DownloadToMemory(const CStringW& url) {
     auto bytes = std::make_unique<std::vector<char>>();
-    RedirectState state{url, 0};
+    RedirectTrail trail(url);
     for (int attempt = 0; attempt < kMemoryAttempts; ++attempt) {
         try {
-            std::unique_ptr<WinHttpExchange> exchange = Fetch(state, MemoryProfile());
+            std::unique_ptr<WinHttpExchange> exchange = Fetch(trail, MemoryProfile());
             ReadIntoMemory(*exchange, *bytes);
             return bytes;
         } catch (const std::exception&) {

@@ -1,9 +1,6 @@
 // The primary transport: WinHTTP GETs into a file (with progress) or into
-// memory (pictures). WinHTTP follows ordinary redirects itself; the 3xx
-// answers it hands back (a 300 with a Location; on Windows also an HTTPS page
-// sending the client to HTTP, which Wine fails with 12156 instead) are
-// followed here, kMaxRedirects in a row at most. Synchronous: run it on a
-// worker thread.
+// memory (pictures). Redirects are followed here, not by WinHTTP, so each hop
+// is judged by RedirectTrail's rules. Synchronous: run it on a worker thread.
 #pragma once
 
 #include <windows.h>
@@ -15,12 +12,12 @@
 
 #include "framework/Strings.h"
 
+class RedirectTrail;
 class WinHttpExchange;
 struct WinHttpProfile;
 
 class WinHttpDownloader {
 public:
-    static constexpr int kMaxRedirects = 5;
     static constexpr int kMemoryAttempts = 2;
     // Pictures are small; a larger answer is not one.
     static constexpr std::size_t kMaxMemoryBytes = 16 * 1024 * 1024;
@@ -38,14 +35,9 @@ public:
     std::unique_ptr<std::vector<char>> DownloadToMemory(const CStringW& url);
 
 private:
-    // The redirect count and the URL reached carry over between attempts.
-    struct RedirectState {
-        CStringW url;
-        int count = 0;
-    };
-
-    // The first answer that is not a redirect, which must be a 2xx.
-    std::unique_ptr<WinHttpExchange> Fetch(RedirectState& state, const WinHttpProfile& profile);
+    // The first answer that is not a redirect, which must be a 2xx. The trail
+    // (URL reached, redirect count) carries over between memory attempts.
+    std::unique_ptr<WinHttpExchange> Fetch(RedirectTrail& trail, const WinHttpProfile& profile);
     void ReadIntoMemory(WinHttpExchange& exchange, std::vector<char>& bytes);
     void ThrowIfCancelled() const;
 

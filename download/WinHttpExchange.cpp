@@ -16,6 +16,12 @@ void WinHttpExchange::Open(const CStringW& url, const WinHttpProfile& profile) {
                                  WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session_) throw ErrorWithLastError(L"Failed to open HTTP session:");
     if (!SetSecureProtocols(session_.Get())) throw ErrorWithLastError(L"Failed to set secure protocols:");
+    // Every 3xx comes back to the transfer, which judges each hop itself
+    // (RedirectTrail) instead of letting WinHTTP follow it unseen.
+    DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    if (!::WinHttpSetOption(session_.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy))) {
+        throw ErrorWithLastError(L"Failed to set the redirect policy:");
+    }
 
     // The fragment belongs to the client; the query travels with the path.
     const CStringW target = url.substr(0, url.find(L'#'));

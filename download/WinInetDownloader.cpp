@@ -8,10 +8,19 @@
 #include "download/ContentLength.h"
 #include "download/ErrorText.h"
 #include "download/ProgressReporter.h"
+#include "download/RedirectTrail.h"
 #include "download/TemporaryDownloadFile.h"
 #include "download/WinInetHandle.h"
 
 namespace {
+
+// Always from the server; every 3xx comes back here to be judged.
+constexpr DWORD kOpenFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
+
+struct OpenedUrl {
+    UniqueWinInetHandle request;
+    DWORD status;
+};
 
 std::optional<DWORD> StatusCode(HINTERNET request) {
     DWORD status = 0;
@@ -22,46 +31,70 @@ std::optional<DWORD> StatusCode(HINTERNET request) {
     return status;
 }
 
-// Read as text, so lengths of 4 GiB and more survive.
-std::optional<std::uint64_t> ContentLength(HINTERNET request) {
+// A header's whole value, however long; nothing when there is none.
+std::optional<CStringW> TextHeader(HINTERNET request, DWORD query) {
     DWORD bytes = 0;
-    ::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, nullptr, &bytes, nullptr);
+    ::HttpQueryInfoW(request, query, nullptr, &bytes, nullptr);
     if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytes == 0) return std::nullopt;
     std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 1, L'\0');
     bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    if (!::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, buffer.data(), &bytes, nullptr)) return std::nullopt;
-    return ParseContentLength(std::wstring_view(buffer.data(), bytes / sizeof(wchar_t)));
+    if (!::HttpQueryInfoW(request, query, buffer.data(), &bytes, nullptr)) return std::nullopt;
+    return CStringW(buffer.data(), bytes / sizeof(wchar_t));
+}
+
+// Read as text, so lengths of 4 GiB and more survive.
+std::optional<std::uint64_t> ContentLength(HINTERNET request) {
+    const std::optional<CStringW> text = TextHeader(request, HTTP_QUERY_CONTENT_LENGTH);
+    if (!text) return std::nullopt;
+    return ParseContentLength(*text);
+}
+
+// The first answer along the trail that is not a redirect.
+OpenedUrl OpenFollowingRedirects(HINTERNET internet, RedirectTrail& trail) {
+    for (;;) {
+        UniqueWinInetHandle request(::InternetOpenUrlW(internet, trail.Next().c_str(), nullptr, 0, kOpenFlags, 0));
+        if (!request) throw ErrorWithLastError(L"Failed to open URL::");
+        const std::optional<DWORD> status = StatusCode(request.Get());
+        if (!status) throw ErrorWithLastError(L"Failed to query HTTP status code:");
+        if (!RedirectTrail::IsRedirect(*status)) return OpenedUrl{std::move(request), *status};
+        trail.Follow(TextHeader(request.Get(), HTTP_QUERY_LOCATION));
+    }
 }
 
 }  // namespace
+
+void WinInetDownloader::ThrowIfCancelled() const {
+    if (cancelled_) throw std::runtime_error("Download cancelled.");
+}
 
 CStringW WinInetDownloader::DownloadToFile(const CStringW& url, const CStringW& destination, HWND window) {
     TemporaryDownloadFile file(destination);
 
     UniqueWinInetHandle internet(::InternetOpenW(L"", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!internet) throw ErrorWithLastError(L"Failed to initialize WinINet::");
-    UniqueWinInetHandle request(::InternetOpenUrlW(internet.Get(), url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
-    if (!request) throw ErrorWithLastError(L"Failed to open URL::");
-
-    const std::optional<DWORD> status = StatusCode(request.Get());
-    if (!status) throw ErrorWithLastError(L"Failed to query HTTP status code:");
-    if (*status != 200) {
+    RedirectTrail trail(url);
+    const OpenedUrl opened = OpenFollowingRedirects(internet.Get(), trail);
+    if (opened.status != 200) {
         // The text after the status is that of whatever error the thread holds.
         const DWORD code = ::GetLastError();
-        throw std::runtime_error(ToAnsi(L"Server returned status code: HTTP " + std::to_wstring(*status) + L" - " +
-                                        GetSystemErrorText(code)));
+        throw std::runtime_error(ToAnsi(L"Server returned status code: HTTP " + std::to_wstring(opened.status) +
+                                        L" - " + GetSystemErrorText(code)));
     }
+    HINTERNET request = opened.request.Get();
 
-    const std::optional<std::uint64_t> length = ContentLength(request.Get());
+    const std::optional<std::uint64_t> length = ContentLength(request);
     ProgressReporter progress(window, length);
     if (!file.IsOpen()) throw ErrorWithCode(L"Failed to open file for writing:", file.OpenError());
 
     std::array<char, kReadSize> buffer{};
     for (;;) {
+        ThrowIfCancelled();
         DWORD read = 0;
-        // A failed read ends the body like its end does; the length check below
-        // catches what is missing.
-        if (!::InternetReadFile(request.Get(), buffer.data(), kReadSize, &read) || read == 0) break;
+        // Without a length nothing else would tell a broken body from a whole one.
+        if (!::InternetReadFile(request, buffer.data(), kReadSize, &read)) {
+            throw ErrorWithLastError(L"Failed to read data:");
+        }
+        if (read == 0) break;
         if (!file.Write(buffer.data(), read)) throw ErrorWithLastError(L"Failed to write file:");
         progress.Add(read);
     }

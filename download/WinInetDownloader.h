@@ -1,10 +1,12 @@
 // The fallback transport for file downloads: WinINet with the system's own
-// Internet settings, which also follows redirects by itself. Reads in fixed
-// 4096-byte pieces, accepts status 200 only and does not look at the cancel
-// flag. Synchronous: run it on a worker thread.
+// Internet settings. Redirects are followed here, by the same rules as the
+// WinHTTP stage (RedirectTrail). Reads in fixed 4096-byte pieces and accepts
+// status 200 only. Synchronous: run it on a worker thread.
 #pragma once
 
 #include <windows.h>
+
+#include <atomic>
 
 #include "framework/Strings.h"
 
@@ -12,8 +14,17 @@ class WinInetDownloader {
 public:
     static constexpr DWORD kReadSize = 4096;
 
+    // cancelled is polled once per read round; set, the transfer fails with
+    // "Download cancelled.".
+    explicit WinInetDownloader(const std::atomic<bool>& cancelled) : cancelled_(cancelled) {}
+
     // Downloads into a temporary file beside destination and moves it into
     // place; returns the final path. Posts progress to window. Throws
-    // std::runtime_error with the failure text.
+    // std::runtime_error with the failure text; a failed read is one.
     CStringW DownloadToFile(const CStringW& url, const CStringW& destination, HWND window);
+
+private:
+    void ThrowIfCancelled() const;
+
+    const std::atomic<bool>& cancelled_;
 };

@@ -175,6 +175,19 @@ void FileService::Mount(Routes& routes) {
   });
   routes.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { Serve(req, res); },
              Transport::Both);
+  // A POST meets a behaviour set for its path, so clients that post (the JSON
+  // client) can be given cut and broken answers too. The JSON endpoints come
+  // before this route and keep their paths.
+  routes.Post(".*", [this](const httplib::Request& req, httplib::Response& res) { ServePost(req, res); },
+              Transport::Both);
+}
+
+void FileService::ServePost(const httplib::Request& req, httplib::Response& res) {
+  if (!files_.Find(req.path)) {
+    SendError(res, 404, "no such endpoint");
+    return;
+  }
+  Serve(req, res);
 }
 
 RequestOrigin FileService::OriginOf(const httplib::Request& req) const {

@@ -25,7 +25,7 @@ std::string HopLocation(const RedirectChain& chain, const std::string& path, int
 std::optional<std::filesystem::path> FolderFileFor(const std::filesystem::path& filesDir, const std::string& path);
 
 // The file host: GET on /f/... and on any path a test has given a behaviour, over
-// HTTPS and plain HTTP. Files come from DATA/files; behaviours set through
+// HTTPS and plain HTTP; POST on the paths with a behaviour. Files come from DATA/files; behaviours set through
 //   POST /_test/files   {"path": "/f/a.bin", ...}   (see the README)
 //   GET  /_test/files[?path=P]                      size and SHA-256 of what P serves,
 //                                                   or every behaviour set
@@ -38,6 +38,7 @@ class FileService : public Service {
 
  private:
   void Serve(const httplib::Request& req, httplib::Response& res);
+  void ServePost(const httplib::Request& req, httplib::Response& res);
   void Describe(const httplib::Request& req, httplib::Response& res);
   std::shared_ptr<const FileContent> ContentFor(const std::string& path, const FileBehaviour* behaviour) const;
   RequestOrigin OriginOf(const httplib::Request& req) const;

@@ -365,6 +365,32 @@ TEST_F(FileHostTest, SlowDeliveryTakesItsTime) {
   EXPECT_GE(elapsed, std::chrono::milliseconds(600));
 }
 
+TEST_F(FileHostTest, PathsWithABehaviourAnswerPostsTheSameWay) {
+  ASSERT_EQ(SetFile({{"path", "/j/cut"}, {"size", 3000}, {"framing", "chunked"}, {"cutAfter", 1000},
+                     {"chunkBytes", 500}}),
+            200);
+  const std::string request = "POST /j/cut HTTP/1.1\r\nHost: " + address_ +
+                              "\r\nContent-Type: application/json\r\nContent-Length: 2\r\n\r\n{}";
+  const WireAnswer cut = Split(RawExchange(address_, *server_->HttpPort(), {}, {request}));
+  EXPECT_EQ(cut.statusLine, "HTTP/1.1 200 OK");
+  bool complete = true;
+  EXPECT_EQ(Unchunk(cut.body, complete).size(), 1000u);
+  EXPECT_FALSE(complete);
+
+  // The post is recorded with its body, as on every public path.
+  auto records = Plain().Get("/_test/requests?path=/j/cut&full=1");
+  ASSERT_TRUE(records);
+  const json full = json::parse(records->body);
+  ASSERT_EQ(full.size(), 1u);
+  EXPECT_EQ(full[0]["method"], "POST");
+  EXPECT_EQ(full[0]["body"], "{}");
+
+  // Without a behaviour a POST finds nothing, folder files included.
+  WriteFile(data_.path() / "files" / "x.bin", "x");
+  EXPECT_EQ(Plain().Post("/f/x.bin", "{}", "application/json")->status, 404);
+  EXPECT_EQ(Plain().Post("/elsewhere", "{}", "application/json")->status, 404);
+}
+
 TEST_F(FileHostTest, ControlRequestsAreCheckedAndResetForgetsFiles) {
   auto bad = Plain().Post("/_test/files", R"({"path":"/f/a","framing":"zip"})", "application/json");
   ASSERT_TRUE(bad);

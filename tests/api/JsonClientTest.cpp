@@ -96,6 +96,39 @@ TEST_F(JsonClient, UnreachableServerAndBadUrlsThrow) {
     EXPECT_THROW(PostJson(L"not a url", "{}", HttpHeaders{}, response, status), OstrelException);
 }
 
+TEST_F(JsonClient, ACutAnswerIsAFailedRequestNotAShortOne) {
+    // After half the body the server sends bytes that are no TLS record and
+    // drops the connection (with a length, chunked, ended by closing); or it
+    // drops the connection short of the length it announced.
+    const json cuts[] = {
+        {{"framing", "length"}, {"cutWith", "noise"}},
+        {{"framing", "chunked"}, {"cutWith", "noise"}},
+        {{"framing", "close"}, {"cutWith", "noise"}},
+        {{"framing", "length"}, {"cutWith", "close"}},
+    };
+    int number = 0;
+    for (const json& cut : cuts) {
+        const std::wstring path = L"/j/cut-" + std::to_wstring(++number);
+        json behaviour = cut;
+        behaviour.update({{"path", std::string(path.begin(), path.end())}, {"body", std::string(40000, '{')},
+                          {"cutAfter", 20000}, {"contentType", "application/json"}});
+        ASSERT_TRUE(server.SetFile(behaviour));
+        std::string response;
+        DWORD status = 0;
+        EXPECT_THROW(PostJson(server.Url(path), "{}", HttpHeaders{}, response, status), OstrelException)
+            << cut.dump() << ": " << response.size() << " bytes taken for the answer";
+        // The request itself went out once: the failure is the answer's.
+        EXPECT_EQ(server.Requests(path).size(), 1u) << cut.dump();
+    }
+    // The same answer whole is an answer.
+    ASSERT_TRUE(server.SetFile({{"path", "/j/whole"}, {"body", std::string(40000, '{')}}));
+    std::string response;
+    DWORD status = 0;
+    EXPECT_TRUE(PostJson(server.Url(L"/j/whole"), "{}", HttpHeaders{}, response, status));
+    EXPECT_EQ(status, 200u);
+    EXPECT_EQ(response.size(), 40000u);
+}
+
 TEST_F(JsonClient, OversizedAnswersFailLikeAnyFailedRequest) {
     const std::string huge(kMaxJsonResponseBytes + 1024, ' ');
     ASSERT_TRUE(server.SetFaults({{"path", "/o"}, {"statuses", {200}}, {"bodies", {huge}}}));

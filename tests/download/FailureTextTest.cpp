@@ -24,6 +24,9 @@ std::string FailureOf(Stage stage) {
     return "succeeded";
 }
 
+// ERROR_INTERNET_CONNECTION_ABORTED (wininet.h cannot share a unit with winhttp.h).
+constexpr DWORD kWinInetConnectionAborted = 12030;
+
 std::string WithCode(const std::string& what, DWORD code) {
     // Codes are written signed, as the transfers write them.
     return what + " " + std::to_string(static_cast<int>(code)) + " - " + Narrow(SystemText(code));
@@ -37,7 +40,7 @@ protected:
     }
     std::string WinInet(const std::wstring& url) { return WinInetTo(url, Destination()); }
     std::string WinInetTo(const std::wstring& url, const std::wstring& destination) {
-        return FailureOf([&] { WinInetDownloader().DownloadToFile(url, destination, nullptr); });
+        return FailureOf([&] { WinInetDownloader(cancelled).DownloadToFile(url, destination, nullptr); });
     }
     std::wstring Destination() const { return folders->Work() + L"\\file.bin"; }
     // A port on the host's address where nothing listens.
@@ -120,25 +123,31 @@ TEST_F(FailureText, CancelledBeforeTheFirstReadAfterTheRequest) {
     cancelled = true;
     EXPECT_EQ(WinHttp(host.Url(L"/f/a.bin")), "Download cancelled.");
     EXPECT_EQ(RequestCount(L"/f/a.bin"), 1u);
-    // The fallback does not look at the flag.
-    EXPECT_EQ(WinInet(host.Url(L"/f/a.bin")), "succeeded");
-    EXPECT_EQ(FileSha256(Destination()), ServedSha256(L"/f/a.bin"));
+    // The fallback looks at the flag too.
+    EXPECT_EQ(WinInet(host.Url(L"/f/a.bin")), "Download cancelled.");
+    EXPECT_EQ(RequestCount(L"/f/a.bin"), 2u);
+    EXPECT_TRUE(FilesIn(folders->Work()).empty());
 }
 
 TEST_F(FailureText, CancellingARunningTransferStopsItAtTheNextRead) {
     // 100 pieces a quarter of a second apart: 25 s if nobody stopped it.
     Serve({{"path", "/f/slow.bin"}, {"size", 100000}, {"chunkBytes", 1000}, {"chunkDelayMs", 250}});
-    const auto start = std::chrono::steady_clock::now();
-    std::thread canceller([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(700));
-        cancelled = true;
-    });
-    const std::string failure = WinHttp(host.HttpUrl(L"/f/slow.bin"));
-    canceller.join();
-    EXPECT_EQ(failure, "Download cancelled.");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-    // The part already written went with the temporary file.
-    EXPECT_TRUE(FilesIn(folders->Work()).empty());
+    for (const bool winInet : {false, true}) {
+        cancelled = false;
+        const auto start = std::chrono::steady_clock::now();
+        std::thread canceller([this] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(700));
+            cancelled = true;
+        });
+        const std::wstring url = host.HttpUrl(L"/f/slow.bin");
+        const std::string failure = winInet ? WinInet(url) : WinHttp(url);
+        canceller.join();
+        const char* stage = winInet ? "WinINet" : "WinHTTP";
+        EXPECT_EQ(failure, "Download cancelled.") << stage;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << stage;
+        // The part already written went with the temporary file.
+        EXPECT_TRUE(FilesIn(folders->Work()).empty()) << stage;
+    }
 }
 
 }  // namespace
@@ -163,17 +172,14 @@ TEST_F(FailureText, BrokenTlsInTheBodyFailsTheQueryOrTheRead) {
     EXPECT_EQ(WinHttp(host.Url(L"/f/chunked.bin")), WithCode("Failed to read data:", SEC_E_INCOMPLETE_MESSAGE));
     EXPECT_TRUE(FilesIn(folders->Work()).empty());
 
-    // The fallback takes a failed read for the end of the body: with a length
-    // that makes it short, without one the part that came is the file.
-    const std::string shortText = WinInet(host.Url(L"/f/length.bin"));
-    EXPECT_EQ(shortText.rfind("Download was incomplete: content length: 100000, downloaded: ", 0), 0u) << shortText;
+    // The fallback fails the read that meets the noise too, with a length and
+    // without one: the part that came is never taken for the file.
+    EXPECT_EQ(WinInet(host.Url(L"/f/length.bin")), WithCode("Failed to read data:", kWinInetConnectionAborted));
+    EXPECT_EQ(WinInet(host.Url(L"/f/close.bin")), WithCode("Failed to read data:", kWinInetConnectionAborted));
     EXPECT_TRUE(FilesIn(folders->Work()).empty());
-    for (const wchar_t* path : {L"/f/chunked.bin", L"/f/close.bin"}) {
-        EXPECT_EQ(WinInet(host.Url(path)), "succeeded") << Narrow(path);
-        const size_t size = ReadFileBytes(Destination()).value_or(std::string()).size();
-        EXPECT_GT(size, 0u);
-        EXPECT_LE(size, 50000u);
-        ::DeleteFileW(Destination().c_str());
-    }
+    // Wine's WinINet alone ends a chunked body quietly where its connection
+    // breaks: no read fails, and without a length nothing else tells.
+    EXPECT_EQ(WinInet(host.Url(L"/f/chunked.bin")), "succeeded");
+    EXPECT_LE(ReadFileBytes(Destination()).value_or(std::string()).size(), 50000u);
 }
 }  // namespace ostrel::testing

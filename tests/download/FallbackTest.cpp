@@ -1,9 +1,10 @@
 // The download manager's two stages: the WinINet fallback after a failed
-// WinHTTP stage, the combined failure text, cancellation, and what a failure
-// leaves on disk.
+// WinHTTP stage, the combined failure text, cancellation (which no fallback
+// outlives), and what a failure leaves on disk.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "download/DownloadManager.h"
 #include "tests/download/DownloadTestSupport.h"
@@ -78,15 +79,93 @@ TEST_F(Fallback, AFileThatWasThereIsNeverReplacedNorRemoved) {
               (std::vector<std::wstring>{L"setup (2).exe", L"setup (3).exe", L"setup.exe"}));
 }
 
-TEST_F(Fallback, ACancelledManagerStillDownloadsThroughTheSecondStage) {
+TEST_F(Fallback, ACancelledManagerRunsNoSecondStage) {
     Serve({{"path", "/f/a.bin"}, {"size", 120000}});
     manager->cancelled = true;
-    const auto result = Download(host.Url(L"/f/a.bin"));
-    // The first stage stops at its first read; the second does not look at the flag.
-    ASSERT_TRUE(result.first) << Narrow(result.second);
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = Download(host.Url(L"/f/a.bin"), false);
+    // The first stage stops at its first read; no second stage, no pause before it.
+    EXPECT_FALSE(result.first);
     EXPECT_EQ(result.second, L"[WINHTTP] Download cancelled.");
-    EXPECT_EQ(FileSha256(manager->lastFilePath), ServedSha256(L"/f/a.bin"));
-    EXPECT_EQ(RequestCount(L"/f/a.bin"), 2u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(DownloadManager::kFallbackPauseMs));
+    EXPECT_EQ(RequestCount(L"/f/a.bin"), 1u);
+    EXPECT_TRUE(FilesIn(folders->Downloads()).empty());
+    EXPECT_TRUE(manager->lastFilePath.empty());
+}
+
+// Cancels the manager after a delay, from another thread, as the window's close does.
+class DelayedCancel {
+public:
+    DelayedCancel(DownloadManager& manager, std::chrono::milliseconds delay)
+        : thread_([&manager, delay] {
+              std::this_thread::sleep_for(delay);
+              manager.cancelled = true;
+          }) {}
+    ~DelayedCancel() { thread_.join(); }
+
+private:
+    std::thread thread_;
+};
+
+TEST_F(Fallback, CancellingDuringASlowTransferLandsNothingAndAsksNoMore) {
+    // 200 pieces a quarter of a second apart: 50 s if nobody stopped it.
+    Serve({{"path", "/f/product.exe"}, {"size", 200000}, {"chunkBytes", 1000}, {"chunkDelayMs", 250}});
+    std::pair<bool, CStringW> result;
+    {
+        DelayedCancel cancel(*manager, std::chrono::milliseconds(700));
+        result = Download(host.Url(L"/f/product.exe"), false);
+    }
+    EXPECT_FALSE(result.first);
+    EXPECT_EQ(result.second, L"[WINHTTP] Download cancelled.");
+    // The call has returned, so no later request can come from it: the one there was is all.
+    EXPECT_EQ(RequestCount(L"/f/product.exe"), 1u);
+    EXPECT_TRUE(FilesIn(folders->Downloads()).empty());
+}
+
+TEST_F(Fallback, CancellingDuringThePauseSkipsTheSecondStage) {
+    Serve({{"path", "/f/flaky.exe"}, {"size", 20000}, {"failFirst", 1}});
+    const auto start = std::chrono::steady_clock::now();
+    std::pair<bool, CStringW> result;
+    {
+        // The first stage fails at once on the 503; the cancel comes within the pause.
+        DelayedCancel cancel(*manager, std::chrono::milliseconds(500));
+        result = Download(host.Url(L"/f/flaky.exe"), false);
+    }
+    EXPECT_FALSE(result.first);
+    EXPECT_EQ(result.second, L"[WINHTTP] Download failed: Server returned status code: 503");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(DownloadManager::kFallbackPauseMs));
+    EXPECT_EQ(RequestCount(L"/f/flaky.exe"), 1u);
+    EXPECT_TRUE(FilesIn(folders->Downloads()).empty());
+}
+
+TEST_F(Fallback, CancellingDuringTheSecondStageStopsItAtItsNextRead) {
+    // The first request fails; the second (the fallback's) is slow: 50 s if nobody stopped it.
+    Serve({{"path", "/f/late.exe"}, {"size", 200000}, {"chunkBytes", 1000}, {"chunkDelayMs", 250}, {"failFirst", 1}});
+    std::pair<bool, CStringW> result;
+    {
+        DelayedCancel cancel(*manager, std::chrono::milliseconds(DownloadManager::kFallbackPauseMs + 1500));
+        result = Download(host.Url(L"/f/late.exe"), false);
+    }
+    EXPECT_FALSE(result.first);
+    EXPECT_EQ(result.second,
+              L"[WINHTTP] Download failed: Server returned status code: 503 [WININET] Download cancelled.");
+    EXPECT_EQ(RequestCount(L"/f/late.exe"), 2u);
+    EXPECT_TRUE(FilesIn(folders->Downloads()).empty());
+}
+
+TEST_F(Fallback, ABodyCutWithoutALengthFailsBothStagesAndLeavesNoFile) {
+    // A body ended by closing, whose TLS session breaks half way: no length
+    // would tell it is short.
+    Serve({{"path", "/f/broken.exe"}, {"size", 100000}, {"framing", "close"}, {"cutAfter", 50000},
+           {"cutWith", "noise"}});
+    const auto result = Download(host.Url(L"/f/broken.exe"), false);
+    EXPECT_FALSE(result.first);
+    const std::wstring text = result.second;
+    EXPECT_EQ(text.rfind(L"[WINHTTP] Failed to query data: ", 0), 0u) << Narrow(text);
+    EXPECT_NE(text.find(L" [WININET] Failed to read data: "), std::wstring::npos) << Narrow(text);
+    EXPECT_EQ(RequestCount(L"/f/broken.exe"), 2u);
+    EXPECT_TRUE(FilesIn(folders->Downloads()).empty());
+    EXPECT_TRUE(manager->lastFilePath.empty());
 }
 
 }  // namespace
