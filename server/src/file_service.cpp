@@ -22,6 +22,12 @@ constexpr std::string_view kFolderPrefix = "/f/";
 
 std::string Dump(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
 
+// True when path lies below base, component by component; both canonical.
+bool LiesWithin(const std::filesystem::path& path, const std::filesystem::path& base) {
+  auto [baseEnd, pathAt] = std::mismatch(base.begin(), base.end(), path.begin(), path.end());
+  return baseEnd == base.end() && pathAt != path.end();
+}
+
 int HopOf(const httplib::Request& req) {
   const std::string text = req.get_param_value("hop");
   int hop = 0;
@@ -144,12 +150,18 @@ std::optional<std::filesystem::path> FolderFileFor(const std::filesystem::path& 
     return std::nullopt;
   }
   std::filesystem::path relative(rest);
+  // An absolute rest would replace the folder when joined.
+  if (relative.has_root_path()) return std::nullopt;
   for (const auto& part : relative) {
     if (part == ".." || part == "." || part.empty()) return std::nullopt;
   }
+  // Symbolic links inside the folder may point anywhere: only where the path
+  // really leads counts.
   std::error_code error;
-  const std::filesystem::path file = filesDir / relative;
-  if (!std::filesystem::is_regular_file(file, error)) return std::nullopt;
+  const std::filesystem::path folder = std::filesystem::canonical(filesDir, error);
+  if (error) return std::nullopt;
+  const std::filesystem::path file = std::filesystem::canonical(folder / relative, error);
+  if (error || !LiesWithin(file, folder) || !std::filesystem::is_regular_file(file, error)) return std::nullopt;
   return file;
 }
 
