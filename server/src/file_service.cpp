@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "body_json.h"
 #include "faults.h"
 #include "wire_server.h"
 
@@ -176,7 +177,7 @@ void FileService::Mount(Routes& routes) {
   // Control routes first: the catch-all GET below would take /_test/files too.
   routes.ControlPost("/_test/files", [this](const httplib::Request& req, httplib::Response& res) {
     try {
-      const std::string path = files_.Set(json::parse(req.body, nullptr, false));
+      const std::string path = files_.Set(ParseBodyJson(req.body).value);
       SendJson(res, 200, Dump(json{{"path", path}}));
     } catch (const std::exception& e) {
       SendError(res, 400, e.what());
@@ -210,7 +211,12 @@ void FileService::Serve(const httplib::Request& req, httplib::Response& res) {
   if (!answer) {
     auto content = ContentFor(req.path, nullptr);
     if (!content) {
-      SendError(res, 404, "no such file");
+      // Outside /f/ only paths a test gave a behaviour belong to the file host.
+      if (req.path.rfind(kFolderPrefix, 0) == 0) {
+        SendError(res, 404, "no such file");
+      } else {
+        DeclineRequest(res);
+      }
       return;
     }
     res.status = 200;

@@ -91,13 +91,16 @@ class FileHostTest : public ::testing::Test {
     options.keyFile = certs_.key;
     options.dataDir = data_.path();
     options.logRequests = false;
+    options.controlToken = kControlToken;
     server_ = std::make_unique<OstrelServer>(options);
     server_->Start();
   }
 
+  // Carries the control token on every request; the public endpoints ignore it.
   httplib::Client Plain() {
     httplib::Client client(address_, *server_->HttpPort());
     client.set_read_timeout(20);
+    client.set_default_headers({{"X-Control-Token", kControlToken}});
     return client;
   }
 
@@ -163,6 +166,7 @@ class FileHostTest : public ::testing::Test {
     }
   }
 
+  static constexpr const char* kControlToken = "file-host-test-token";
   static inline TempDir* certDir_ = nullptr;
   static inline std::string address_;
   static inline testing::TestCertificates certs_;
