@@ -16,8 +16,10 @@ namespace {
 
 constexpr std::size_t kReadPiece = 16 * 1024;
 // What is read away from a body left unread, so that closing does not reset the
-// connection before the client has read the answer.
+// connection before the client has read the answer: no more than this, and for no
+// longer.
 constexpr std::size_t kMaxDrainBytes = 256 * 1024;
+constexpr auto kMaxDrainTime = std::chrono::milliseconds(200);
 
 bool Readable(int sock) {
   pollfd p{sock, POLLIN, 0};
@@ -31,14 +33,25 @@ Connection::Connection(int sock, SteadyClock::time_point headDeadline, std::size
 
 Connection::~Connection() {
   if (ssl_ && closeWithTlsShutdown) SSL_shutdown(ssl_.get());
-  if (drainBeforeClose) {
-    char sink[4096];
-    std::size_t drained = 0;
-    ssize_t n = 0;
-    while (drained < kMaxDrainBytes && (n = ::recv(sock_, sink, sizeof sink, MSG_DONTWAIT)) > 0) drained += n;
-  }
+  if (drainBeforeClose) Drain();
   ::shutdown(sock_, SHUT_RDWR);
   ::close(sock_);
+}
+
+void Connection::Drain() {
+  ::shutdown(sock_, SHUT_WR);
+  const auto end = SteadyClock::now() + kMaxDrainTime;
+  char sink[4096];
+  std::size_t drained = 0;
+  while (drained < kMaxDrainBytes) {
+    const int wait = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - SteadyClock::now()).count());
+    pollfd p{sock_, POLLIN, 0};
+    if (wait <= 0 || ::poll(&p, 1, wait) <= 0) return;
+    const ssize_t n = ::recv(sock_, sink, sizeof sink, MSG_DONTWAIT);
+    if (n <= 0) return;
+    drained += static_cast<std::size_t>(n);
+  }
 }
 
 Connection::Progress Connection::Handshake(SSL_CTX* tls) {

@@ -51,6 +51,8 @@ class Connection {
   // (yet), -2 on failure.
   std::ptrdiff_t ReceiveNow(char* out, std::size_t size);
   bool PendingHoldsAHead() const;
+  // Reads away what the client still sends, briefly, before the socket closes.
+  void Drain();
 
   int sock_;
   std::unique_ptr<SSL, decltype(&SSL_free)> ssl_{nullptr, SSL_free};

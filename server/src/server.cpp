@@ -148,6 +148,7 @@ void OstrelServer::Start() {
       throw std::runtime_error("cannot listen on " + options_.address + ":" + std::to_string(wanted) + " (" +
                                listener->name + "): " + reason);
     }
+    listener->server->WidenBacklog();
     (listener->transport == Transport::Https ? httpsPort_ : httpPort_.emplace()) = port;
     (listener->transport == Transport::Https ? ports_.https : ports_.http) = port;
     httplib::Server* server = listener->server.get();

@@ -12,6 +12,7 @@
 #include "file_book.h"
 #include "service.h"
 #include "store.h"
+#include "wire_server.h"
 
 namespace ostrel {
 
@@ -59,7 +60,7 @@ class OstrelServer : private Routes {
   struct Listener {
     std::string name;  // "https" or "http"
     Transport transport;
-    std::unique_ptr<httplib::Server> server;
+    std::unique_ptr<WireServer> server;
     std::thread thread;
   };
 

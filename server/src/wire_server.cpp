@@ -200,6 +200,10 @@ constexpr std::string_view kNoise = "this is not a TLS record\r\n";
 void SendNoise(socket_t sock) { ::send(sock, kNoise.data(), kNoise.size(), MSG_NOSIGNAL); }
 }  // namespace
 
+void WireServer::WidenBacklog() {
+  if (svr_sock_ != INVALID_SOCKET) ::listen(svr_sock_, SOMAXCONN);
+}
+
 void WireServer::SendNoiseBeforeClosing() { noiseRequested = true; }
 
 void WireServer::CloseAfterAnswer() { closeRequested = true; }

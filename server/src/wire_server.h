@@ -46,6 +46,10 @@ class WireServer : public httplib::Server {
   WireServer(std::shared_ptr<SSL_CTX> tls, Limits limits);
   ~WireServer() override;
 
+  // httplib listens with a backlog of 5: a burst of new connections would wait for
+  // the clients' SYN retries, a second or more. Call once bound.
+  void WidenBacklog();
+
   // For a handler or content provider: once this exchange is over, bytes that are
   // not a TLS record go out on the bare socket before it closes, so an HTTPS
   // client fails its next read (over plain HTTP they are just more bytes).
