@@ -24,6 +24,7 @@ namespace {
 // purpose; a small pool would queue requests behind a delayed one. Connections
 // waiting for a request take no worker.
 constexpr std::size_t kWorkerThreads = 32;
+constexpr std::size_t kKeepAliveRequests = 1000;
 
 // Set while a request is handled, read by the logger that runs afterwards on the
 // same worker thread.
@@ -188,6 +189,10 @@ void OstrelServer::Configure(Listener& listener) {
   // Headers and body go out in separate writes; with Nagle's algorithm the body
   // waits for the client's delayed ACK, about 40 ms per request.
   server.set_tcp_nodelay(true);
+  // httplib closes a kept-alive connection after 5 requests; each new one costs a
+  // TLS handshake, far more than an event. Idle ones still close after the head
+  // timeout.
+  server.set_keep_alive_max_count(kKeepAliveRequests);
   // httplib's default adds SO_REUSEPORT, which would let a second instance share the
   // address and port and take half of the requests. Only one listener per port.
   server.set_socket_options([](socket_t sock) {
