@@ -22,6 +22,8 @@ namespace {
 
 constexpr std::string_view kInterimContinue = "HTTP/1.1 100 Continue\r\n\r\n";
 
+constexpr int kNextRequestGraceMs = 2;
+
 bool PollFor(socket_t sock, short events, int timeoutMs) {
   pollfd p{sock, events, 0};
   for (;;) {
@@ -262,6 +264,9 @@ bool WireServer::ServeRequests(Connection& connection) {
     if (closeRequested) connection.drainBeforeClose = true;
     if (!ok || closed || closeAfter || closeRequested) return false;
     connection.headDeadline = SteadyClock::now() + limits_.headTimeout;
+    // A busy client sends its next request right after reading the answer; waiting
+    // a moment for it here spares the hand-over to the watcher and back.
+    if (!connection.HasBytes()) PollFor(connection.Socket(), POLLIN, kNextRequestGraceMs);
     switch (connection.GatherHead(limits_.maxHeadBytes)) {
       case Connection::Progress::Ready: continue;
       case Connection::Progress::NeedsBytes: return true;
