@@ -1,5 +1,6 @@
 #include "connection.h"
 
+#include <openssl/err.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -28,11 +29,16 @@ bool Readable(int sock) {
 
 }  // namespace
 
+void ClearTlsErrors() { ERR_clear_error(); }
+
 Connection::Connection(int sock, SteadyClock::time_point headDeadline, std::size_t requestsLeft)
     : headDeadline(headDeadline), requestsLeft(requestsLeft), sock_(sock) {}
 
 Connection::~Connection() {
-  if (ssl_ && closeWithTlsShutdown) SSL_shutdown(ssl_.get());
+  if (ssl_ && closeWithTlsShutdown) {
+    ClearTlsErrors();
+    SSL_shutdown(ssl_.get());
+  }
   if (drainBeforeClose) Drain();
   ::shutdown(sock_, SHUT_RDWR);
   ::close(sock_);
@@ -61,6 +67,7 @@ Connection::Progress Connection::Handshake(SSL_CTX* tls) {
     if (!ssl_ || SSL_set_fd(ssl_.get(), sock_) != 1) return Progress::Failed;
   }
   for (;;) {
+    ClearTlsErrors();
     const int result = SSL_accept(ssl_.get());
     if (result == 1) {
       tlsReady_ = true;
@@ -91,6 +98,7 @@ std::ptrdiff_t Connection::ReceiveNow(char* out, std::size_t size) {
       return errno == EAGAIN || errno == EWOULDBLOCK ? -1 : -2;
     }
   }
+  ClearTlsErrors();
   const int n = SSL_read(ssl_.get(), out, chunk);
   if (n > 0) return n;
   switch (SSL_get_error(ssl_.get(), n)) {

@@ -11,6 +11,11 @@ namespace ostrel {
 
 using SteadyClock = std::chrono::steady_clock;
 
+// OpenSSL keeps one error queue per thread, and SSL_get_error reads it: an error
+// a connection left on a worker would turn the next connection's harmless "wait
+// for more bytes" into a failure. Called before every TLS call.
+void ClearTlsErrors();
+
 // One client connection of a listener: owns its socket and TLS state and closes
 // them when it goes. Bytes already received but not yet handed to httplib wait in
 // pending, so a request head can be gathered without holding a worker thread.

@@ -80,6 +80,7 @@ class ConnectionStream : public httplib::Stream {
       }
     }
     for (;;) {
+      ClearTlsErrors();
       int n = SSL_read(Tls(), ptr, chunk);
       if (n > 0) return n;
       int error = SSL_get_error(Tls(), n);
@@ -105,6 +106,7 @@ class ConnectionStream : public httplib::Stream {
       }
     }
     for (;;) {
+      ClearTlsErrors();
       int n = SSL_write(Tls(), ptr, chunk);
       if (n > 0) return n;
       int error = SSL_get_error(Tls(), n);

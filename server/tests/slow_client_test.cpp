@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -186,6 +187,72 @@ TEST_F(SlowClientTest, AnEndlessHeadIsCutOffBeforeItFillsMemory) {
   // Closed for its size long before the head timeout would close it.
   EXPECT_TRUE(socket.ClosedByServer(2000));
   EXPECT_LT(Clock::now() - start, kHeadTimeout - std::chrono::milliseconds(1000));
+}
+
+// A kept-alive TLS connection driven byte for byte.
+class TlsClient {
+ public:
+  TlsClient(const std::string& address, int port, const std::filesystem::path& ca) : socket_(address, port) {
+    SSL_CTX_load_verify_locations(ctx_.get(), ca.c_str(), nullptr);
+    SSL_set_fd(ssl_.get(), socket_.Fd());
+    timeval timeout{10, 0};
+    ::setsockopt(socket_.Fd(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    ready_ = socket_.Connected() && SSL_connect(ssl_.get()) == 1;
+  }
+  bool Ready() const { return ready_; }
+  bool Send(const std::string& bytes) {
+    return SSL_write(ssl_.get(), bytes.data(), static_cast<int>(bytes.size())) == static_cast<int>(bytes.size());
+  }
+  // The status line of the next answer, its body read away by its length.
+  std::string Answer() {
+    std::string got;
+    char c;
+    while (got.find("\r\n\r\n") == std::string::npos && SSL_read(ssl_.get(), &c, 1) == 1) got += c;
+    const std::size_t at = got.find("Content-Length: ");
+    std::size_t left = at == std::string::npos ? 0 : std::stoul(got.substr(at + 16));
+    while (left > 0 && SSL_read(ssl_.get(), &c, 1) == 1) --left;
+    return got.substr(0, got.find("\r\n"));
+  }
+
+ private:
+  ClientSocket socket_;
+  std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> ctx_{SSL_CTX_new(TLS_client_method()), SSL_CTX_free};
+  std::unique_ptr<SSL, void (*)(SSL*)> ssl_{SSL_new(ctx_.get()), SSL_free};
+  bool ready_ = false;
+};
+
+// Workers serve many connections one after another; what went wrong on one (a
+// client that vanished mid-TLS) must not fail the next one's wait for its body,
+// on a connection kept alive from before.
+TEST_F(SlowClientTest, ABodyThatFollowsItsHeadLaterIsReadAfterOtherClientsVanished) {
+  testing::WriteFile(data_.path() / "configs" / "default.json", "{}");
+  const std::string body = "{\"u\":\"\"}";
+  const std::string head = "POST /o HTTP/1.1\r\nHost: " + address_ +
+                           "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+                           "\r\n\r\n";
+  std::vector<std::unique_ptr<TlsClient>> kept;
+  for (int i = 0; i < 8; ++i) {
+    kept.push_back(std::make_unique<TlsClient>(address_, server_->HttpsPort(), certs_.ca));
+    ASSERT_TRUE(kept.back()->Ready());
+    ASSERT_TRUE(kept.back()->Send(head + body));
+    ASSERT_EQ(kept.back()->Answer(), "HTTP/1.1 200 OK") << i;
+  }
+  for (int i = 0; i < 96; ++i) {
+    ClientSocket socket(address_, server_->HttpsPort());
+    std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> ctx(SSL_CTX_new(TLS_client_method()), SSL_CTX_free);
+    std::unique_ptr<SSL, void (*)(SSL*)> ssl(SSL_new(ctx.get()), SSL_free);
+    SSL_set_fd(ssl.get(), socket.Fd());
+    ASSERT_EQ(SSL_connect(ssl.get()), 1);
+    ASSERT_EQ(SSL_write(ssl.get(), "GET /f/x HTTP/1.1\r\n", 19), 19);
+    // Gone without a TLS goodbye, mid-head: the server's read of it fails.
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    ASSERT_TRUE(kept[i]->Send(head));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(kept[i]->Send(body));
+    EXPECT_EQ(kept[i]->Answer(), "HTTP/1.1 200 OK") << i;
+  }
 }
 
 TEST_F(SlowClientTest, KeptAliveConnectionsServeRequestsBackToBack) {
