@@ -183,9 +183,9 @@ void OstrelServer::Stop() {
 
 void OstrelServer::Configure(Listener& listener) {
   httplib::Server& server = *listener.server;
-  // Each route reads its body itself, with a limit of its own; this one bounds only
-  // what httplib would read for other methods, which are refused anyway.
-  server.set_payload_max_length(kMaxEndpointBody);
+  // Each route reads its body itself with a limit of its own, through httplib's
+  // reader, which refuses anything above this one: it must not be the lower.
+  server.set_payload_max_length(kMaxControlBody);
   // Headers and body go out in separate writes; with Nagle's algorithm the body
   // waits for the client's delayed ACK, about 40 ms per request.
   server.set_tcp_nodelay(true);

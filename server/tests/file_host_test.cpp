@@ -272,6 +272,22 @@ TEST_F(FileHostTest, NothingOutsideTheFileFolderIsServed) {
   EXPECT_EQ(RawGetClosing("/f/up/files/inside.bin").body, "inside");
 }
 
+// Tests upload installers and archives far larger than any wizard request.
+TEST_F(FileHostTest, ControlUploadsMayBeMuchLargerThanWizardRequests) {
+  std::string bytes = Generated(3 * 1024 * 1024, 17);
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string base64;
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const unsigned group = (static_cast<unsigned char>(bytes[i]) << 16) |
+                           (static_cast<unsigned char>(bytes[i + 1]) << 8) | static_cast<unsigned char>(bytes[i + 2]);
+    for (int shift = 18; shift >= 0; shift -= 6) base64 += kAlphabet[(group >> shift) & 63];
+  }
+  ASSERT_EQ(SetFile({{"path", "/f/setup.exe"}, {"bodyBase64", base64}}), 200);
+  auto res = Plain().Get("/f/setup.exe");
+  ASSERT_TRUE(res);
+  EXPECT_TRUE(res->body == bytes);
+}
+
 TEST_F(FileHostTest, ChunkedAndCloseDelimitedBodiesCarryNoLength) {
   const std::string expected = Generated(20000, 9);
   ASSERT_EQ(SetFile({{"path", "/f/chunked"}, {"size", 20000}, {"seed", 9}, {"framing", "chunked"},
