@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
 # Measures the release build and prints one table: the size of every release
 # program and that each is signed and its signature verifies, start-up against
-# a minimal dialog program, download throughput against curl and peak working
-# set, and eligibility cost per offer. Each figure comes with its target and
-# "met" or "MISSED". It is not a test: it exits 0 whatever the figures are,
-# and 1 only when a figure could not be measured at all.
+# a minimal dialog program, download throughput against curl and against a
+# bare WinHTTP loop, peak working set, eligibility cost per offer, and the
+# reference server's event rate under load. Each figure comes with its target
+# and "met" or "MISSED". It is not a test: it exits 0 whatever the figures
+# are, and 1 only when a figure could not be measured at all.
 #
 #   bench/run.sh
 #
 # Runs in a Wine prefix, display and build folders of its own, so it can run
 # beside tools/run-tests.sh. Environment: OSTREL_BENCH_STARTUP_RUNS (starts
 # per program, the median counts; 9), OSTREL_BENCH_WINEPREFIX
-# (build/bench-wineprefix), and those of tools/bench-downloads.sh and
-# tools/bench-eligibility.sh (their build folders default to
-# build/bench-x86_64 and build/bench-server here).
+# (build/bench-wineprefix), and those of tools/bench-downloads.sh,
+# tools/bench-eligibility.sh and bench/server-events.sh (their build folders
+# default to build/bench-x86_64 and build/bench-server here).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
@@ -200,6 +201,27 @@ measure_downloads() {
   done
 }
 
+measure_server_events() {
+  echo "== reference server: signed events from concurrent kept-alive HTTPS clients (bench/server-events.sh)"
+  bench/server-events.sh 2>&1 | tee "$results/server-events.txt" || true
+  local clients rate p50 p99 answered stored lost
+  clients=$(awk '$1 == "clients" { print $2 }' "$results/server-events.txt")
+  rate=$(awk '$1 == "events_per_second" { print $2 }' "$results/server-events.txt")
+  p50=$(awk '$1 == "latency_p50_ms" { print $2 }' "$results/server-events.txt")
+  p99=$(awk '$1 == "latency_p99_ms" { print $2 }' "$results/server-events.txt")
+  answered=$(awk '$1 == "answered_200" { print $2 }' "$results/server-events.txt")
+  stored=$(awk '$1 == "stored" { print $2 }' "$results/server-events.txt")
+  lost=$(awk '$1 == "lost" { print $2 }' "$results/server-events.txt")
+  if [ -z "$rate" ] || [ -z "$stored" ]; then
+    no_figure "server events stored per second" ">= 2000/s"
+    return
+  fi
+  add_row "server events stored per second" "$rate/s" "$clients clients" "" ">= 2000/s" "$(verdict "$rate" '>=' 2000)"
+  add_row "server event latency p50 / p99" "$p50 / $p99 ms" "" "" "-" "-"
+  # Answered 200 but not in the store, or stored without a 200: both count.
+  add_row "server events lost" "${lost#-}" "$answered answered, $stored stored" "" "0" "$(verdict "${lost#-}" '<=' 0)"
+}
+
 print_table() {
   local format='%-42s %12s %-28s %7s %-22s %s\n' row
   echo
@@ -220,5 +242,6 @@ measure_signatures
 measure_startup
 measure_eligibility
 measure_downloads
+measure_server_events
 print_table | tee "$results/table.txt"
 exit $failed

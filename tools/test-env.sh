@@ -80,9 +80,11 @@ ostrel_start_servers() {
     mkdir -p "$data/configs" "$data/files"
     # What the servers answer with: the tests' data unless a run brings its own.
     cp -r "${OSTREL_SERVER_SEED:-$_ostrel_repo/tests/data}"/. "$data/"
+    # The tests steer the servers through their control interface; its token
+    # lands in the data folder, where tests/common/TestServer reads it.
     "$_ostrel_server_bin" serve --address "$address" --cert "$_ostrel_ca/server.pem" --key "$_ostrel_ca/server.key" \
       --data "$data" --http-port 80 --quiet --pid-file "$_ostrel_state/server-$address.pid" \
-      >"$_ostrel_state/server-$address.log" 2>&1 &
+      --control-token-file "$data/control-token" >"$_ostrel_state/server-$address.log" 2>&1 &
   done
   local i
   for address in $OSTREL_TEST_SERVERS; do

@@ -5,6 +5,7 @@
 
 #include <openssl/evp.h>
 
+#include "body_json.h"
 #include "store.h"
 
 namespace ostrel {
@@ -43,7 +44,9 @@ EventCheck CheckEvent(const std::string& body, const std::vector<std::string>& a
   if (authorization.empty()) return fail(401, "missing Authorization header");
   if (authorization.size() > 1) return fail(401, "more than one Authorization header");
 
-  json envelope = json::parse(body, nullptr, false);
+  BodyJson envelopeJson = ParseBodyJson(body);
+  if (envelopeJson.verdict == BodyJson::Verdict::TooDeep) return fail(400, envelopeJson.Problem());
+  const json& envelope = envelopeJson.value;
   if (!envelope.is_object()) return fail(400, "body is not a JSON object");
   auto table = envelope.find("table");
   if (table == envelope.end() || !table->is_string()) return fail(400, "\"table\" is missing or not a string");
@@ -51,7 +54,9 @@ EventCheck CheckEvent(const std::string& body, const std::vector<std::string>& a
   auto data = envelope.find("data");
   // The event travels as JSON text inside a string, not as a nested object.
   if (data == envelope.end() || !data->is_string()) return fail(400, "\"data\" is missing or not a string");
-  json event = json::parse(data->get<std::string>(), nullptr, false);
+  BodyJson eventJson = ParseBodyJson(data->get_ref<const std::string&>());
+  if (eventJson.verdict == BodyJson::Verdict::TooDeep) return fail(400, std::string("\"data\": ") + eventJson.Problem());
+  json& event = eventJson.value;
   if (!event.is_object()) return fail(400, "\"data\" does not hold a JSON object");
   auto machineId = event.find("1");
   auto timestamp = event.find("2");

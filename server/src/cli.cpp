@@ -55,6 +55,8 @@ ServeCommand ParseServe(ArgReader& reader) {
       o.httpPort = ParsePort(option, reader.Value(option));
     } else if (option == "--pid-file") {
       command.pidFile = reader.Value(option);
+    } else if (option == "--control-token-file") {
+      command.controlTokenFile = reader.Value(option);
     } else if (option == "--quiet") {
       o.logRequests = false;
     } else {
@@ -105,10 +107,13 @@ std::string UsageText() {
   return "usage:\n"
          "  ostrel-server serve --address 127.0.0.N --cert FILE --key FILE --data DIR\n"
          "                      [--port 443] [--http-port PORT] [--pid-file FILE] [--quiet]\n"
+         "                      [--control-token-file FILE]\n"
          "      Serves POST /o (configurations from DIR/configs/), POST /zbd (analytics)\n"
-         "      and the /_test/ control endpoints over HTTPS on the loopback address;\n"
+         "      and GET /f/... (files from DIR/files/) over HTTPS on the loopback address;\n"
          "      --http-port adds a plain HTTP listener. --port 0 picks a free port.\n"
          "      Records requests and events in DIR/ostrel.db. Stops on SIGINT/SIGTERM.\n"
+         "      --control-token-file turns on the /_test/ control interface for tests\n"
+         "      and writes the secret token its requests must carry to FILE.\n"
          "  ostrel-server report --data DIR [--json]\n"
          "      Prints the analytics events of DIR/ostrel.db per product and offer.\n";
 }

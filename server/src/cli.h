@@ -21,6 +21,8 @@ struct HelpCommand {};
 struct ServeCommand {
   ServerOptions options;
   std::optional<std::filesystem::path> pidFile;
+  // Turns the /_test/ control interface on; its secret token is written here.
+  std::optional<std::filesystem::path> controlTokenFile;
 };
 
 struct ReportCommand {

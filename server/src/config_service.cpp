@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "body_json.h"
+
 namespace ostrel {
 
 namespace {
@@ -23,8 +25,7 @@ bool IsRegularFile(const std::filesystem::path& file) {
 
 }  // namespace
 
-std::string TokenStem(const std::string& requestBody) {
-  auto request = nlohmann::json::parse(requestBody, nullptr, false);
+std::string TokenStem(const nlohmann::json& request) {
   if (!request.is_object()) return {};
   auto it = request.find("u");
   if (it == request.end() || !it->is_string()) return {};
@@ -38,13 +39,14 @@ std::string TokenStem(const std::string& requestBody) {
 
 ConfigChoice ChooseConfig(const std::filesystem::path& configsDir, const std::string& requestBody) {
   ConfigChoice choice;
+  const BodyJson request = ParseBodyJson(requestBody);
   // The wizard always posts a JSON object; anything else is a client bug worth seeing.
-  if (!nlohmann::json::parse(requestBody, nullptr, false).is_object()) {
+  if (!request.value.is_object()) {
     choice.status = 400;
-    choice.reason = "request body is not a JSON object";
+    choice.reason = request.Parsed() ? "request body is not a JSON object" : request.Problem();
     return choice;
   }
-  std::string stem = TokenStem(requestBody);
+  std::string stem = TokenStem(request.value);
   if (!stem.empty()) {
     auto file = configsDir / (stem + ".json");
     if (IsRegularFile(file)) {

@@ -3,13 +3,15 @@
 #include <filesystem>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "service.h"
 
 namespace ostrel {
 
 // Which configuration file answers a configuration request.
 struct ConfigChoice {
-  int status = 200;             // 400: request not a JSON object; 404: no file to serve
+  int status = 200;             // 400: request not a JSON object (or nested too deeply); 404: no file to serve
   std::filesystem::path file;   // set when status is 200
   std::string reason;           // for the log line
 };
@@ -17,9 +19,10 @@ struct ConfigChoice {
 // The download token "u" as a safe file stem, or "" when it is absent, not a string,
 // or holds anything but ASCII letters, digits and hyphens (so it can never name a
 // path outside the configurations folder).
-std::string TokenStem(const std::string& requestBody);
+std::string TokenStem(const nlohmann::json& request);
 
-// DATA/configs/<u>.json when it exists, else DATA/configs/default.json.
+// DATA/configs/<u>.json when it exists, else DATA/configs/default.json. Reads the
+// body once.
 ConfigChoice ChooseConfig(const std::filesystem::path& configsDir, const std::string& requestBody);
 
 // POST /o

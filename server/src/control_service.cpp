@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "body_json.h"
 #include "faults.h"
 #include "file_book.h"
 #include "report.h"
@@ -70,7 +71,7 @@ void ControlService::Mount(Routes& routes) {
   });
 
   routes.ControlPost("/_test/faults", [this](const httplib::Request& req, httplib::Response& res) {
-    json request = json::parse(req.body, nullptr, false);
+    json request = ParseBodyJson(req.body).value;
     try {
       auto [path, count] = faults_.Set(request);
       SendJson(res, 200, json{{"path", path}, {"steps", count}}.dump());

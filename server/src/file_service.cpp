@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "body_json.h"
 #include "faults.h"
 #include "wire_server.h"
 
@@ -21,6 +22,12 @@ using nlohmann::json;
 constexpr std::string_view kFolderPrefix = "/f/";
 
 std::string Dump(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+// True when path lies below base, component by component; both canonical.
+bool LiesWithin(const std::filesystem::path& path, const std::filesystem::path& base) {
+  auto [baseEnd, pathAt] = std::mismatch(base.begin(), base.end(), path.begin(), path.end());
+  return baseEnd == base.end() && pathAt != path.end();
+}
 
 int HopOf(const httplib::Request& req) {
   const std::string text = req.get_param_value("hop");
@@ -144,12 +151,18 @@ std::optional<std::filesystem::path> FolderFileFor(const std::filesystem::path& 
     return std::nullopt;
   }
   std::filesystem::path relative(rest);
+  // An absolute rest would replace the folder when joined.
+  if (relative.has_root_path()) return std::nullopt;
   for (const auto& part : relative) {
     if (part == ".." || part == "." || part.empty()) return std::nullopt;
   }
+  // Symbolic links inside the folder may point anywhere: only where the path
+  // really leads counts.
   std::error_code error;
-  const std::filesystem::path file = filesDir / relative;
-  if (!std::filesystem::is_regular_file(file, error)) return std::nullopt;
+  const std::filesystem::path folder = std::filesystem::canonical(filesDir, error);
+  if (error) return std::nullopt;
+  const std::filesystem::path file = std::filesystem::canonical(folder / relative, error);
+  if (error || !LiesWithin(file, folder) || !std::filesystem::is_regular_file(file, error)) return std::nullopt;
   return file;
 }
 
@@ -164,7 +177,7 @@ void FileService::Mount(Routes& routes) {
   // Control routes first: the catch-all GET below would take /_test/files too.
   routes.ControlPost("/_test/files", [this](const httplib::Request& req, httplib::Response& res) {
     try {
-      const std::string path = files_.Set(json::parse(req.body, nullptr, false));
+      const std::string path = files_.Set(ParseBodyJson(req.body).value);
       SendJson(res, 200, Dump(json{{"path", path}}));
     } catch (const std::exception& e) {
       SendError(res, 400, e.what());
@@ -211,7 +224,12 @@ void FileService::Serve(const httplib::Request& req, httplib::Response& res) {
   if (!answer) {
     auto content = ContentFor(req.path, nullptr);
     if (!content) {
-      SendError(res, 404, "no such file");
+      // Outside /f/ only paths a test gave a behaviour belong to the file host.
+      if (req.path.rfind(kFolderPrefix, 0) == 0) {
+        SendError(res, 404, "no such file");
+      } else {
+        DeclineRequest(res);
+      }
       return;
     }
     res.status = 200;

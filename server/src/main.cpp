@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "control_token.h"
 #include "server.h"
 
 namespace {
@@ -36,9 +37,17 @@ int Serve(const ostrel::ServeCommand& command) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  ostrel::OstrelServer server(command.options);
+  ostrel::ServerOptions options = command.options;
+  if (command.controlTokenFile) options.controlToken = ostrel::NewControlToken();
+  ostrel::OstrelServer server(options);
   try {
     server.Start();
+    // Before the pid file: whoever waits for that reads the token next.
+    if (command.controlTokenFile) {
+      ostrel::WriteControlTokenFile(*command.controlTokenFile, *options.controlToken);
+      std::cerr << "ostrel-server: control interface on; its token is in " << command.controlTokenFile->string()
+                << "\n";
+    }
   } catch (const std::exception& e) {
     std::cerr << "ostrel-server: " << e.what() << "\n";
     return 1;
@@ -56,6 +65,7 @@ int Serve(const ostrel::ServeCommand& command) {
   std::cerr << "ostrel-server: " << (received == SIGINT ? "SIGINT" : "SIGTERM") << ", stopping\n";
   server.Stop();
   if (command.pidFile) std::filesystem::remove(*command.pidFile, error);
+  if (command.controlTokenFile) std::filesystem::remove(*command.controlTokenFile, error);
   return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "server.h"
 
+#include "control_token.h"
 #include "wire_server.h"
 
 #include <arpa/inet.h>
@@ -20,20 +21,60 @@ namespace ostrel {
 namespace {
 
 // The wizard sends one thread per analytics event and tests delay answers on
-// purpose; a small pool would queue requests behind a delayed one.
+// purpose; a small pool would queue requests behind a delayed one. Connections
+// waiting for a request take no worker.
 constexpr std::size_t kWorkerThreads = 32;
-constexpr std::size_t kMaxBody = 16 * 1024 * 1024;
+constexpr std::size_t kKeepAliveRequests = 1000;
 
 // Set while a request is handled, read by the logger that runs afterwards on the
 // same worker thread.
 thread_local std::string tlNote;
 thread_local std::chrono::steady_clock::time_point tlStart;
+// Set by DeclineRequest while a handler runs on this worker thread.
+thread_local bool tlDeclined = false;
 
 bool IsControlPath(const std::string& path) { return path.rfind("/_test/", 0) == 0; }
 
 // httplib adds the socket's addresses to the header map; they never were on the wire.
 bool IsPseudoHeader(const std::string& name) {
   return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT";
+}
+
+// Reads the body itself, at most maxBody bytes (decompressed, when it comes
+// compressed), then hands the request on. Whatever is refused here stays unread,
+// so the connection closes after the answer.
+httplib::Server::HandlerWithContentReader WithBoundedBody(std::size_t maxBody, Handler next) {
+  return [maxBody, next = std::move(next)](const httplib::Request& req, httplib::Response& res,
+                                           const httplib::ContentReader& content) {
+    auto refuse = [&res](int status, const std::string& message) {
+      SendError(res, status, message);
+      res.set_header("Connection", "close");
+      WireServer::CloseAfterAnswer();
+    };
+    // httplib would gather the parts into other fields than the body.
+    if (req.is_multipart_form_data()) return refuse(415, "multipart bodies are not accepted");
+    if (req.has_header("Content-Length") && req.get_header_value<std::uint64_t>("Content-Length") > maxBody) {
+      return refuse(413, "body larger than " + std::to_string(maxBody) + " bytes");
+    }
+    std::string body;
+    bool tooLarge = false;
+    const bool read = content([&](const char* data, std::size_t size) {
+      tooLarge = body.size() + size > maxBody;
+      if (!tooLarge) body.append(data, size);
+      return !tooLarge;
+    });
+    if (tooLarge) return refuse(413, "body larger than " + std::to_string(maxBody) + " bytes");
+    if (!read) return refuse(400, "body cannot be read");
+    httplib::Request withBody = req;
+    withBody.body = std::move(body);
+    next(withBody, res);
+  };
+}
+
+// For a real endpoint asked for on a listener that does not serve it: a client
+// bug to see, so recorded, unlike a path nothing serves.
+Handler WrongListener() {
+  return [](const httplib::Request&, httplib::Response& res) { SendError(res, 404, "no such endpoint"); };
 }
 
 void WriteLogLine(const std::string& line) {
@@ -44,6 +85,11 @@ void WriteLogLine(const std::string& line) {
 }
 
 }  // namespace
+
+void DeclineRequest(httplib::Response& res) {
+  tlDeclined = true;
+  SendError(res, 404, "no such endpoint");
+}
 
 bool IsLoopbackAddress(const std::string& address) {
   in_addr parsed{};
@@ -69,26 +115,27 @@ void OstrelServer::Start() {
   auto https = std::make_unique<Listener>();
   https->name = "https";
   https->transport = Transport::Https;
-  https->server = std::make_unique<WireServer>(WireServer::MakeTlsContext(options_.certFile, options_.keyFile));
+  WireServer::Limits limits;
+  limits.headTimeout = options_.headTimeout;
+  limits.workers = kWorkerThreads;
+  https->server = std::make_unique<WireServer>(WireServer::MakeTlsContext(options_.certFile, options_.keyFile), limits);
   listeners_.push_back(std::move(https));
   if (options_.httpPort) {
     auto http = std::make_unique<Listener>();
     http->name = "http";
     http->transport = Transport::Http;
-    http->server = std::make_unique<WireServer>();
+    http->server = std::make_unique<WireServer>(nullptr, limits);
     listeners_.push_back(std::move(http));
   }
   for (auto& listener : listeners_) Configure(*listener);
 
   services_ = MakeServices(ServiceContext{options_.dataDir, *store_, faults_, files_, options_.address, ports_});
   for (auto& service : services_) service->Mount(*this);
-  // Unknown paths still count as requests (a wrong path is a client bug to see) and
-  // can be faulted like any other.
-  Handler notFound = [](const httplib::Request&, httplib::Response& res) {
-    SendError(res, 404, "no such endpoint");
-  };
+  // Unknown paths can be faulted like any other, but only the log shows them: a
+  // scanner must not fill the store.
+  Handler notFound = [](const httplib::Request&, httplib::Response& res) { DeclineRequest(res); };
   Get(".*", notFound, Transport::Both);
-  Post(".*", notFound, Transport::Both);
+  Post(".*", notFound, Transport::Both, kMaxEndpointBody);
 
   started_ = true;
   for (auto& listener : listeners_) {
@@ -102,6 +149,7 @@ void OstrelServer::Start() {
       throw std::runtime_error("cannot listen on " + options_.address + ":" + std::to_string(wanted) + " (" +
                                listener->name + "): " + reason);
     }
+    listener->server->WidenBacklog();
     (listener->transport == Transport::Https ? httpsPort_ : httpPort_.emplace()) = port;
     (listener->transport == Transport::Https ? ports_.https : ports_.http) = port;
     httplib::Server* server = listener->server.get();
@@ -135,24 +183,37 @@ void OstrelServer::Stop() {
 
 void OstrelServer::Configure(Listener& listener) {
   httplib::Server& server = *listener.server;
-  server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
-  server.set_payload_max_length(kMaxBody);
+  // Each route reads its body itself with a limit of its own, through httplib's
+  // reader, which refuses anything above this one: it must not be the lower.
+  server.set_payload_max_length(kMaxControlBody);
   // Headers and body go out in separate writes; with Nagle's algorithm the body
   // waits for the client's delayed ACK, about 40 ms per request.
   server.set_tcp_nodelay(true);
+  // httplib closes a kept-alive connection after 5 requests; each new one costs a
+  // TLS handshake, far more than an event. Idle ones still close after the head
+  // timeout.
+  server.set_keep_alive_max_count(kKeepAliveRequests);
   // httplib's default adds SO_REUSEPORT, which would let a second instance share the
   // address and port and take half of the requests. Only one listener per port.
   server.set_socket_options([](socket_t sock) {
     int yes = 1;
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   });
-  server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+  server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     tlNote.clear();
     tlStart = std::chrono::steady_clock::now();
-    // Listeners are bound to loopback only; this keeps the control endpoints closed
-    // even if that ever changes.
-    if (IsControlPath(req.path) && !IsLoopbackAddress(req.remote_addr)) {
-      SendError(res, 403, "control endpoints answer loopback callers only");
+    // Behind a reverse proxy every caller has the proxy's address, and a web page
+    // can make a browser post anywhere: only the secret token opens the control
+    // interface. Without it the answer is the one for a path nothing serves.
+    if (IsControlPath(req.path) && !(options_.controlToken && CarriesControlToken(req, *options_.controlToken))) {
+      DeclineRequest(res);
+      if (req.method != "GET" && req.method != "HEAD") WireServer::CloseAfterAnswer();  // its body stays unread
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    // No route takes other methods, and httplib would read their bodies whole.
+    if (req.method != "GET" && req.method != "HEAD" && req.method != "POST") {
+      DeclineRequest(res);
+      WireServer::CloseAfterAnswer();
       return httplib::Server::HandlerResponse::Handled;
     }
     return httplib::Server::HandlerResponse::Unhandled;
@@ -175,38 +236,37 @@ void OstrelServer::Configure(Listener& listener) {
 
 void OstrelServer::Get(const std::string& pattern, Handler handler, Transport transport) {
   for (auto& listener : listeners_) {
-    if (!Includes(transport, listener->transport)) continue;
     const Listener* self = listener.get();
-    listener->server->Get(pattern, [this, self, handler](const httplib::Request& req, httplib::Response& res) {
-      ServePublic(*self, handler, req, res);
+    Handler serve = Includes(transport, listener->transport) ? handler : WrongListener();
+    listener->server->Get(pattern, [this, self, serve](const httplib::Request& req, httplib::Response& res) {
+      ServePublic(*self, serve, req, res);
     });
   }
 }
 
-void OstrelServer::Post(const std::string& pattern, Handler handler, Transport transport) {
+void OstrelServer::Post(const std::string& pattern, Handler handler, Transport transport, std::size_t maxBody) {
   for (auto& listener : listeners_) {
-    if (!Includes(transport, listener->transport)) continue;
     const Listener* self = listener.get();
-    listener->server->Post(pattern, [this, self, handler](const httplib::Request& req, httplib::Response& res) {
-      ServePublic(*self, handler, req, res);
-    });
+    Handler serve = Includes(transport, listener->transport) ? handler : WrongListener();
+    listener->server->Post(pattern, WithBoundedBody(maxBody, [this, self, serve](const httplib::Request& req,
+                                                                                 httplib::Response& res) {
+                             ServePublic(*self, serve, req, res);
+                           }));
   }
 }
 
 void OstrelServer::ControlGet(const std::string& pattern, Handler handler) {
+  if (!options_.controlToken) return;
   for (auto& listener : listeners_) listener->server->Get(pattern, handler);
 }
 
 void OstrelServer::ControlPost(const std::string& pattern, Handler handler) {
-  for (auto& listener : listeners_) listener->server->Post(pattern, handler);
+  if (!options_.controlToken) return;
+  for (auto& listener : listeners_) listener->server->Post(pattern, WithBoundedBody(kMaxControlBody, handler));
 }
 
 void OstrelServer::ServePublic(const Listener& listener, const Handler& handler, const httplib::Request& req,
                                httplib::Response& res) {
-  if (IsControlPath(req.path)) {  // an unknown control path reached the catch-all
-    SendError(res, 404, "no such control endpoint");
-    return;
-  }
   RequestRecord record;
   record.receivedAt = Store::NowUtc();
 
@@ -229,6 +289,7 @@ void OstrelServer::ServePublic(const Listener& listener, const Handler& handler,
       tlNote = "delayed " + std::to_string(step->delayMs) + "ms";
     }
   }
+  tlDeclined = false;
   if (!answered) {
     try {
       handler(req, res);
@@ -237,6 +298,7 @@ void OstrelServer::ServePublic(const Listener& listener, const Handler& handler,
     }
   }
 
+  if (tlDeclined) return;
   record.listener = listener.name;
   record.method = req.method;
   record.path = req.path;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -11,6 +12,7 @@
 #include "file_book.h"
 #include "service.h"
 #include "store.h"
+#include "wire_server.h"
 
 namespace ostrel {
 
@@ -22,6 +24,12 @@ struct ServerOptions {
   std::filesystem::path keyFile;
   std::filesystem::path dataDir;
   bool logRequests = true;          // one line per request on stderr
+  // A connection that has not sent a whole request head this long after it was
+  // accepted, or after its last answer, is closed.
+  std::chrono::milliseconds headTimeout{5000};
+  // The /_test/ control interface is mounted only with a token, and then every
+  // control request must carry it; without one those paths do not exist.
+  std::optional<std::string> controlToken;
 };
 
 // True for dotted-quad IPv4 addresses in 127.0.0.0/8 and nothing else.
@@ -52,12 +60,12 @@ class OstrelServer : private Routes {
   struct Listener {
     std::string name;  // "https" or "http"
     Transport transport;
-    std::unique_ptr<httplib::Server> server;
+    std::unique_ptr<WireServer> server;
     std::thread thread;
   };
 
   void Get(const std::string& pattern, Handler handler, Transport transport) override;
-  void Post(const std::string& pattern, Handler handler, Transport transport) override;
+  void Post(const std::string& pattern, Handler handler, Transport transport, std::size_t maxBody) override;
   void ControlGet(const std::string& pattern, Handler handler) override;
   void ControlPost(const std::string& pattern, Handler handler) override;
 

@@ -103,12 +103,26 @@ Store::Store(const std::filesystem::path& file, Mode mode) {
   sqlite3_busy_timeout(db_, 5000);
   if (mode == Mode::ReadWrite) {
     Exec("PRAGMA journal_mode=WAL;");
+    // With WAL, NORMAL syncs the log at checkpoints instead of at every commit: a
+    // committed event survives any crash of this process, and only a power cut
+    // can take the last moments back. A sync per commit would cap the rate at one
+    // batch per disk flush.
+    Exec("PRAGMA synchronous=NORMAL;");
     Exec("PRAGMA foreign_keys=ON;");
     Exec(kSchema);
+    writer_ = std::thread([this] { WriteLoop(); });
   }
 }
 
-Store::~Store() { sqlite3_close(db_); }
+Store::~Store() {
+  {
+    std::lock_guard lock(queueMutex_);
+    stopping_ = true;
+  }
+  queueChanged_.notify_all();
+  if (writer_.joinable()) writer_.join();  // writes what is still queued first
+  sqlite3_close(db_);
+}
 
 std::filesystem::path Store::FileIn(const std::filesystem::path& dataDir) { return dataDir / "ostrel.db"; }
 
@@ -133,23 +147,10 @@ void Store::Exec(const char* sql) const {
   }
 }
 
-std::int64_t Store::RecordRequest(const RequestRecord& record) {
-  std::lock_guard lock(mutex_);
-  Statement insert(db_,
-                   "INSERT INTO requests (received_at, listener, method, path, headers, body, status) "
-                   "VALUES (?, ?, ?, ?, ?, ?, ?)");
-  insert.Text(1, record.receivedAt);
-  insert.Text(2, record.listener);
-  insert.Text(3, record.method);
-  insert.Text(4, record.path);
-  insert.Text(5, record.headers.dump(-1, ' ', false, json::error_handler_t::replace));
-  insert.Blob(6, record.body);
-  insert.Int(7, record.status);
-  insert.Step();
-  return sqlite3_last_insert_rowid(db_);
-}
+void Store::RecordRequest(RequestRecord record) { Enqueue(std::move(record)); }
 
 std::vector<RequestRecord> Store::Requests(const std::optional<std::string>& path) const {
+  Flush();
   std::lock_guard lock(mutex_);
   Statement query(db_, path ? "SELECT id, received_at, listener, method, path, headers, body, status "
                               "FROM requests WHERE path = ? ORDER BY id"
@@ -174,33 +175,116 @@ std::vector<RequestRecord> Store::Requests(const std::optional<std::string>& pat
 
 std::int64_t Store::AddEvent(const std::string& receivedAt, const std::string& table, const std::string& rawBody,
                              const json& data) {
-  std::lock_guard lock(mutex_);
-  Exec("BEGIN IMMEDIATE;");
-  try {
-    Statement insert(db_, "INSERT INTO events (received_at, table_name, raw_body) VALUES (?, ?, ?)");
-    insert.Text(1, receivedAt);
-    insert.Text(2, table);
-    insert.Blob(3, rawBody);
-    insert.Step();
-    std::int64_t id = sqlite3_last_insert_rowid(db_);
-    Statement row(db_, "INSERT INTO event_fields (event_id, field, value, value_json) VALUES (?, ?, ?, ?)");
-    for (const auto& [key, value] : data.items()) {
-      row.Reset();
-      row.Int(1, id);
-      row.Text(2, key);
-      row.Text(3, FieldText(value));
-      row.Text(4, value.dump(-1, ' ', false, json::error_handler_t::replace));
-      row.Step();
+  PendingEvent event{receivedAt, table, rawBody, data, {}};
+  std::future<std::int64_t> stored = event.stored.get_future();
+  Enqueue(std::move(event));
+  return stored.get();
+}
+
+std::uint64_t Store::Enqueue(Write write) {
+  std::lock_guard lock(queueMutex_);
+  if (!writer_.joinable()) throw std::logic_error("store opened read-only");
+  queue_.push_back(std::move(write));
+  ++queued_;
+  queueChanged_.notify_all();
+  return queued_;
+}
+
+void Store::Flush() const {
+  std::unique_lock lock(queueMutex_);
+  const std::uint64_t target = queued_;
+  queueChanged_.wait(lock, [&] { return committed_ >= target; });
+}
+
+void Store::WriteLoop() {
+  std::vector<Write> batch;
+  for (;;) {
+    std::uint64_t end = 0;
+    {
+      std::unique_lock lock(queueMutex_);
+      queueChanged_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+      if (queue_.empty()) return;  // stopping, nothing left
+      batch.swap(queue_);
+      end = queued_;
     }
-    Exec("COMMIT;");
-    return id;
-  } catch (...) {
-    Exec("ROLLBACK;");
-    throw;
+    WriteBatch(batch);
+    batch.clear();
+    {
+      std::lock_guard lock(queueMutex_);
+      committed_ = end;
+    }
+    queueChanged_.notify_all();
   }
 }
 
+void Store::WriteBatch(std::vector<Write>& batch) {
+  std::vector<std::pair<PendingEvent*, std::int64_t>> events;
+  std::lock_guard lock(mutex_);
+  try {
+    Exec("BEGIN IMMEDIATE;");
+    try {
+      Statement request(db_,
+                        "INSERT INTO requests (received_at, listener, method, path, headers, body, status) "
+                        "VALUES (?, ?, ?, ?, ?, ?, ?)");
+      Statement event(db_, "INSERT INTO events (received_at, table_name, raw_body) VALUES (?, ?, ?)");
+      Statement field(db_, "INSERT INTO event_fields (event_id, field, value, value_json) VALUES (?, ?, ?, ?)");
+      bool requestsAdded = false;
+      for (Write& write : batch) {
+        if (auto* r = std::get_if<RequestRecord>(&write)) {
+          request.Reset();
+          request.Text(1, r->receivedAt);
+          request.Text(2, r->listener);
+          request.Text(3, r->method);
+          request.Text(4, r->path);
+          request.Text(5, r->headers.dump(-1, ' ', false, json::error_handler_t::replace));
+          request.Blob(6, r->body);
+          request.Int(7, r->status);
+          request.Step();
+          requestsAdded = true;
+          continue;
+        }
+        auto& e = std::get<PendingEvent>(write);
+        event.Reset();
+        event.Text(1, e.receivedAt);
+        event.Text(2, e.table);
+        event.Blob(3, e.rawBody);
+        event.Step();
+        const std::int64_t id = sqlite3_last_insert_rowid(db_);
+        for (const auto& [key, value] : e.data.items()) {
+          field.Reset();
+          field.Int(1, id);
+          field.Text(2, key);
+          field.Text(3, FieldText(value));
+          field.Text(4, value.dump(-1, ' ', false, json::error_handler_t::replace));
+          field.Step();
+        }
+        events.emplace_back(&e, id);
+      }
+      if (requestsAdded) {
+        Statement trim(db_, "DELETE FROM requests WHERE id <= (SELECT MAX(id) FROM requests) - ?");
+        trim.Int(1, static_cast<std::int64_t>(kMaxRecordedRequests));
+        trim.Step();
+      }
+      Exec("COMMIT;");
+    } catch (...) {
+      Exec("ROLLBACK;");
+      throw;
+    }
+  } catch (const std::exception& e) {
+    // Nothing of the batch was written: every event in it is refused.
+    std::fprintf(stderr, "ostrel-server: store: %s\n", e.what());
+    for (Write& write : batch) {
+      if (auto* pending = std::get_if<PendingEvent>(&write)) {
+        pending->stored.set_exception(std::make_exception_ptr(std::runtime_error(e.what())));
+      }
+    }
+    return;
+  }
+  for (auto& [pending, id] : events) pending->stored.set_value(id);
+}
+
 std::vector<StoredEvent> Store::Events() const {
+  Flush();
   std::lock_guard lock(mutex_);
   std::vector<StoredEvent> out;
   {
@@ -225,7 +309,15 @@ std::vector<StoredEvent> Store::Events() const {
   return out;
 }
 
+std::int64_t Store::EventCount() const {
+  Flush();
+  std::lock_guard lock(mutex_);
+  Statement count(db_, "SELECT COUNT(*) FROM events");
+  return count.Step() ? count.ColumnInt(0) : 0;
+}
+
 void Store::Clear() {
+  Flush();
   std::lock_guard lock(mutex_);
   Exec("BEGIN IMMEDIATE; DELETE FROM event_fields; DELETE FROM events; DELETE FROM requests; COMMIT;");
 }

@@ -1,10 +1,14 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
+#include <variant>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -36,6 +40,10 @@ struct StoredEvent {
 
 // Everything the server records lives in one SQLite file, DATA/ostrel.db, so that a
 // test, the report command and a person with the sqlite3 shell all see the same data.
+//
+// Writes go through one writer thread that commits whatever has queued up in one
+// transaction: under load many events share a commit (and its sync to disk)
+// instead of each paying for its own. Every read sees all writes queued before it.
 class Store {
  public:
   enum class Mode { ReadWrite, ReadOnly };
@@ -48,21 +56,49 @@ class Store {
   static std::filesystem::path FileIn(const std::filesystem::path& dataDir);
   static std::string NowUtc();
 
-  std::int64_t RecordRequest(const RequestRecord& record);
+  // Only the newest requests are kept; older ones give way as new ones come.
+  static constexpr std::size_t kMaxRecordedRequests = 10000;
+
+  // Queued; written with the next batch. A failure is logged, not reported.
+  void RecordRequest(RequestRecord record);
   std::vector<RequestRecord> Requests(const std::optional<std::string>& path) const;
 
   // data: the decoded event object; each member becomes its own row of event_fields.
+  // Returns the event's id once it is committed; throws when it could not be.
   std::int64_t AddEvent(const std::string& receivedAt, const std::string& table,
                         const std::string& rawBody, const nlohmann::json& data);
   std::vector<StoredEvent> Events() const;
+  std::int64_t EventCount() const;
 
   void Clear();
 
  private:
+  struct PendingEvent {
+    std::string receivedAt;
+    std::string table;
+    std::string rawBody;
+    nlohmann::json data;
+    std::promise<std::int64_t> stored;
+  };
+  using Write = std::variant<RequestRecord, PendingEvent>;
+
   void Exec(const char* sql) const;
+  std::uint64_t Enqueue(Write write);
+  // Waits until every write queued so far is committed (or failed).
+  void Flush() const;
+  void WriteLoop();
+  void WriteBatch(std::vector<Write>& batch);
 
   sqlite3* db_ = nullptr;
-  mutable std::mutex mutex_;
+  mutable std::mutex mutex_;  // the connection
+
+  mutable std::mutex queueMutex_;
+  mutable std::condition_variable queueChanged_;
+  std::vector<Write> queue_;
+  std::uint64_t queued_ = 0;     // writes ever queued
+  std::uint64_t committed_ = 0;  // writes ever finished
+  bool stopping_ = false;
+  std::thread writer_;
 };
 
 }  // namespace ostrel

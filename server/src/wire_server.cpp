@@ -1,12 +1,14 @@
 #include "wire_server.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <openssl/err.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -19,23 +21,21 @@ namespace ostrel {
 namespace {
 
 constexpr std::string_view kInterimContinue = "HTTP/1.1 100 Continue\r\n\r\n";
-constexpr int kHandshakeTimeoutSec = 10;
-constexpr int kPollSliceMs = 50;
+
+constexpr int kNextRequestGraceMs = 2;
 
 bool PollFor(socket_t sock, short events, int timeoutMs) {
   pollfd p{sock, events, 0};
   for (;;) {
-    int n = ::poll(&p, 1, timeoutMs);
+    int n = ::poll(&p, 1, std::max(timeoutMs, 0));
     if (n < 0 && errno == EINTR) continue;
     return n > 0 && (p.revents & (events | POLLHUP | POLLERR)) != 0;
   }
 }
 
-void SetTimeouts(socket_t sock, time_t readSec, time_t writeSec) {
-  timeval read{readSec, 0};
-  timeval write{writeSec, 0};
-  setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &read, sizeof read);
-  setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &write, sizeof write);
+int MillisecondsUntil(SteadyClock::time_point deadline) {
+  return static_cast<int>(
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count());
 }
 
 std::string OpenSslError() {
@@ -46,39 +46,47 @@ std::string OpenSslError() {
   return text;
 }
 
-// One connection, over TLS or not, as httplib's request processing sees it.
+// One connection, over TLS or not, as httplib's request processing sees it. The
+// head is already in the connection's pending bytes; the body must follow before
+// the read deadline, so a client that trickles it holds a worker only that long.
 class ConnectionStream : public httplib::Stream {
  public:
-  ConnectionStream(socket_t sock, SSL* ssl, int readTimeoutMs, int writeTimeoutMs)
-      : sock_(sock), ssl_(ssl), readTimeoutMs_(readTimeoutMs), writeTimeoutMs_(writeTimeoutMs) {}
+  ConnectionStream(Connection& connection, int readTimeoutMs, int writeTimeoutMs)
+      : connection_(connection), readTimeoutMs_(readTimeoutMs), writeTimeoutMs_(writeTimeoutMs) {}
 
   // Called before each request on the connection: its first write may be the
   // interim response.
-  void NewExchange() { atExchangeStart_ = true; }
-
-  bool is_readable() const override {
-    return (ssl_ && SSL_pending(ssl_) > 0) || PollFor(sock_, POLLIN, readTimeoutMs_);
+  void NewExchange(SteadyClock::time_point readDeadline) {
+    atExchangeStart_ = true;
+    readDeadline_ = readDeadline;
   }
 
-  bool is_writable() const override { return PollFor(sock_, POLLOUT, writeTimeoutMs_); }
+  bool is_readable() const override {
+    return connection_.HasPending() || (Tls() && SSL_pending(Tls()) > 0) || PollFor(Sock(), POLLIN, ReadWaitMs());
+  }
+
+  bool is_writable() const override { return PollFor(Sock(), POLLOUT, writeTimeoutMs_); }
 
   ssize_t read(char* ptr, size_t size) override {
-    if (!is_readable()) return -1;
+    if (connection_.HasPending()) return connection_.TakePending(ptr, size);
     int chunk = static_cast<int>(std::min<size_t>(size, INT_MAX));
-    if (!ssl_) {
+    if (!Tls()) {
       for (;;) {
-        ssize_t n = ::recv(sock_, ptr, static_cast<size_t>(chunk), 0);
-        if (n < 0 && errno == EINTR) continue;
-        return n;
+        ssize_t n = ::recv(Sock(), ptr, static_cast<size_t>(chunk), 0);
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        if ((errno == EAGAIN || errno == EWOULDBLOCK) && PollFor(Sock(), POLLIN, ReadWaitMs())) continue;
+        return -1;
       }
     }
     for (;;) {
-      int n = SSL_read(ssl_, ptr, chunk);
+      ClearTlsErrors();
+      int n = SSL_read(Tls(), ptr, chunk);
       if (n > 0) return n;
-      int error = SSL_get_error(ssl_, n);
+      int error = SSL_get_error(Tls(), n);
       if (error == SSL_ERROR_ZERO_RETURN) return 0;
-      if (error == SSL_ERROR_WANT_READ && PollFor(sock_, POLLIN, readTimeoutMs_)) continue;
-      if (error == SSL_ERROR_WANT_WRITE && PollFor(sock_, POLLOUT, writeTimeoutMs_)) continue;
+      if (error == SSL_ERROR_WANT_READ && PollFor(Sock(), POLLIN, ReadWaitMs())) continue;
+      if (error == SSL_ERROR_WANT_WRITE && PollFor(Sock(), POLLOUT, writeTimeoutMs_)) continue;
       return -1;
     }
   }
@@ -87,35 +95,41 @@ class ConnectionStream : public httplib::Stream {
     bool first = atExchangeStart_;
     atExchangeStart_ = false;
     if (first && std::string_view(ptr, size) == kInterimContinue) return static_cast<ssize_t>(size);
-    if (!is_writable()) return -1;
     int chunk = static_cast<int>(std::min<size_t>(size, INT_MAX));
-    if (!ssl_) {
+    if (!Tls()) {
       for (;;) {
-        ssize_t n = ::send(sock_, ptr, static_cast<size_t>(chunk), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        return n;
+        ssize_t n = ::send(Sock(), ptr, static_cast<size_t>(chunk), MSG_NOSIGNAL);
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        if ((errno == EAGAIN || errno == EWOULDBLOCK) && is_writable()) continue;
+        return -1;
       }
     }
     for (;;) {
-      int n = SSL_write(ssl_, ptr, chunk);
+      ClearTlsErrors();
+      int n = SSL_write(Tls(), ptr, chunk);
       if (n > 0) return n;
-      int error = SSL_get_error(ssl_, n);
-      if (error == SSL_ERROR_WANT_WRITE && PollFor(sock_, POLLOUT, writeTimeoutMs_)) continue;
-      if (error == SSL_ERROR_WANT_READ && PollFor(sock_, POLLIN, readTimeoutMs_)) continue;
+      int error = SSL_get_error(Tls(), n);
+      if (error == SSL_ERROR_WANT_WRITE && is_writable()) continue;
+      if (error == SSL_ERROR_WANT_READ && PollFor(Sock(), POLLIN, writeTimeoutMs_)) continue;
       return -1;
     }
   }
 
   void get_remote_ip_and_port(std::string& ip, int& port) const override { Address(true, ip, port); }
   void get_local_ip_and_port(std::string& ip, int& port) const override { Address(false, ip, port); }
-  socket_t socket() const override { return sock_; }
+  socket_t socket() const override { return Sock(); }
 
  private:
+  socket_t Sock() const { return connection_.Socket(); }
+  SSL* Tls() const { return connection_.Tls(); }
+  int ReadWaitMs() const { return std::min(readTimeoutMs_, MillisecondsUntil(readDeadline_)); }
+
   void Address(bool remote, std::string& ip, int& port) const {
     sockaddr_storage addr{};
     socklen_t length = sizeof addr;
-    int rc = remote ? getpeername(sock_, reinterpret_cast<sockaddr*>(&addr), &length)
-                    : getsockname(sock_, reinterpret_cast<sockaddr*>(&addr), &length);
+    int rc = remote ? getpeername(Sock(), reinterpret_cast<sockaddr*>(&addr), &length)
+                    : getsockname(Sock(), reinterpret_cast<sockaddr*>(&addr), &length);
     if (rc != 0) return;
     char text[INET6_ADDRSTRLEN] = {};
     if (addr.ss_family == AF_INET) {
@@ -130,11 +144,23 @@ class ConnectionStream : public httplib::Stream {
     ip = text;
   }
 
-  socket_t sock_;
-  SSL* ssl_;
+  Connection& connection_;
   int readTimeoutMs_;
   int writeTimeoutMs_;
+  SteadyClock::time_point readDeadline_;
   bool atExchangeStart_ = true;
+};
+
+// httplib's accept loop runs each task it is given at once, on its own thread:
+// the task only hands the new socket to the hub. Stopping the loop stops the hub.
+class HandOverQueue : public httplib::TaskQueue {
+ public:
+  explicit HandOverQueue(ConnectionHub& hub) : hub_(hub) {}
+  void enqueue(std::function<void()> fn) override { fn(); }
+  void shutdown() override { hub_.Shutdown(); }
+
+ private:
+  ConnectionHub& hub_;
 };
 
 }  // namespace
@@ -157,10 +183,19 @@ std::shared_ptr<SSL_CTX> WireServer::MakeTlsContext(const std::filesystem::path&
   return ctx;
 }
 
-WireServer::WireServer(std::shared_ptr<SSL_CTX> tls) : tls_(std::move(tls)) {}
+WireServer::WireServer(std::shared_ptr<SSL_CTX> tls, Limits limits)
+    : tls_(std::move(tls)),
+      limits_(limits),
+      hub_(std::make_unique<ConnectionHub>(limits.workers, [this](Connection& c) { return Serve(c); })) {
+  // httplib's interface: it owns the queue it is given.
+  new_task_queue = [this] { return new HandOverQueue(*hub_); };
+}
+
+WireServer::~WireServer() { hub_->Shutdown(); }
 
 namespace {
 thread_local bool noiseRequested = false;
+thread_local bool closeRequested = false;
 thread_local socket_t servedSocket = INVALID_SOCKET;
 
 // Bytes that no TLS client can take for a record: an unknown content type.
@@ -169,59 +204,77 @@ constexpr std::string_view kNoise = "this is not a TLS record\r\n";
 void SendNoise(socket_t sock) { ::send(sock, kNoise.data(), kNoise.size(), MSG_NOSIGNAL); }
 }  // namespace
 
+void WireServer::WidenBacklog() {
+  if (svr_sock_ != INVALID_SOCKET) ::listen(svr_sock_, SOMAXCONN);
+}
+
 void WireServer::SendNoiseBeforeClosing() { noiseRequested = true; }
+
+void WireServer::CloseAfterAnswer() { closeRequested = true; }
 
 void WireServer::DropConnectionNow() {
   if (servedSocket != INVALID_SOCKET) ::shutdown(servedSocket, SHUT_RDWR);
 }
 
-bool WireServer::WaitForRequest(socket_t sock, SSL* ssl) const {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(keep_alive_timeout_sec_);
-  // Sliced so that an idle connection does not hold up a stopping server.
-  while (svr_sock_ != INVALID_SOCKET) {
-    if ((ssl && SSL_pending(ssl) > 0) || PollFor(sock, POLLIN, kPollSliceMs)) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
+bool WireServer::process_and_close_socket(socket_t sock) {
+  const int flags = ::fcntl(sock, F_GETFL, 0);
+  if (flags < 0 || ::fcntl(sock, F_SETFL, flags | O_NONBLOCK) != 0) {
+    ::close(sock);
+    return false;
   }
-  return false;
+  hub_->Admit(std::make_unique<Connection>(sock, SteadyClock::now() + limits_.headTimeout, keep_alive_max_count_));
+  return true;
 }
 
-bool WireServer::process_and_close_socket(socket_t sock) {
-  noiseRequested = false;
-  servedSocket = sock;
-  SetTimeouts(sock, kHandshakeTimeoutSec, kHandshakeTimeoutSec);
-  SSL* ssl = nullptr;
-  bool ready = true;
-  if (tls_) {
-    ssl = SSL_new(tls_.get());
-    ready = ssl && SSL_set_fd(ssl, sock) == 1 && SSL_accept(ssl) == 1;
+bool WireServer::Serve(Connection& connection) {
+  switch (connection.Handshake(tls_.get())) {
+    case Connection::Progress::Ready: break;
+    case Connection::Progress::NeedsBytes: return true;
+    case Connection::Progress::Failed: return false;
   }
-  bool ok = false;
-  if (ready) {
-    SetTimeouts(sock, read_timeout_sec_, write_timeout_sec_);
-    ConnectionStream stream(sock, ssl, static_cast<int>(read_timeout_sec_ * 1000 + read_timeout_usec_ / 1000),
-                            static_cast<int>(write_timeout_sec_ * 1000 + write_timeout_usec_ / 1000));
-    for (size_t left = keep_alive_max_count_; left > 0; --left) {
-      if (!WaitForRequest(sock, ssl)) break;
-      stream.NewExchange();
-      bool closeAfter = left == 1 || svr_sock_ == INVALID_SOCKET;
-      bool closed = false;
-      ok = process_request(stream, closeAfter, closed, [ssl](httplib::Request& req) { req.ssl = ssl; });
-      if (!ok || closed || closeAfter) break;
+  switch (connection.GatherHead(limits_.maxHeadBytes)) {
+    case Connection::Progress::Ready: break;
+    case Connection::Progress::NeedsBytes: return true;
+    case Connection::Progress::Failed: return false;
+  }
+  servedSocket = connection.Socket();
+  const bool keep = ServeRequests(connection);
+  servedSocket = INVALID_SOCKET;
+  return keep;
+}
+
+// Serves every request whose head is in, then lets the connection wait for the
+// next one.
+bool WireServer::ServeRequests(Connection& connection) {
+  ConnectionStream stream(connection, static_cast<int>(read_timeout_sec_ * 1000 + read_timeout_usec_ / 1000),
+                          static_cast<int>(write_timeout_sec_ * 1000 + write_timeout_usec_ / 1000));
+  for (;;) {
+    noiseRequested = false;
+    closeRequested = false;
+    stream.NewExchange(SteadyClock::now() + limits_.bodyTimeout);
+    const bool closeAfter = connection.requestsLeft <= 1 || hub_->Stopping();
+    bool closed = false;
+    const bool ok = process_request(stream, closeAfter, closed,
+                                    [&connection](httplib::Request& req) { req.ssl = connection.Tls(); });
+    --connection.requestsLeft;
+    connection.closeWithTlsShutdown = ok;
+    if (noiseRequested) {
+      SendNoise(connection.Socket());
+      connection.closeWithTlsShutdown = false;  // no orderly TLS close after the noise
+      return false;
+    }
+    if (closeRequested) connection.drainBeforeClose = true;
+    if (!ok || closed || closeAfter || closeRequested) return false;
+    connection.headDeadline = SteadyClock::now() + limits_.headTimeout;
+    // A busy client sends its next request right after reading the answer; waiting
+    // a moment for it here spares the hand-over to the watcher and back.
+    if (!connection.HasBytes()) PollFor(connection.Socket(), POLLIN, kNextRequestGraceMs);
+    switch (connection.GatherHead(limits_.maxHeadBytes)) {
+      case Connection::Progress::Ready: continue;
+      case Connection::Progress::NeedsBytes: return true;
+      case Connection::Progress::Failed: return false;
     }
   }
-  servedSocket = INVALID_SOCKET;
-  if (noiseRequested) {
-    noiseRequested = false;
-    SendNoise(sock);
-    ok = false;  // no orderly TLS close after the noise
-  }
-  if (ssl) {
-    if (ok) SSL_shutdown(ssl);
-    SSL_free(ssl);
-  }
-  ::shutdown(sock, SHUT_RDWR);
-  ::close(sock);
-  return ok;
 }
 
 }  // namespace ostrel

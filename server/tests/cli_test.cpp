@@ -23,7 +23,8 @@ TEST(LoopbackAddressTest, OnlyDottedIpv4In127Slash8) {
 
 TEST(CommandLineTest, ServeTakesEveryOption) {
   auto command = ParseCommandLine(
-      Serve({"--address", "127.0.0.3", "--port", "8443", "--http-port", "80", "--pid-file", "p", "--quiet"}));
+      Serve({"--address", "127.0.0.3", "--port", "8443", "--http-port", "80", "--pid-file", "p", "--quiet",
+             "--control-token-file", "t"}));
   auto* serve = std::get_if<ServeCommand>(&command);
   ASSERT_TRUE(serve);
   EXPECT_EQ(serve->options.address, "127.0.0.3");
@@ -34,6 +35,7 @@ TEST(CommandLineTest, ServeTakesEveryOption) {
   EXPECT_EQ(serve->options.dataDir, "d");
   EXPECT_EQ(serve->pidFile, std::filesystem::path("p"));
   EXPECT_FALSE(serve->options.logRequests);
+  EXPECT_EQ(serve->controlTokenFile, std::filesystem::path("t"));
 }
 
 TEST(CommandLineTest, ServeDefaultsToHttpsOn443Only) {
@@ -43,6 +45,9 @@ TEST(CommandLineTest, ServeDefaultsToHttpsOn443Only) {
   EXPECT_FALSE(serve.options.httpPort);
   EXPECT_FALSE(serve.pidFile);
   EXPECT_TRUE(serve.options.logRequests);
+  // What a distributor runs has no control interface.
+  EXPECT_FALSE(serve.controlTokenFile);
+  EXPECT_FALSE(serve.options.controlToken);
 }
 
 TEST(CommandLineTest, RefusesNonLoopbackAndIncompleteCommands) {
@@ -60,6 +65,7 @@ TEST(CommandLineTest, RefusesNonLoopbackAndIncompleteCommands) {
       Serve({"--address", "127.0.0.2", "--port", "44x"}),
       Serve({"--address", "127.0.0.2", "--http-port", "443"}),
       Serve({"--address", "127.0.0.2", "--bogus"}),
+      Serve({"--address", "127.0.0.2", "--control-token-file"}),
       {"serve", "--address", "127.0.0.2", "--key", "k", "--data", "d"},
       {"serve", "--address", "127.0.0.2", "--cert", "c", "--key", "k"},
       {"report"},

@@ -41,7 +41,7 @@ class ConfigChoiceTest : public ::testing::Test {
 
 TEST_F(ConfigChoiceTest, TokenWithFileSelectsThatFile) {
   EXPECT_EQ(Chosen("ab1-c2d"), configs_ / "ab1-c2d.json");
-  EXPECT_EQ(TokenStem(RequestWithToken("ab1-c2d")), "ab1-c2d");
+  EXPECT_EQ(TokenStem(json::parse(RequestWithToken("ab1-c2d"))), "ab1-c2d");
 }
 
 TEST_F(ConfigChoiceTest, FallsBackToDefault) {
@@ -67,7 +67,7 @@ TEST_F(ConfigChoiceTest, PathTraversalNeverLeavesTheFolder) {
       "ab1_c2d",       "ab1-c2d/",     "./ab1-c2d",          "ab1-c2d/../ab1-c2d",
   };
   for (const std::string& token : attempts) {
-    EXPECT_EQ(TokenStem(RequestWithToken(token)), "") << token;
+    EXPECT_EQ(TokenStem(json::parse(RequestWithToken(token))), "") << token;
     EXPECT_EQ(Chosen(token), configs_ / "default.json") << token;
   }
   // A well-formed token whose name is taken by a folder is not a configuration.

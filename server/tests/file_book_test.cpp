@@ -206,5 +206,58 @@ TEST(FileHostRulesTest, FolderFilesStayInsideTheFolder) {
   EXPECT_FALSE(FolderFileFor(files, "/f/..\\secret.txt"));
 }
 
+// Every spelling an attacker might try for a file outside the folder, as the
+// path reaches the service (percent escapes already decoded by the listener).
+TEST(FileHostRulesTest, NoSpellingReachesAFileOutsideTheFolder) {
+  testing::TempDir dir;
+  const auto files = dir.path() / "files";
+  testing::WriteFile(files / "sub" / "b.bin", "b");
+  testing::WriteFile(dir.path() / "secret.txt", "s");
+  const std::string secret = (dir.path() / "secret.txt").string();
+
+  const std::vector<std::string> outside = {
+      "/f/" + secret,                  // leading slash: the absolute path replaces the folder
+      "/f//" + secret,
+      "/f/" + secret.substr(1),        // relative, but from the folder it names nothing
+      "/f/\\" + secret.substr(1),
+      "/f/sub\\..\\..\\secret.txt",
+      "/f/..",
+      "/f/./../secret.txt",
+      "/f/sub/./../../secret.txt",
+      "/f/sub/b.bin/../../../secret.txt",
+      "/f/.../secret.txt",
+      "/f/sub/..",
+      "/f/" + std::string("sub/b.bin\0", 10),
+      "/f/../files/sub/b.bin",         // leads back inside, still refused: no .. at all
+  };
+  for (const std::string& path : outside) {
+    EXPECT_FALSE(FolderFileFor(files, path)) << path;
+  }
+  EXPECT_EQ(FolderFileFor(files, "/f/sub/b.bin"), files / "sub" / "b.bin");
+}
+
+TEST(FileHostRulesTest, SymbolicLinksCountWhereTheyLead) {
+  testing::TempDir dir;
+  const auto files = dir.path() / "files";
+  testing::WriteFile(files / "inside.bin", "i");
+  testing::WriteFile(dir.path() / "secret.txt", "s");
+  std::filesystem::create_symlink(dir.path() / "secret.txt", files / "leak.bin");
+  std::filesystem::create_directory_symlink(dir.path(), files / "up");
+  std::filesystem::create_symlink("inside.bin", files / "alias.bin");
+
+  EXPECT_FALSE(FolderFileFor(files, "/f/leak.bin"));
+  EXPECT_FALSE(FolderFileFor(files, "/f/up/secret.txt"));
+  // A detour that ends inside the folder is the folder's own file.
+  EXPECT_EQ(FolderFileFor(files, "/f/up/files/inside.bin"), files / "inside.bin");
+  EXPECT_EQ(FolderFileFor(files, "/f/alias.bin"), files / "inside.bin");
+}
+
+TEST(FileHostRulesTest, AFolderReachedThroughALinkStillServesItsOwnFiles) {
+  testing::TempDir dir;
+  testing::WriteFile(dir.path() / "real" / "a.bin", "a");
+  std::filesystem::create_directory_symlink(dir.path() / "real", dir.path() / "files");
+  EXPECT_EQ(FolderFileFor(dir.path() / "files", "/f/a.bin"), dir.path() / "real" / "a.bin");
+}
+
 }  // namespace
 }  // namespace ostrel

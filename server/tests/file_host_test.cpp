@@ -91,13 +91,16 @@ class FileHostTest : public ::testing::Test {
     options.keyFile = certs_.key;
     options.dataDir = data_.path();
     options.logRequests = false;
+    options.controlToken = kControlToken;
     server_ = std::make_unique<OstrelServer>(options);
     server_->Start();
   }
 
+  // Carries the control token on every request; the public endpoints ignore it.
   httplib::Client Plain() {
     httplib::Client client(address_, *server_->HttpPort());
     client.set_read_timeout(20);
+    client.set_default_headers({{"X-Control-Token", kControlToken}});
     return client;
   }
 
@@ -128,10 +131,11 @@ class FileHostTest : public ::testing::Test {
   }
 
   // A request that asks the server to close afterwards, for answers with a length.
-  WireAnswer RawGetClosing(const std::string& target) {
+  WireAnswer RawGetClosing(const std::string& target, bool secure = false) {
     const std::string request =
         "GET " + target + " HTTP/1.1\r\nHost: " + address_ + "\r\nConnection: close\r\n\r\n";
-    return Split(RawExchange(address_, *server_->HttpPort(), {}, {request}));
+    return Split(RawExchange(address_, secure ? server_->HttpsPort() : *server_->HttpPort(),
+                             secure ? certs_.ca : std::filesystem::path(), {request}));
   }
 
   // How an HTTPS answer's last read ends: the SSL_get_error code of the read
@@ -162,6 +166,7 @@ class FileHostTest : public ::testing::Test {
     }
   }
 
+  static constexpr const char* kControlToken = "file-host-test-token";
   static inline TempDir* certDir_ = nullptr;
   static inline std::string address_;
   static inline testing::TestCertificates certs_;
@@ -219,6 +224,68 @@ TEST_F(FileHostTest, FolderFilesAreServedUnknownPathsAreNot) {
   // Any path can be given content, not only /f/.
   ASSERT_EQ(SetFile({{"path", "/downloads/setup.exe"}, {"bodyBase64", "TVqQAA=="}}), 200);
   EXPECT_EQ(Plain().Get("/downloads/setup.exe")->body, std::string("MZ\x90\0", 4));
+}
+
+// Raw request lines, so no client tidies the path before the server sees it.
+TEST_F(FileHostTest, NothingOutsideTheFileFolderIsServed) {
+  const std::string secret = "secret outside the folder";
+  WriteFile(data_.path() / "secret.txt", secret);
+  WriteFile(data_.path() / "files" / "inside.bin", "inside");
+  std::filesystem::create_symlink(data_.path() / "secret.txt", data_.path() / "files" / "leak.bin");
+  std::filesystem::create_directory_symlink(data_.path(), data_.path() / "files" / "up");
+  const std::string key = certs_.key.string();
+  const std::string keyEncoded = [&] {
+    std::string out;
+    for (char c : key) out += c == '/' ? std::string("%2F") : std::string(1, c);
+    return out;
+  }();
+
+  const std::vector<std::string> targets = {
+      "/f/" + key,
+      "/f/" + keyEncoded,
+      "/f/%2F" + keyEncoded.substr(3),
+      "/f/%2f" + keyEncoded.substr(3),
+      "/f/%5C" + keyEncoded.substr(3),
+      "/f/../secret.txt",
+      "/f/%2e%2e/secret.txt",
+      "/f/%2E%2E%2Fsecret.txt",
+      "/f/.%2e/secret.txt",
+      "/f/..%5Csecret.txt",
+      "/f/..\\secret.txt",
+      "/f/inside.bin/../../secret.txt",
+      "/f/leak.bin",
+      "/f/up/secret.txt",
+      "/f/up/files/../secret.txt",
+  };
+  for (const std::string& target : targets) {
+    for (bool secure : {false, true}) {
+      const WireAnswer answer = RawGetClosing(target, secure);
+      EXPECT_EQ(answer.statusLine, "HTTP/1.1 404 Not Found") << target << (secure ? " (https)" : " (http)");
+      EXPECT_EQ(answer.body.find(secret), std::string::npos) << target;
+      EXPECT_EQ(answer.body.find("PRIVATE KEY"), std::string::npos) << target;
+    }
+  }
+  EXPECT_TRUE(Info("/f/leak.bin").is_null());
+  EXPECT_TRUE(Info("/f/" + keyEncoded).is_null());
+  // The folder's own files still come through, also by way of a link that stays inside.
+  EXPECT_EQ(RawGetClosing("/f/inside.bin").body, "inside");
+  EXPECT_EQ(RawGetClosing("/f/up/files/inside.bin").body, "inside");
+}
+
+// Tests upload installers and archives far larger than any wizard request.
+TEST_F(FileHostTest, ControlUploadsMayBeMuchLargerThanWizardRequests) {
+  std::string bytes = Generated(3 * 1024 * 1024, 17);
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string base64;
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const unsigned group = (static_cast<unsigned char>(bytes[i]) << 16) |
+                           (static_cast<unsigned char>(bytes[i + 1]) << 8) | static_cast<unsigned char>(bytes[i + 2]);
+    for (int shift = 18; shift >= 0; shift -= 6) base64 += kAlphabet[(group >> shift) & 63];
+  }
+  ASSERT_EQ(SetFile({{"path", "/f/setup.exe"}, {"bodyBase64", base64}}), 200);
+  auto res = Plain().Get("/f/setup.exe");
+  ASSERT_TRUE(res);
+  EXPECT_TRUE(res->body == bytes);
 }
 
 TEST_F(FileHostTest, ChunkedAndCloseDelimitedBodiesCarryNoLength) {

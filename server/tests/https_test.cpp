@@ -49,6 +49,11 @@ std::string WizardConfigRequest(const std::string& token) {
       .dump();
 }
 
+constexpr const char* kControlToken = "7f3a9c0e5d2b4a6f8e1c3b5d7a9f0e2c4b6d8a0f1e3c5b7d9a2f4e6c8b0d1a3f";
+
+// What a test sends to the control interface.
+httplib::Headers ControlHeaders() { return {{"X-Control-Token", kControlToken}}; }
+
 // The two headers the wizard's JSON client adds to every POST.
 httplib::Headers WizardHeaders(const std::string& authorization = {}) {
   httplib::Headers headers;
@@ -84,6 +89,7 @@ class HttpsTest : public ::testing::Test {
     options.keyFile = certs_.key;
     options.dataDir = data_.path();
     options.logRequests = false;
+    options.controlToken = kControlToken;
     auto server = std::make_unique<OstrelServer>(options);
     server->Start();
     return server;
@@ -101,7 +107,7 @@ class HttpsTest : public ::testing::Test {
 
   json GetJson(const std::string& target) {
     auto client = VerifyingClient(address_, server_->HttpsPort(), certs_.ca);
-    auto res = client->Get(target.c_str());
+    auto res = client->Get(target.c_str(), ControlHeaders());
     if (!res || res->status != 200) {
       ADD_FAILURE() << "GET " << target << " failed";
       return json();
@@ -109,7 +115,7 @@ class HttpsTest : public ::testing::Test {
     return json::parse(res->body);
   }
 
-  Reply SetFaults(const json& plan) { return Post("/_test/faults", plan.dump(), {}); }
+  Reply SetFaults(const json& plan) { return Post("/_test/faults", plan.dump(), ControlHeaders()); }
 
   static constexpr const char* kDefaultConfig = R"({"i":{"ct":"Default App","cu":"https://example.invalid/a.exe"}})";
   static constexpr const char* kTokenConfig = "{\"i\":{\"ct\":\"Token App\",\"cu\":\"u\"},\n \"l\":\"de\"}\n";
@@ -288,7 +294,7 @@ TEST_F(HttpsTest, ResetForgetsFaultsRequestsAndEvents) {
   json event = WizardEvent({{"6", "1"}, {"22", "P"}});
   ASSERT_EQ(Post("/zbd", EventEnvelope(event), WizardHeaders(SignatureFor(event))).status, 200);
   ASSERT_EQ(SetFaults({{"path", "/o"}, {"statuses", {503}}}).status, 200);
-  ASSERT_EQ(Post("/_test/reset", "", {}).status, 200);
+  ASSERT_EQ(Post("/_test/reset", "", ControlHeaders()).status, 200);
 
   EXPECT_TRUE(GetJson("/_test/events").empty());
   EXPECT_TRUE(GetJson("/_test/requests").empty());
@@ -297,17 +303,33 @@ TEST_F(HttpsTest, ResetForgetsFaultsRequestsAndEvents) {
 }
 
 TEST_F(HttpsTest, BadFaultPlansAre400) {
-  EXPECT_EQ(Post("/_test/faults", "{not json", {}).status, 400);
+  EXPECT_EQ(Post("/_test/faults", "{not json", ControlHeaders()).status, 400);
   EXPECT_EQ(SetFaults({{"path", "/_test/reset"}, {"statuses", {500}}}).status, 400);
   EXPECT_EQ(SetFaults({{"path", "/o"}, {"statuses", {"x"}}}).status, 400);
   EXPECT_TRUE(GetJson("/_test/faults").empty());
 }
 
-TEST_F(HttpsTest, UnknownPathsAre404AndRecorded) {
+TEST_F(HttpsTest, UnknownPathsAre404AndOnlyEndpointsAreRecorded) {
   EXPECT_EQ(Post("/nope", "{}").status, 404);
-  EXPECT_EQ(Post("/_test/nope", "{}", {}).status, 404);
-  json all = GetJson("/_test/requests");
-  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(Post("/_test/nope", "{}", ControlHeaders()).status, 404);
+  auto client = VerifyingClient(address_, server_->HttpsPort(), certs_.ca);
+  auto scan = client->Get("/wp-login.php");
+  ASSERT_TRUE(scan);
+  EXPECT_EQ(scan->status, 404);
+  // Real endpoints are recorded whatever their answer.
+  EXPECT_EQ(Post("/o", "not json").status, 400);
+  auto missing = client->Get("/f/missing.bin");
+  ASSERT_TRUE(missing);
+  EXPECT_EQ(missing->status, 404);
+
+  json all = GetJson("/_test/requests?full=1");
+  ASSERT_EQ(all.size(), 2u) << all;
+  EXPECT_EQ(all[0]["path"], "/o");
+  EXPECT_EQ(all[1]["path"], "/f/missing.bin");
+  EXPECT_TRUE(GetJson("/_test/requests?path=/nope").empty());
+  // A path a test faults is one it wants to see.
+  ASSERT_EQ(SetFaults({{"path", "/nope"}, {"statuses", {503}}}).status, 200);
+  EXPECT_EQ(Post("/nope", "{}").status, 503);
   EXPECT_EQ(GetJson("/_test/requests?path=/nope"), json({"{}"}));
 }
 
@@ -403,15 +425,16 @@ TEST_F(HttpsTest, PlainHttpListenerCarriesControlButNotWizardEndpoints) {
   ASSERT_NE(*server_->HttpPort(), server_->HttpsPort());
 
   std::string rawPlain = testing::RawExchange(address_, *server_->HttpPort(), {},
-                                             {"GET /_test/faults HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
-                                              "Expect: 100-continue\r\n\r\n"});
+                                             {std::string("GET /_test/faults HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                                                          "Expect: 100-continue\r\nX-Control-Token: ") +
+                                              kControlToken + "\r\n\r\n"});
   EXPECT_EQ(rawPlain.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << rawPlain;
 
   httplib::Client plain(address_, *server_->HttpPort());
   auto onHttp = plain.Post("/o", WizardConfigRequest(""), "application/json");
   ASSERT_TRUE(onHttp);
   EXPECT_EQ(onHttp->status, 404);
-  auto control = plain.Get("/_test/requests?path=/o&full=1");
+  auto control = plain.Get("/_test/requests?path=/o&full=1", ControlHeaders());
   ASSERT_TRUE(control);
   ASSERT_EQ(control->status, 200);
   json recorded = json::parse(control->body);
@@ -477,6 +500,12 @@ TEST(ServeProcessTest, ServesOn443UntilSigtermThenReports) {
   auto sent = client->Post("/zbd", WizardHeaders(SignatureFor(event)), EventEnvelope(event), "application/json");
   ASSERT_TRUE(sent);
   EXPECT_EQ(sent->status, 200);
+
+  // Started as a distributor starts it: no control interface at all.
+  auto control = client->Get("/_test/events");
+  ASSERT_TRUE(control);
+  EXPECT_EQ(control->status, 404);
+  EXPECT_EQ(control->body.find("Kelvanor"), std::string::npos) << control->body;
 
   ASSERT_EQ(kill(child, SIGTERM), 0);
   int status = 0;

@@ -23,8 +23,8 @@ bool TestServer::Send(const wchar_t* method, const std::wstring& path, const std
                                                      WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                      WINHTTP_FLAG_SECURE));
     if (!request) return false;
-    const wchar_t* headers = L"Content-Type: application/json";
-    if (!::WinHttpSendRequest(request.Get(), headers, static_cast<DWORD>(-1), const_cast<char*>(body.data()),
+    const std::wstring headers = L"Content-Type: application/json\r\nX-Control-Token: " + ControlToken();
+    if (!::WinHttpSendRequest(request.Get(), headers.c_str(), static_cast<DWORD>(-1), const_cast<char*>(body.data()),
                               static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0) ||
         !::WinHttpReceiveResponse(request.Get(), nullptr)) {
         return false;
@@ -111,6 +111,14 @@ std::wstring TestServer::DataFolder() const {
         folder = ProgramFolder() + L"\\..\\..\\test-servers";
     }
     return folder + L"/" + address_;
+}
+
+std::wstring TestServer::ControlToken() const {
+    // Written by the server at start; read each time, so a restarted server's new
+    // token is the one sent.
+    std::string token = ReadFileBytes(DataFolder() + L"/control-token").value_or("");
+    while (!token.empty() && (token.back() == '\n' || token.back() == '\r')) token.pop_back();
+    return std::wstring(token.begin(), token.end());
 }
 
 bool TestServer::WriteConfiguration(const std::wstring& token, const std::string& json) const {

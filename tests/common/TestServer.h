@@ -1,5 +1,7 @@
 // Talks to a reference server's test-control endpoints (/_test/...) over the
-// same TLS the wizard uses, trusted through the test prefix's Root store.
+// same TLS the wizard uses, trusted through the test prefix's Root store. Every
+// control request carries the secret token the server wrote into its data folder
+// at start (tools/test-env.sh starts it with --control-token-file).
 #pragma once
 
 #include <windows.h>
@@ -44,6 +46,8 @@ public:
 private:
     // The server's data folder, reached from the Windows side.
     std::wstring DataFolder() const;
+    // The token that opens the server's control interface ("" when there is none).
+    std::wstring ControlToken() const;
     // A control request answered 200; a control answer parsed (null on failure).
     bool PostControl(const std::wstring& path, const std::string& body) const;
     nlohmann::json GetControl(const std::wstring& path) const;
