@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "shell/TextConversion.h"
 #include "tests/ui/InstallFlow.h"
 
 namespace {
@@ -152,6 +153,36 @@ TEST_F(Closing, EscapeDuringADownloadStopsItAndSendsTheLastEvents) {
     EXPECT_FALSE(FindEvent(events, "5", "Kestrel Viewer").is_null());
     EXPECT_FALSE(IsDirectory(workDirectory));
     EXPECT_TRUE(Runs().empty());
+}
+
+// The working directory removed under a running wizard: the download that
+// needs it fails the way any failed download does, with no message box from
+// the download thread (none would be seen once the window is gone, and it
+// would keep the process alive), and the wizard still closes at once.
+TEST_F(Closing, AWorkingDirectoryRemovedUnderTheWizardFailsTheDownloadWithoutAMessageBox) {
+    ASSERT_TRUE(server.WriteServedFile(L"ostrel-tester.exe", SampleInstallerBytes()));
+    RunningWizard wizard(L"ISV", L"cl-offr", Options());
+    ASSERT_NE(wizard.host, nullptr);
+    UiDriver& driver = wizard.driver;
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    ASSERT_NE(welcome, nullptr);
+    const std::wstring workDirectory = NewWorkingDirectory();
+    ASSERT_TRUE(::RemoveDirectoryW(workDirectory.c_str()));
+
+    ASSERT_NE(WalkOffers(wizard, welcome, {false, false}, L"DownloadPageISV"), nullptr) << Describe(wizard);
+    HWND error = driver.WaitForPage(L"ErrorPage", kUiTimeoutMs);
+    const std::optional<MessageBoxInfo> box = driver.WaitForMessageBox(error ? 500 : 0);
+    if (box) driver.Answer(box->window, IDOK);
+    EXPECT_FALSE(box.has_value()) << "a message box: " << WideToUtf8(box ? box->text : L"");
+    ASSERT_NE(error, nullptr) << Describe(wizard);
+    const std::vector<json> events = StoredEvents(4);
+    const json failed = FindEvent(events, "-1", "Ostrel Tester");
+    ASSERT_FALSE(failed.is_null()) << json(events).dump();
+    EXPECT_EQ(failed.at("12").get<std::string>().rfind("DOWNLOAD FAILED: [WINHTTP] ", 0), 0u);
+    EXPECT_TRUE(Runs().empty());
+
+    ASSERT_TRUE(driver.Close());
+    EXPECT_TRUE(wizard.process.WaitForExit(5000)) << "the wizard still runs after its close";
 }
 
 }  // namespace
