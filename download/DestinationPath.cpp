@@ -3,17 +3,15 @@
 #include <shlwapi.h>
 
 #include "download/FileNames.h"
-#include "framework/MessageBox.h"
 #include "shell/ConfigurationManager.h"
 
 CStringW BuildDestinationPath(const CStringW& fileName, bool useWorkFolder) {
     auto settings = ConfigurationManager::GetInstance();
     const CStringW folder = useWorkFolder ? settings->workDirectory : settings->downloadFolder;
-    if (folder.empty() || !::PathIsDirectoryW(folder.c_str())) {
-        // A developer-facing problem: the settings chose a folder that is not there.
-        framework::AfxMessageBox(L"Invalid path", MB_OK);
-        return CStringW();
-    }
+    // No message box: this runs on download threads, where a box would keep
+    // the process alive, hidden, after the window has gone (the working
+    // directory is removed on close). The transfer fails instead.
+    if (folder.empty() || !::PathIsDirectoryW(folder.c_str())) return CStringW();
     // Joined by hand: PathAppendW canonicalises, and Wine's canonicalisation
     // takes a name such as "..%2fx" for a step up out of the folder.
     const bool separated = folder.back() == L'\\' || folder.back() == L'/';

@@ -5,9 +5,8 @@
 #include "framework/Strings.h"
 
 // The folder (workDirectory when useWorkFolder, else downloadFolder) joined
-// with SafeFileName(fileName). When the folder is not an existing directory,
-// shows the "Invalid path" box (OK button, the program's name as caption) and
-// returns ""; also "" when the joined path does not fit MAX_PATH.
+// with SafeFileName(fileName). "" when the folder is not an existing
+// directory, or when the joined path does not fit MAX_PATH.
 CStringW BuildDestinationPath(const CStringW& fileName, bool useWorkFolder);
 
 // The same with the name taken from the URL (FileNameFromUrl).

@@ -10,6 +10,16 @@ CStringW SelectInFolderParameters(const CStringW& path) {
     return L"/select,\"" + path + L"\"";
 }
 
+CStringW WindowsFolder() {
+    // The system's own Windows folder, not a user's private one on a terminal server.
+    wchar_t folder[MAX_PATH] = {};
+    const UINT length = ::GetSystemWindowsDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return CStringW();
+    CStringW windows(folder, length);
+    if (windows.back() == L'\\') windows.pop_back();
+    return windows;
+}
+
 FinishPageDlm::FinishPageDlm(std::shared_ptr<LanguageManager> manager, HWND parent)
     : IPage(std::move(manager), IDD_FINISH_PAGE_DLM, parent) {
     MapCommand(IDC_FINISH, BN_CLICKED, [this] { OnFinish(); });
@@ -41,8 +51,13 @@ void FinishPageDlm::OnFinish() {
     if (launchRadio.GetCheck() == BST_CHECKED) {
         ::ShellExecuteW(nullptr, L"open", path.c_str(), nullptr, nullptr, SW_SHOWDEFAULT);
     } else if (openFolderRadio.GetCheck() == BST_CHECKED) {
-        ::ShellExecuteW(nullptr, L"open", L"explorer.exe", SelectInFolderParameters(path).c_str(), nullptr,
-                        SW_SHOWDEFAULT);
+        // By its full path: a bare name is looked up in the current folder
+        // too, which for a downloaded wizard is usually Downloads.
+        const CStringW windows = WindowsFolder();
+        if (!windows.empty()) {
+            ::ShellExecuteW(nullptr, L"open", (windows + L"\\explorer.exe").c_str(),
+                            SelectInFolderParameters(path).c_str(), windows.c_str(), SW_SHOWDEFAULT);
+        }
     }
     if (buttonCallback) buttonCallback(ButtonType::Finish);
 }

@@ -30,3 +30,6 @@ private:
 
 // The parameters that make Explorer open the file's folder with the file selected.
 CStringW SelectInFolderParameters(const CStringW& path);
+
+// The system's Windows folder without a closing backslash; "" when unknown.
+CStringW WindowsFolder();

@@ -8,6 +8,14 @@ CStringW InstallerCommandLine(const CStringW& path, const CStringW& arguments) {
     return L"\"" + path + L"\" " + arguments;
 }
 
+CStringW InstallerFolder(const CStringW& path) {
+    const size_t separator = path.find_last_of(L"\\/");
+    if (separator == CStringW::npos) return CStringW();
+    // A drive's root keeps its backslash: "C:" alone means that drive's current folder.
+    if (separator == 2 && path[1] == L':') return path.substr(0, 3);
+    return path.substr(0, separator);
+}
+
 std::pair<DWORD, DWORD> RunProcess(const CStringW& path, const CStringW& arguments, bool wait) {
     // CreateProcessW may write into the command line, so it gets a copy it owns.
     const CStringW commandLine = InstallerCommandLine(path, arguments);
@@ -17,8 +25,11 @@ std::pair<DWORD, DWORD> RunProcess(const CStringW& path, const CStringW& argumen
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION created{};
-    if (!::CreateProcessW(nullptr, writableCommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &created)) {
+    // In its own folder: installers look for their companion files and DLLs
+    // in the current folder, and the wizard's is wherever it was started from.
+    const CStringW folder = InstallerFolder(path);
+    if (!::CreateProcessW(nullptr, writableCommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          folder.empty() ? nullptr : folder.c_str(), &startup, &created)) {
         return {kExitCodeUnknown, ::GetLastError()};
     }
     const framework::UniqueKernelHandle process(created.hProcess);

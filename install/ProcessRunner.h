@@ -17,7 +17,11 @@ inline constexpr DWORD kExitCodeUnknown = 0xFFFFFFFF;
 // stays when there are no arguments.
 CStringW InstallerCommandLine(const CStringW& path, const CStringW& arguments);
 
-// Starts path with arguments in the wizard's environment and current folder.
+// The folder holding path, where its installer is started; "" for a bare name.
+CStringW InstallerFolder(const CStringW& path);
+
+// Starts path with arguments in the wizard's environment, with the folder
+// holding path as its current folder.
 // Returns (exit code, start error): (kExitCodeUnknown, GetLastError()) when
 // the process cannot be created; (exit code, 0) after waiting for it;
 // (kExitCodeUnknown, 0) when it was started without waiting. Never throws

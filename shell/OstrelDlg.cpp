@@ -288,10 +288,9 @@ void COstrelDlg::OnClose() {
 }
 
 void COstrelDlg::OnCancel() {
-    // Escape on the window itself ends the wizard without its questions,
-    // but not without cleaning up.
-    DeleteWorkDirectory();
-    EndDialog(IDCANCEL);
+    // Escape is one more way of closing the window: the same question, and
+    // transfers stopped and last events sent before the window goes.
+    OnClose();
 }
 
 void COstrelDlg::CreateMainPackage() {

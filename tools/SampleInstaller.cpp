@@ -1,8 +1,8 @@
 // Stands in for a product's installer in the tests and the demo. It records
-// that it ran (where it was started from, what it was given, when) as one
-// JSON line appended to the file named by OSTREL_SAMPLE_RECORD, or, without
-// it, to "<its own path>.runs.jsonl" beside itself; then it waits if told to
-// and ends with the exit code it was told to use.
+// that it ran (where it was started from, in which current folder, what it
+// was given, when) as one JSON line appended to the file named by
+// OSTREL_SAMPLE_RECORD, or, without it, to "<its own path>.runs.jsonl" beside
+// itself; then it waits if told to and ends with the exit code it was told to use.
 //
 //   /WAIT=<ms>    wait that long after recording (else OSTREL_SAMPLE_WAIT_MS, else 0)
 //   /EXIT=<code>  end with that code (else OSTREL_SAMPLE_EXIT_CODE, else 0)
@@ -61,6 +61,15 @@ std::wstring OwnPath() {
     }
 }
 
+std::wstring CurrentDirectory() {
+    const DWORD needed = ::GetCurrentDirectoryW(0, nullptr);
+    if (needed == 0) return {};
+    std::wstring folder(needed, L'\0');
+    const DWORD length = ::GetCurrentDirectoryW(needed, folder.data());
+    folder.resize(length < needed ? length : 0);
+    return folder;
+}
+
 // The arguments as the C runtime would split them, without the program name.
 std::vector<std::wstring> Arguments() {
     int count = 0;
@@ -104,6 +113,7 @@ std::string RecordLine(const std::wstring& path, const std::vector<std::wstring>
                        DWORD exitCode) {
     nlohmann::json record;
     record["path"] = Utf8(path);
+    record["currentDirectory"] = Utf8(CurrentDirectory());
     record["commandLine"] = Utf8(::GetCommandLineW());
     record["arguments"] = nlohmann::json::array();
     for (const std::wstring& argument : arguments) record["arguments"].push_back(Utf8(argument));

@@ -77,6 +77,7 @@ std::vector<SampleRun> SampleRecord::Runs() const {
         if (record.is_discarded()) continue;
         SampleRun run;
         run.path = Utf8ToWide(record.value("path", ""));
+        run.currentDirectory = Utf8ToWide(record.value("currentDirectory", ""));
         run.commandLine = Utf8ToWide(record.value("commandLine", ""));
         for (const auto& argument : record.value("arguments", nlohmann::json::array())) {
             run.arguments.push_back(Utf8ToWide(argument.get<std::string>()));

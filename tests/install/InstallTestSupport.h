@@ -36,6 +36,7 @@ std::wstring SampleInstallerPath();
 
 struct SampleRun {
     std::wstring path;
+    std::wstring currentDirectory;
     std::wstring commandLine;
     std::vector<std::wstring> arguments;
     DWORD pid = 0;

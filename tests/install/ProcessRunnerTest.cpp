@@ -9,6 +9,7 @@
 
 #include "framework/Handles.h"
 #include "install/ProcessRunner.h"
+#include "tests/common/TestSupport.h"
 #include "tests/install/InstallTestSupport.h"
 
 namespace {
@@ -55,6 +56,29 @@ TEST_F(RunProcessTest, TheInstallerGetsExactlyTheCommandLineBuilt) {
     ASSERT_EQ(second.size(), 2u);
     EXPECT_EQ(second[1].commandLine, L"\"" + installer_ + L"\" ");
     EXPECT_TRUE(second[1].arguments.empty());
+}
+
+TEST(InstallerFolder, IsTheFolderHoldingTheInstaller) {
+    EXPECT_EQ(InstallerFolder(L"C:\\work\\ISV1.tmp\\setup.exe"), L"C:\\work\\ISV1.tmp");
+    EXPECT_EQ(InstallerFolder(L"C:\\setup.exe"), L"C:\\");
+    EXPECT_EQ(InstallerFolder(L"\\\\server\\share\\setup.exe"), L"\\\\server\\share");
+    EXPECT_EQ(InstallerFolder(L"setup.exe"), L"");
+}
+
+// The wizard is usually started from Downloads, where anything can lie
+// beside it: the installer looks for its own files in its own folder.
+TEST_F(RunProcessTest, TheInstallerRunsInItsOwnFolderNotTheWizards) {
+    wchar_t wizardFolder[MAX_PATH] = {};
+    ASSERT_GT(::GetCurrentDirectoryW(MAX_PATH, wizardFolder), 0u);
+    ASSERT_NE(ostrel::testing::NormalisedFolder(wizardFolder), ostrel::testing::NormalisedFolder(folder_));
+    for (const bool wait : {true, false}) {
+        RunProcess(installer_, L"/EXIT=0", wait);
+    }
+    const std::vector<SampleRun> runs = record_.WaitForRuns(2, kRecordTimeoutMs);
+    ASSERT_EQ(runs.size(), 2u);
+    for (const SampleRun& run : runs) {
+        EXPECT_EQ(ostrel::testing::NormalisedFolder(run.currentDirectory), ostrel::testing::NormalisedFolder(folder_));
+    }
 }
 
 TEST_F(RunProcessTest, WaitingReturnsWhateverCodeTheInstallerEndsWith) {

@@ -4,7 +4,6 @@
 // finish page launches or reveals the product.
 #include <windows.h>
 #include <commctrl.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -127,21 +126,6 @@ TEST_F(DownloadWizardFlow, ThreeOffersGiveEightPagesAndTheTitleNamesTheFile) {
     EXPECT_EQ(ReadFileBytes(appPath).value_or(""), installer);
     EXPECT_EQ(WaitForRuns(3).size(), 3u);
     ::DeleteFileW(appPath.c_str());
-}
-
-// Ends the processes that parent started from exeName.
-void EndChildProcesses(DWORD parent, const wchar_t* exeName) {
-    framework::UniqueKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    if (!snapshot || !::Process32FirstW(snapshot.Get(), &entry)) return;
-    do {
-        if (entry.th32ParentProcessID != parent || ::_wcsicmp(entry.szExeFile, exeName) != 0) continue;
-        framework::UniqueKernelHandle child(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
-        if (!child) continue;
-        ::TerminateProcess(child.Get(), 0);
-        ::WaitForSingleObject(child.Get(), kUiTimeoutMs);
-    } while (::Process32NextW(snapshot.Get(), &entry));
 }
 
 // What the shell is asked shows in Wine's "exec" debug channel, which the

@@ -1,6 +1,7 @@
 #include "tests/ui/InstallFlow.h"
 
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <sstream>
@@ -79,6 +80,20 @@ std::wstring ParentFolder(const std::wstring& path) {
 
 std::wstring RunPath(const json& run) {
     return Utf8ToWide(run.at("path").get<std::string>());
+}
+
+void EndChildProcesses(DWORD parent, const wchar_t* exeName) {
+    framework::UniqueKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    if (!snapshot || !::Process32FirstW(snapshot.Get(), &entry)) return;
+    do {
+        if (entry.th32ParentProcessID != parent || ::_wcsicmp(entry.szExeFile, exeName) != 0) continue;
+        framework::UniqueKernelHandle child(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        if (!child) continue;
+        ::TerminateProcess(child.Get(), 0);
+        ::WaitForSingleObject(child.Get(), kUiTimeoutMs);
+    } while (::Process32NextW(snapshot.Get(), &entry));
 }
 
 std::string Describe(RunningWizard& wizard) {

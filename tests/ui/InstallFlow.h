@@ -36,6 +36,8 @@ bool IsDirectory(const std::wstring& path);
 std::wstring ParentFolder(const std::wstring& path);
 // Where a recorded installer run was started from.
 std::wstring RunPath(const nlohmann::json& run);
+// Ends the processes that parent started from exeName.
+void EndChildProcesses(DWORD parent, const wchar_t* exeName);
 // The page on screen and, for the error page, its texts: for failure messages.
 std::string Describe(RunningWizard& wizard);
 

@@ -21,15 +21,16 @@ inline std::wstring ShotPath(const std::wstring& name) {
 }
 
 // A copy of a wizard named setup_<token>.exe, so the server answers it with
-// the configuration of that download token; removed again afterwards.
+// the configuration of that download token; removed again afterwards. It is
+// placed beside the tests unless another folder is given.
 class TokenCopy {
 public:
-    TokenCopy(const wchar_t* key, const std::wstring& token) {
-        if (token.empty()) {
+    TokenCopy(const wchar_t* key, const std::wstring& token, const std::wstring& folder = L"") {
+        if (token.empty() && folder.empty()) {
             path_ = WizardPath(key);
             return;
         }
-        path_ = ProgramFolder() + L"\\setup_" + token + L".exe";
+        path_ = (folder.empty() ? ProgramFolder() : folder) + L"\\setup" + (token.empty() ? L"" : L"_" + token) + L".exe";
         owned_ = ::CopyFileW(WizardPath(key).c_str(), path_.c_str(), FALSE) != FALSE;
     }
     ~TokenCopy() {
@@ -50,8 +51,10 @@ struct WizardOptions {
 
 // A started wizard with a driver attached, waited for until its host shows.
 struct RunningWizard {
-    explicit RunningWizard(const wchar_t* key, const std::wstring& token = L"", const WizardOptions& options = {})
-        : copy(key, token),
+    // A folder given: the wizard's copy lies there and is started in it.
+    explicit RunningWizard(const wchar_t* key, const std::wstring& token = L"", const WizardOptions& options = {},
+                           const std::wstring& folder = L"")
+        : copy(key, token, folder),
           process(WizardProcess::Start(copy.Path(), options.environment)),
           driver(process.Id()) {
         if (process.Started()) host = driver.WaitForHost(kUiTimeoutMs);
