@@ -9,6 +9,7 @@
 #include "install/FolderPaths.h"
 #include "install/MinizipExtraction.h"
 #include "install/ShellZipExtraction.h"
+#include "shell/WorkDirectory.h"
 
 namespace {
 
@@ -55,9 +56,9 @@ CStringW PrepareInstaller(const CStringW& path, ArchiveType type, const CStringW
     const CStringW extractionFolder = CreateExtractionFolder(folder, path);
     if (extractionFolder.empty()) return path;
     if (!ExtractZip(path, extractionFolder)) {
-        // Only an empty folder goes; what was written stays for the working
-        // folder's own removal.
-        ::RemoveDirectoryW(extractionFolder.c_str());
+        // What was written goes with it, removed as the working folder is:
+        // never through a link someone put there meanwhile.
+        DeleteDirectoryTree(extractionFolder);
         return path;
     }
     const CStringW program = FindFirstExecutable(extractionFolder);

@@ -8,7 +8,8 @@ CStringW InstallerCommandLine(const CStringW& path, const CStringW& arguments) {
     return L"\"" + path + L"\" " + arguments;
 }
 
-std::pair<DWORD, DWORD> RunProcess(const CStringW& path, const CStringW& arguments, bool wait) {
+std::pair<DWORD, DWORD> RunProcess(const CStringW& path, const CStringW& arguments, bool wait,
+                                   const ProcessStarted& started) {
     // CreateProcessW may write into the command line, so it gets a copy it owns.
     const CStringW commandLine = InstallerCommandLine(path, arguments);
     std::vector<wchar_t> writableCommandLine(commandLine.begin(), commandLine.end());
@@ -23,6 +24,7 @@ std::pair<DWORD, DWORD> RunProcess(const CStringW& path, const CStringW& argumen
     }
     const framework::UniqueKernelHandle process(created.hProcess);
     const framework::UniqueKernelHandle thread(created.hThread);
+    if (started) started(process.Get());
 
     DWORD exitCode = kExitCodeUnknown;
     if (wait && ::WaitForSingleObject(process.Get(), INFINITE) == WAIT_OBJECT_0 &&

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <utility>
 
 #include "framework/Strings.h"
@@ -17,9 +18,14 @@ inline constexpr DWORD kExitCodeUnknown = 0xFFFFFFFF;
 // stays when there are no arguments.
 CStringW InstallerCommandLine(const CStringW& path, const CStringW& arguments);
 
+// Told the handle of a process that was just created, before anyone waits
+// for it; the handle is closed after the call, so a keeper duplicates it.
+using ProcessStarted = std::function<void(HANDLE process)>;
+
 // Starts path with arguments in the wizard's environment and current folder.
 // Returns (exit code, start error): (kExitCodeUnknown, GetLastError()) when
 // the process cannot be created; (exit code, 0) after waiting for it;
 // (kExitCodeUnknown, 0) when it was started without waiting. Never throws
 // for process failures.
-std::pair<DWORD, DWORD> RunProcess(const CStringW& path, const CStringW& arguments, bool wait);
+std::pair<DWORD, DWORD> RunProcess(const CStringW& path, const CStringW& arguments, bool wait,
+                                   const ProcessStarted& started = nullptr);
