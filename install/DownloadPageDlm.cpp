@@ -88,11 +88,10 @@ void DownloadPageDlm::StartInstallers() {
     const CStringW folder = ConfigurationManager::GetInstance()->workDirectory;
     while (!installQueue.empty()) {
         const auto [package, path] = installQueue.front();
-        // Replacing the future waits for the previous start, which returns
-        // as soon as its process exists: nobody waits for an offer.
+        // Nobody waits for an offer: the start returns as soon as its process
+        // exists or could not be created, which is what the offer reports.
         installerResult = StartInstaller(InstallerProgram(path, folder), package->GetInstallerArgs(), false);
-        // The installer is on its way; its outcome is the installer's business.
-        package->SendEvent(kEventDone, nullptr);
+        ReportOfferInstallerStart(*package, installerResult.get());
         installQueue.pop_front();
     }
     if (buttonCallback) buttonCallback(ButtonType::Next);

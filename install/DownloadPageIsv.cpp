@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr char kExecFailed[] = "EXEC FAILED";
 constexpr char kMainProductInstallationFailed[] = "MAIN PRODUCT INSTALLATION FAILED";
 
 }  // namespace
@@ -93,10 +92,10 @@ void DownloadPageIsv::RunFrontInstaller() {
             SetTimer(TIMER_INSTALL_POLL, kPollPeriodMs);
             return;
         }
-        // Replacing the future waits for the previous start only, which
-        // returns as soon as its process exists.
+        // Nobody waits for an offer: the start returns as soon as its process
+        // exists or could not be created, which is what the offer reports.
         installerResult = StartInstaller(program, package->GetInstallerArgs(), false);
-        package->SendEvent(kEventDone, nullptr);
+        ReportOfferInstallerStart(*package, installerResult.get());
         installQueue.pop_front();
     }
     Notify(installFinished);
@@ -126,7 +125,7 @@ void DownloadPageIsv::PollMainInstaller() {
 
 void DownloadPageIsv::OnMainInstallerNotStarted(DWORD exitCode) {
     const std::shared_ptr<Package> mainPackage = installQueue.front().first;
-    mainPackage->SendEvent(kEventFailed, {{"12", kExecFailed + std::to_string(exitCode)}});
+    mainPackage->SendEvent(kEventFailed, ExecFailedData(exitCode));
     installQueue.pop_front();
     const nlohmann::json notInstalled = {{"12", kMainProductInstallationFailed}};
     for (const auto& [offer, path] : installQueue) offer->SendEvent(kEventFailed, notInstalled);

@@ -34,6 +34,20 @@ nlohmann::json FailureData(std::string_view prefix, const CStringW& text) {
     return {{"12", std::string(prefix) + WideToUtf8(text)}};
 }
 
+nlohmann::json ExecFailedData(DWORD code) {
+    return {{"12", std::string(kExecFailed) + std::to_string(code)}};
+}
+
+void ReportOfferInstallerStart(Package& offer, const std::pair<DWORD, DWORD>& result) {
+    const DWORD startError = result.second;
+    if (startError == 0) {
+        // Started; what the installer then does is its own business.
+        offer.SendEvent(kEventDone, nullptr);
+    } else {
+        offer.SendEvent(kEventFailed, ExecFailedData(startError));
+    }
+}
+
 void ReportMainProductDownloadFailed(const CStringW& errorText) {
     const nlohmann::json data = FailureData(kMainProductDownloadFailed, errorText);
     for (const auto& offer : ConfigurationManager::GetInstance()->acceptedOffers) {
@@ -46,5 +60,9 @@ CStringW InstallerProgram(const CStringW& downloadedPath, const CStringW& folder
 }
 
 InstallerResult StartInstaller(const CStringW& program, const CStringW& arguments, bool wait) {
-    return std::async(std::launch::async, [program, arguments, wait] { return RunProcess(program, arguments, wait); });
+    std::shared_ptr<ConfigurationManager> settings = ConfigurationManager::GetInstance();
+    return std::async(std::launch::async, [settings, program, arguments, wait] {
+        return RunProcess(program, arguments, wait,
+                          [&](HANDLE process) { settings->runningInstallers.Add(process, program); });
+    });
 }
