@@ -74,7 +74,11 @@ FileObjectKind KindOf(HANDLE handle, const CStringW& expectedFinalPath) {
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return FileObjectKind::Link;
     // A system that follows a link even when told not to (Wine follows Unix
     // links) shows a plain object, but not at the place that was opened.
-    if (expectedFinalPath.empty() || !SamePath(FinalPath(handle), expectedFinalPath)) return FileObjectKind::Elsewhere;
+    // Where the system cannot name places, the attributes have the last word.
+    const CStringW finalPath = FinalPath(handle);
+    if (!finalPath.empty() && !expectedFinalPath.empty() && !SamePath(finalPath, expectedFinalPath)) {
+        return FileObjectKind::Elsewhere;
+    }
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? FileObjectKind::Directory : FileObjectKind::File;
 }
 

@@ -33,14 +33,16 @@ framework::UniqueKernelHandle OpenWithoutFollowing(const CStringW& path, DWORD a
 // Where the system says the object of handle is ("\\?\C:\..."); empty when it cannot tell.
 CStringW FinalPath(HANDLE handle);
 
-// The final path an entry called name of the directory held by directory has.
+// The final path an entry called name of the directory held by directory
+// has; empty when the system cannot name the directory's place.
 CStringW FinalPathOfEntry(HANDLE directory, const CStringW& name);
 
 // The final path path has when its last part is no link; empty when its
 // folder cannot be opened.
 CStringW ExpectedFinalPath(const CStringW& path);
 
-// What handle holds, where expectedFinalPath is where it should be.
+// What handle holds, where expectedFinalPath is where it should be (empty:
+// where the system cannot name places, judged by the attributes alone).
 FileObjectKind KindOf(HANDLE handle, const CStringW& expectedFinalPath);
 
 // The entries of the directory held by directory, without "." and "..".

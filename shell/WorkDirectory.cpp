@@ -54,10 +54,9 @@ void RemoveEntry(const CStringW& path, const CStringW& expectedFinalPath, DWORD 
 // Everything in the directory held by handle; now false schedules it all for the restart.
 void RemoveContents(HANDLE directory, const CStringW& path, const std::vector<CStringW>& spared, bool now) {
     const CStringW folder = FinalPath(directory);
-    // Without knowing where the directory is, no entry in it can be judged.
-    if (folder.empty()) return;
     for (const DirectoryEntry& entry : ListDirectory(directory)) {
-        RemoveEntry(path + L"\\" + entry.name, folder + L"\\" + entry.name, entry.attributes, spared, now);
+        const CStringW expected = folder.empty() ? CStringW() : folder + L"\\" + entry.name;
+        RemoveEntry(path + L"\\" + entry.name, expected, entry.attributes, spared, now);
     }
 }
 
