@@ -9,7 +9,7 @@
 //   /READ=<name>  after the wait, read the file of that name beside itself,
 //                 as an installer reads the rest of its package, and record
 //                 a second line: {"pid", "read": name, "content": its text,
-//                 or null when it could not be read}
+//                 or null when it could not be read} (else OSTREL_SAMPLE_READ)
 // Every other argument is only recorded, as installers' own switches are.
 //
 // A GUI program: a console program started by the wizard would open a console window.
@@ -31,6 +31,7 @@ namespace {
 constexpr wchar_t kRecordVariable[] = L"OSTREL_SAMPLE_RECORD";
 constexpr wchar_t kWaitVariable[] = L"OSTREL_SAMPLE_WAIT_MS";
 constexpr wchar_t kExitCodeVariable[] = L"OSTREL_SAMPLE_EXIT_CODE";
+constexpr wchar_t kReadVariable[] = L"OSTREL_SAMPLE_READ";
 constexpr wchar_t kWaitSwitch[] = L"/WAIT=";
 constexpr wchar_t kExitSwitch[] = L"/EXIT=";
 constexpr wchar_t kReadSwitch[] = L"/READ=";
@@ -184,10 +185,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
     if (!AppendRecord(recordFile, RecordLine(path, arguments, waitMs, exitCode))) return ERROR_WRITE_FAULT;
 
     if (waitMs > 0) ::Sleep(waitMs);
-    if (const auto companion = SwitchValue(arguments, kReadSwitch)) {
-        if (!AppendRecord(recordFile, ReadRecordLine(*companion, FileContent(FolderOf(path) + *companion)))) {
-            return ERROR_WRITE_FAULT;
-        }
+    const std::wstring companion = SwitchValue(arguments, kReadSwitch).value_or(EnvironmentValue(kReadVariable));
+    if (!companion.empty() &&
+        !AppendRecord(recordFile, ReadRecordLine(companion, FileContent(FolderOf(path) + companion)))) {
+        return ERROR_WRITE_FAULT;
     }
     return static_cast<int>(exitCode);
 }

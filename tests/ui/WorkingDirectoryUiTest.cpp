@@ -1,6 +1,7 @@
 // What the end of a run leaves of the working directory: the package of an
-// installer that still runs stays for it until the next restart, and nothing
-// planted in the directory leads the removal anywhere outside it.
+// installer that still runs stays for it until the next restart (or until
+// the installer wizard has seen its main installer end), and nothing planted
+// in the directory leads the removal anywhere outside it.
 #include <windows.h>
 #include <shlwapi.h>
 
@@ -102,6 +103,41 @@ TEST_F(WorkingDirectoryEnd, AnOfferStillRunningKeepsItsPackageUntilTheRestart) {
     // The installer finishes its work with the whole package.
     ASSERT_TRUE(wizard.driver.WaitUntil([&] { return !CompanionRead().is_null(); }, 20000));
     EXPECT_EQ(CompanionRead().at("content"), kCompanionText);
+}
+
+TEST_F(WorkingDirectoryEnd, LeavingTheInstallerWizardDuringItsMainInstallerKeepsThatPackage) {
+    // The installer wizard's product arrives as a ZIP; its installer reads the rest seconds after it started.
+    ASSERT_TRUE(server.WriteServedFile(L"ostrel-tester.exe", ZipHoldingSampleInstaller("setup.exe")));
+    ASSERT_TRUE(server.WriteConfiguration(L"wd-main", R"({"f":{"m":3},"o":[]})"));
+    RunningWizard wizard(L"ISV", L"wd-main",
+                         Options({L"OSTREL_SAMPLE_WAIT_MS=4000", L"OSTREL_SAMPLE_READ=" + Utf8ToWide(kCompanion)}));
+    ASSERT_NE(wizard.host, nullptr);
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    ASSERT_NE(welcome, nullptr);
+    const std::wstring workDirectory = NewWorkingDirectory();
+    const std::wstring package = workDirectory + L"\\ostrel-tester";
+    ASSERT_NE(WalkOffers(wizard, welcome, {}, L"DownloadPageISV"), nullptr) << Describe(wizard);
+    const std::vector<json> started = WaitForRuns(1);
+    ASSERT_EQ(started.size(), 1u);
+    ASSERT_EQ(NormalisedFolder(RunPath(started[0])), NormalisedFolder(package + L"\\setup.exe"));
+    const size_t pendingBefore = PendingRemovals().size();
+
+    // The user leaves the installers behind.
+    ASSERT_TRUE(wizard.driver.Close());
+    const auto box = wizard.driver.WaitForMessageBox(kUiTimeoutMs);
+    ASSERT_TRUE(box.has_value());
+    ASSERT_TRUE(wizard.driver.Answer(box->window, IDOK));
+    ASSERT_TRUE(wizard.driver.WaitUntil([&] { return !::IsWindowVisible(wizard.host); }, kUiTimeoutMs));
+
+    // The installer still finds its whole package.
+    ASSERT_TRUE(wizard.driver.WaitUntil([&] { return !CompanionRead().is_null(); }, 20000));
+    EXPECT_EQ(CompanionRead().at("content"), kCompanionText);
+    const std::vector<std::wstring> pending = PendingRemovals(pendingBefore);
+    EXPECT_GE(PendingRemovalIndex(pending, package + L"\\" + Utf8ToWide(kCompanion)), 0);
+    EXPECT_GT(PendingRemovalIndex(pending, package), PendingRemovalIndex(pending, package + L"\\setup.exe"));
+    // Once that installer has ended, the wizard that waited for it takes everything with it.
+    ASSERT_TRUE(wizard.process.WaitForExit(kUiTimeoutMs));
+    EXPECT_FALSE(IsDirectory(workDirectory));
 }
 
 TEST_F(WorkingDirectoryEnd, LinksPlantedInsideNeverLeadTheRemovalOutside) {
