@@ -102,7 +102,7 @@ TEST_F(WorkingDirectoryEnd, AnOfferStillRunningKeepsItsPackageUntilTheRestart) {
 
     // The installer finishes its work with the whole package.
     ASSERT_TRUE(wizard.driver.WaitUntil([&] { return !CompanionRead().is_null(); }, 20000));
-    EXPECT_EQ(CompanionRead().at("content"), kCompanionText);
+    EXPECT_EQ(CompanionRead().at("content"), std::string(kCompanionText));
 }
 
 TEST_F(WorkingDirectoryEnd, LeavingTheInstallerWizardDuringItsMainInstallerKeepsThatPackage) {
@@ -131,7 +131,7 @@ TEST_F(WorkingDirectoryEnd, LeavingTheInstallerWizardDuringItsMainInstallerKeeps
 
     // The installer still finds its whole package.
     ASSERT_TRUE(wizard.driver.WaitUntil([&] { return !CompanionRead().is_null(); }, 20000));
-    EXPECT_EQ(CompanionRead().at("content"), kCompanionText);
+    EXPECT_EQ(CompanionRead().at("content"), std::string(kCompanionText));
     const std::vector<std::wstring> pending = PendingRemovals(pendingBefore);
     EXPECT_GE(PendingRemovalIndex(pending, package + L"\\" + Utf8ToWide(kCompanion)), 0);
     EXPECT_GT(PendingRemovalIndex(pending, package), PendingRemovalIndex(pending, package + L"\\setup.exe"));
