@@ -108,8 +108,8 @@ void DownloadPageDlm::PollInstaller() {
     if (!start.refusal.empty()) {
         package->SendEvent(kEventFailed, RefusalData(start.refusal));
     } else {
-        // The installer is on its way; its outcome is the installer's business.
-        package->SendEvent(kEventDone, nullptr);
+        // Started, or could not be created: that is what the offer reports.
+        ReportOfferInstallerStart(*package, start.run);
     }
     StartFrontInstaller();
 }

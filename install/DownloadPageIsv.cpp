@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr char kExecFailed[] = "EXEC FAILED";
 constexpr char kMainProductInstallationFailed[] = "MAIN PRODUCT INSTALLATION FAILED";
 
 }  // namespace
@@ -112,7 +111,8 @@ void DownloadPageIsv::PollInstaller() {
     if (!start.refusal.empty()) {
         package->SendEvent(kEventFailed, RefusalData(start.refusal));
     } else {
-        package->SendEvent(kEventDone, nullptr);
+        // Started, or could not be created: that is what the offer reports.
+        ReportOfferInstallerStart(*package, start.run);
     }
     RunFrontInstaller();
 }
@@ -125,7 +125,7 @@ void DownloadPageIsv::OnMainInstallerEnded(const InstallerStart& start) {
     }
     const auto [exitCode, startError] = start.run;
     if (startError != 0) {
-        OnMainInstallerNotStarted({{"12", kExecFailed + std::to_string(exitCode)}});
+        OnMainInstallerNotStarted(ExecFailedData(exitCode));
         return;
     }
     // Whatever the installer returned, it ran: the product counts as installed.

@@ -40,6 +40,20 @@ nlohmann::json FailureData(std::string_view prefix, const CStringW& text) {
     return {{"12", std::string(prefix) + WideToUtf8(text)}};
 }
 
+nlohmann::json ExecFailedData(DWORD code) {
+    return {{"12", std::string(kExecFailed) + std::to_string(code)}};
+}
+
+void ReportOfferInstallerStart(Package& offer, const std::pair<DWORD, DWORD>& result) {
+    const DWORD startError = result.second;
+    if (startError == 0) {
+        // Started; what the installer then does is its own business.
+        offer.SendEvent(kEventDone, nullptr);
+    } else {
+        offer.SendEvent(kEventFailed, ExecFailedData(startError));
+    }
+}
+
 void ReportMainProductDownloadFailed(const CStringW& errorText) {
     const nlohmann::json data = FailureData(kMainProductDownloadFailed, errorText);
     for (const auto& offer : ConfigurationManager::GetInstance()->acceptedOffers) {
@@ -63,7 +77,10 @@ InstallerResult StartInstaller(const CStringW& downloadedPath, const CStringW& f
             start.refusal = kCancelled;
             return start;
         }
-        start.run = RunProcess(prepared.program, arguments, wait);
+        // The process is kept in the settings' running installers, so that the
+        // end of the wizard spares its folder while it runs.
+        start.run = RunProcess(prepared.program, arguments, wait,
+                               [&](HANDLE process) { settings->runningInstallers.Add(process, prepared.program); });
         return start;
     });
 }

@@ -44,6 +44,7 @@ inline constexpr UINT kPollPeriodMs = 100;
 // Prefixes of the failure texts the analytics server receives.
 inline constexpr std::string_view kDownloadFailed = "DOWNLOAD FAILED: ";
 inline constexpr std::string_view kMainProductDownloadFailed = "MAIN PRODUCT DOWNLOAD FAILED: ";
+inline constexpr std::string_view kExecFailed = "EXEC FAILED";
 
 template <typename T>
 bool IsReady(const std::future<T>& result) {
@@ -65,6 +66,14 @@ DownloadResult StartDownload(const CStringW& url, HWND window, const CStringW& f
 // UTF-8, so a system message in any language keeps the event valid JSON.
 nlohmann::json FailureData(std::string_view prefix, const CStringW& text);
 
+// The extra data of an installer that could not be started: {"12": "EXEC
+// FAILED" followed directly by code in unsigned decimal}.
+nlohmann::json ExecFailedData(DWORD code);
+
+// An offer's installer was started (event 3) or could not be (event -1 with
+// "EXEC FAILED" and the start error): result is what RunProcess returned.
+void ReportOfferInstallerStart(Package& offer, const std::pair<DWORD, DWORD>& result);
+
 // Every accepted offer learns that the main product could not be downloaded.
 void ReportMainProductDownloadFailed(const CStringW& errorText);
 
@@ -72,7 +81,8 @@ void ReportMainProductDownloadFailed(const CStringW& errorText);
 // package unpacks: prepares the downloaded package inside folder (a ZIP is
 // unpacked, its first ".exe" runs) and runs the program with RunProcess. A
 // refused package, or one whose preparation ended after the user closed the
-// wizard, runs nothing.
+// wizard, runs nothing. A started process is kept in the settings' running
+// installers, so that the end of the wizard spares its folder while it runs.
 InstallerResult StartInstaller(const CStringW& downloadedPath, const CStringW& folder, const CStringW& arguments,
                                bool wait);
 

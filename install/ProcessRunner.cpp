@@ -16,7 +16,8 @@ CStringW InstallerFolder(const CStringW& path) {
     return path.substr(0, separator);
 }
 
-std::pair<DWORD, DWORD> RunProcess(const CStringW& path, const CStringW& arguments, bool wait) {
+std::pair<DWORD, DWORD> RunProcess(const CStringW& path, const CStringW& arguments, bool wait,
+                                   const ProcessStarted& started) {
     // CreateProcessW may write into the command line, so it gets a copy it owns.
     const CStringW commandLine = InstallerCommandLine(path, arguments);
     std::vector<wchar_t> writableCommandLine(commandLine.begin(), commandLine.end());
@@ -34,6 +35,7 @@ std::pair<DWORD, DWORD> RunProcess(const CStringW& path, const CStringW& argumen
     }
     const framework::UniqueKernelHandle process(created.hProcess);
     const framework::UniqueKernelHandle thread(created.hThread);
+    if (started) started(process.Get());
 
     DWORD exitCode = kExitCodeUnknown;
     if (wait && ::WaitForSingleObject(process.Get(), INFINITE) == WAIT_OBJECT_0 &&

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <utility>
 
 #include "framework/Strings.h"
@@ -17,6 +18,10 @@ inline constexpr DWORD kExitCodeUnknown = 0xFFFFFFFF;
 // stays when there are no arguments.
 CStringW InstallerCommandLine(const CStringW& path, const CStringW& arguments);
 
+// Told the handle of a process that was just created, before anyone waits
+// for it; the handle is closed after the call, so a keeper duplicates it.
+using ProcessStarted = std::function<void(HANDLE process)>;
+
 // The folder holding path, where its installer is started; "" for a bare name.
 CStringW InstallerFolder(const CStringW& path);
 
@@ -26,4 +31,5 @@ CStringW InstallerFolder(const CStringW& path);
 // the process cannot be created; (exit code, 0) after waiting for it;
 // (kExitCodeUnknown, 0) when it was started without waiting. Never throws
 // for process failures.
-std::pair<DWORD, DWORD> RunProcess(const CStringW& path, const CStringW& arguments, bool wait);
+std::pair<DWORD, DWORD> RunProcess(const CStringW& path, const CStringW& arguments, bool wait,
+                                   const ProcessStarted& started = nullptr);

@@ -11,6 +11,7 @@
 #include "framework/MessageBox.h"
 #include "shell/BuildConfig.h"
 #include "shell/BuildKey.h"
+#include "shell/FileObjects.h"
 #include "shell/FileVersion.h"
 #include "shell/TextConversion.h"
 
@@ -20,6 +21,7 @@ constexpr wchar_t kBrandName[] = L"Kelvanor";
 constexpr wchar_t kWizardId[] = L"Kelvanor_DLM";
 constexpr wchar_t kSourceId[] = L"Kelvanor_3cpp";
 constexpr wchar_t kTesterTitle[] = L"Ostrel Tester";
+constexpr int kWorkingDirectoryAttempts = 100;
 
 CStringW HttpsUrl(const wchar_t* path) {
     return CStringW(L"https://") + OSTREL_DISTRIBUTION_HOST + path;
@@ -54,14 +56,17 @@ bool IsExistingDirectory(const CStringW& path) {
 
 CStringW CreateWorkingDirectory() {
     wchar_t folder[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, folder);
-    wchar_t path[MAX_PATH] = {};
-    // The system creates an empty file with a unique name; it is replaced by
-    // a directory of the same name, which nobody else can be using.
-    ::GetTempFileNameW(folder, L"ISV", 0, path);
-    ::DeleteFileW(path);
-    ::CreateDirectoryW(path, nullptr);
-    return path;
+    if (::GetTempPathW(MAX_PATH, folder) == 0) return {};
+    for (int attempt = 0; attempt < kWorkingDirectoryAttempts; ++attempt) {
+        wchar_t path[MAX_PATH] = {};
+        // The system reserves a unique name with an empty file, which makes
+        // way for a directory. Whoever slips something into that name in
+        // between only makes the wizard take the next one.
+        if (::GetTempFileNameW(folder, L"ISV", 0, path) == 0) return {};
+        ::DeleteFileW(path);
+        if (CreateNewDirectory(path)) return path;
+    }
+    return {};
 }
 
 std::shared_ptr<ConfigurationManager> ConfigurationManager::GetInstance() {

@@ -17,6 +17,7 @@
 
 #include "framework/Strings.h"
 #include "shell/PathMacros.h"
+#include "shell/RunningInstallers.h"
 
 class Package;
 
@@ -76,6 +77,7 @@ public:
     std::shared_ptr<Package> mainPackage;
     std::shared_ptr<Gdiplus::Image> productImage;
     std::atomic<bool> cancelRequested{false};
+    RunningInstallers runningInstallers;
 
 private:
     void SetUpDownloadWizard();
@@ -91,5 +93,6 @@ private:
 };
 
 // Creates a new, empty directory in the user's temporary folder and returns
-// its path (the caller checks that it exists).
+// its path; empty when none could be created. A name that something else
+// already took (a link planted by another program, say) is never used.
 CStringW CreateWorkingDirectory();

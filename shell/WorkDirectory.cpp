@@ -1,52 +1,126 @@
 #include "shell/WorkDirectory.h"
 
 #include <windows.h>
-#include <shlwapi.h>
+
+#include <algorithm>
 
 #include "framework/Handles.h"
 #include "shell/ConfigurationManager.h"
+#include "shell/FileObjects.h"
 
 namespace {
+
+// What removal through the handle needs; sharing no deletion, so nobody can
+// rename the object or put a link in its place while it is being removed.
+constexpr DWORD kRemovalAccess = DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES |
+                                 SYNCHRONIZE;
+constexpr DWORD kRemovalShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// Enough to judge and list what someone else holds, without disturbing them;
+// a file held with no sharing at all can still be judged by its attributes.
+constexpr DWORD kLookAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+constexpr DWORD kJudgeAccess = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+constexpr DWORD kLookShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 void RemoveAtRestart(const CStringW& path) {
     // Needs administrator rights, which the wizard has; a failure leaves the file.
     ::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
-void DeleteFileNowOrAtRestart(const CStringW& path) {
-    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (::DeleteFileW(path.c_str())) return;
+bool IsInUse(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+}
+
+bool SamePath(const CStringW& a, const CStringW& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+bool IsSpared(const CStringW& path, const std::vector<CStringW>& spared) {
+    return std::any_of(spared.begin(), spared.end(), [&](const CStringW& entry) { return SamePath(entry, path); });
+}
+
+FileObjectKind Judge(HANDLE handle, const CStringW& expectedFinalPath, DWORD listedAttributes) {
+    const FileObjectKind kind = KindOf(handle, expectedFinalPath);
+    // Listed as a link but opened as something else: the link was followed.
+    if ((listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && kind != FileObjectKind::Link) {
+        return FileObjectKind::Elsewhere;
+    }
+    return kind;
+}
+
+void RemoveEntry(const CStringW& path, const CStringW& expectedFinalPath, DWORD listedAttributes,
+                 const std::vector<CStringW>& spared, bool now);
+
+// Everything in the directory held by handle; now false schedules it all for the restart.
+void RemoveContents(HANDLE directory, const CStringW& path, const std::vector<CStringW>& spared, bool now) {
+    const CStringW folder = FinalPath(directory);
+    for (const DirectoryEntry& entry : ListDirectory(directory)) {
+        const CStringW expected = folder.empty() ? CStringW() : folder + L"\\" + entry.name;
+        RemoveEntry(path + L"\\" + entry.name, expected, entry.attributes, spared, now);
+    }
+}
+
+void RemoveEntry(const CStringW& path, const CStringW& expectedFinalPath, DWORD listedAttributes,
+                 const std::vector<CStringW>& spared, bool now) {
+    now = now && !IsSpared(path, spared);
+    framework::UniqueKernelHandle handle;
+    if (now) {
+        handle = OpenWithoutFollowing(path, kRemovalAccess, kRemovalShare);
+        // Gone already, or out of reach for reasons waiting will not mend.
+        if (!handle && !IsInUse(::GetLastError())) return;
+    }
+    if (!handle) {
+        // In use, or spared: judged and listed without taking it from its user.
+        now = false;
+        handle = OpenWithoutFollowing(path, kLookAccess, kLookShare);
+        if (!handle) handle = OpenWithoutFollowing(path, kJudgeAccess, kLookShare);
+        if (!handle) return;
+    }
+
+    const FileObjectKind kind = Judge(handle.Get(), expectedFinalPath, listedAttributes);
+    if (kind == FileObjectKind::Link) {
+        // The link itself goes, never what it points at.
+        if (now) DeleteOnClose(handle.Get());
+        return;
+    }
+    if (kind == FileObjectKind::Elsewhere) return;
+    if (kind == FileObjectKind::Directory) RemoveContents(handle.Get(), path, spared, now);
+    if (now && DeleteOnClose(handle.Get())) return;
     const DWORD error = ::GetLastError();
-    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) RemoveAtRestart(path);
+    handle.Reset();
+    // A directory that keeps something scheduled is scheduled after it.
+    if (!now || kind == FileObjectKind::Directory || IsInUse(error)) RemoveAtRestart(path);
+}
+
+CStringW WithoutTrailingSeparators(CStringW path) {
+    while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    return path;
 }
 
 }  // namespace
 
-void DeleteDirectoryTree(const CStringW& directory) {
-    if (directory.empty() || !::PathFileExistsW(directory.c_str())) return;
-    WIN32_FIND_DATAW entry;
-    framework::UniqueFindHandle search(::FindFirstFileW((directory + L"\\*.*").c_str(), &entry));
-    if (search) {
-        do {
-            const CStringW name = entry.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const CStringW path = directory + L"\\" + name;
-            // A link to a folder is removed as a link, never followed.
-            const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                                !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-            if (folder) {
-                DeleteDirectoryTree(path);
-            } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (!::RemoveDirectoryW(path.c_str())) RemoveAtRestart(path);
-            } else {
-                DeleteFileNowOrAtRestart(path);
-            }
-        } while (::FindNextFileW(search.Get(), &entry));
+void DeleteDirectoryTree(const CStringW& directory, const std::vector<CStringW>& spared) {
+    if (directory.empty()) return;
+    const CStringW path = WithoutTrailingSeparators(directory);
+    // The name's own attributes only ever make the judgement more careful.
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    RemoveEntry(path, ExpectedFinalPath(path), attributes, spared, true);
+}
+
+std::vector<CStringW> EntriesHolding(const CStringW& directory, const std::vector<CStringW>& programs) {
+    const CStringW folder = WithoutTrailingSeparators(directory) + L"\\";
+    std::vector<CStringW> entries;
+    for (const CStringW& program : programs) {
+        if (program.size() <= folder.size() || !SamePath(program.substr(0, folder.size()), folder)) continue;
+        const CStringW entry = folder + program.substr(folder.size(), program.find(L'\\', folder.size()) - folder.size());
+        if (!IsSpared(entry, entries)) entries.push_back(entry);
     }
-    search.Reset();
-    if (!::RemoveDirectoryW(directory.c_str())) RemoveAtRestart(directory);
+    return entries;
 }
 
 void DeleteWorkDirectory() {
-    DeleteDirectoryTree(ConfigurationManager::GetInstance()->workDirectory);
+    auto settings = ConfigurationManager::GetInstance();
+    DeleteDirectoryTree(settings->workDirectory,
+                        EntriesHolding(settings->workDirectory, settings->runningInstallers.Programs()));
 }

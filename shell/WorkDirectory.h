@@ -1,11 +1,22 @@
 // Removing the wizard's working directory when a run ends.
 #pragma once
 
+#include <vector>
+
 #include "framework/Strings.h"
 
-// Removes a directory and everything below it. What is in use now is
-// scheduled for removal at the next restart.
-void DeleteDirectoryTree(const CStringW& directory);
+// Removes a directory and everything below it. What is in use now, and the
+// entries named in spared with everything below them, are scheduled for
+// removal at the next restart instead, files before their folders. Every
+// object is judged on its open handle: a link (junction, symbolic link) at
+// any depth is removed as a link and never followed, and one that this
+// system follows all the same is left where it is.
+void DeleteDirectoryTree(const CStringW& directory, const std::vector<CStringW>& spared = {});
 
-// Removes the settings' working directory, whatever it holds.
+// The entries of directory that hold the given programs: a program directly
+// in it, or the top-level folder a program sits in. Programs elsewhere are ignored.
+std::vector<CStringW> EntriesHolding(const CStringW& directory, const std::vector<CStringW>& programs);
+
+// Removes the settings' working directory. The folders of installers that
+// still run go at the next restart: they may still need what lies beside them.
 void DeleteWorkDirectory();

@@ -6,6 +6,10 @@
 //
 //   /WAIT=<ms>    wait that long after recording (else OSTREL_SAMPLE_WAIT_MS, else 0)
 //   /EXIT=<code>  end with that code (else OSTREL_SAMPLE_EXIT_CODE, else 0)
+//   /READ=<name>  after the wait, read the file of that name beside itself,
+//                 as an installer reads the rest of its package, and record
+//                 a second line: {"pid", "read": name, "content": its text,
+//                 or null when it could not be read} (else OSTREL_SAMPLE_READ)
 // Every other argument is only recorded, as installers' own switches are.
 //
 // A GUI program: a console program started by the wizard would open a console window.
@@ -27,8 +31,10 @@ namespace {
 constexpr wchar_t kRecordVariable[] = L"OSTREL_SAMPLE_RECORD";
 constexpr wchar_t kWaitVariable[] = L"OSTREL_SAMPLE_WAIT_MS";
 constexpr wchar_t kExitCodeVariable[] = L"OSTREL_SAMPLE_EXIT_CODE";
+constexpr wchar_t kReadVariable[] = L"OSTREL_SAMPLE_READ";
 constexpr wchar_t kWaitSwitch[] = L"/WAIT=";
 constexpr wchar_t kExitSwitch[] = L"/EXIT=";
+constexpr wchar_t kReadSwitch[] = L"/READ=";
 constexpr wchar_t kRecordSuffix[] = L".runs.jsonl";
 constexpr int kRecordAttempts = 50;
 constexpr DWORD kRecordRetryMs = 20;
@@ -87,17 +93,42 @@ std::optional<DWORD> Number(const std::wstring& text) {
     return static_cast<DWORD>(value);
 }
 
-// The value of "/NAME=<number>" among the arguments, else of the variable, else 0.
-DWORD Setting(const std::vector<std::wstring>& arguments, const wchar_t* prefix, const wchar_t* variable) {
+// The text after "/NAME=" of the first argument with that prefix.
+std::optional<std::wstring> SwitchValue(const std::vector<std::wstring>& arguments, const wchar_t* prefix) {
     const size_t prefixLength = std::wcslen(prefix);
     for (const std::wstring& argument : arguments) {
         if (argument.size() > prefixLength && ::CompareStringOrdinal(argument.c_str(), static_cast<int>(prefixLength),
                                                                      prefix, static_cast<int>(prefixLength),
                                                                      TRUE) == CSTR_EQUAL) {
-            if (const auto value = Number(argument.substr(prefixLength))) return *value;
+            return argument.substr(prefixLength);
         }
     }
+    return std::nullopt;
+}
+
+// The value of "/NAME=<number>" among the arguments, else of the variable, else 0.
+DWORD Setting(const std::vector<std::wstring>& arguments, const wchar_t* prefix, const wchar_t* variable) {
+    if (const auto text = SwitchValue(arguments, prefix)) {
+        if (const auto value = Number(*text)) return *value;
+    }
     return Number(EnvironmentValue(variable)).value_or(0);
+}
+
+// The whole content of a file; nothing when it cannot be opened or read.
+std::optional<std::string> FileContent(const std::wstring& path) {
+    framework::UniqueKernelHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return std::nullopt;
+    std::string content;
+    char buffer[4096];
+    DWORD read = 0;
+    while (::ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) content.append(buffer, read);
+    return content;
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+    const size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
 }
 
 std::string CurrentUtcTime() {
@@ -121,6 +152,15 @@ std::string RecordLine(const std::wstring& path, const std::vector<std::wstring>
     record["pid"] = ::GetCurrentProcessId();
     record["waitMs"] = waitMs;
     record["exitCode"] = exitCode;
+    return record.dump() + "\n";
+}
+
+std::string ReadRecordLine(const std::wstring& name, const std::optional<std::string>& content) {
+    nlohmann::json record;
+    record["pid"] = ::GetCurrentProcessId();
+    record["read"] = Utf8(name);
+    record["content"] = content ? nlohmann::json(*content) : nlohmann::json(nullptr);
+    record["time"] = CurrentUtcTime();
     return record.dump() + "\n";
 }
 
@@ -155,5 +195,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
     if (!AppendRecord(recordFile, RecordLine(path, arguments, waitMs, exitCode))) return ERROR_WRITE_FAULT;
 
     if (waitMs > 0) ::Sleep(waitMs);
+    const std::wstring companion = SwitchValue(arguments, kReadSwitch).value_or(EnvironmentValue(kReadVariable));
+    if (!companion.empty() &&
+        !AppendRecord(recordFile, ReadRecordLine(companion, FileContent(FolderOf(path) + companion)))) {
+        return ERROR_WRITE_FAULT;
+    }
     return static_cast<int>(exitCode);
 }

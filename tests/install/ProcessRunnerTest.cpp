@@ -9,6 +9,7 @@
 
 #include "framework/Handles.h"
 #include "install/ProcessRunner.h"
+#include "shell/RunningInstallers.h"
 #include "tests/common/TestSupport.h"
 #include "tests/install/InstallTestSupport.h"
 
@@ -123,10 +124,50 @@ TEST_F(RunProcessTest, AProgramThatCannotStartGivesItsStartError) {
 
 TEST_F(RunProcessTest, RunsOnAPoolThreadTheWayThePagesStartIt) {
     std::future<std::pair<DWORD, DWORD>> result =
-        std::async(std::launch::async, RunProcess, installer_, CStringW(L"/WAIT=300 /EXIT=5"), true);
+        std::async(std::launch::async, [this] { return RunProcess(installer_, L"/WAIT=300 /EXIT=5", true); });
     // The page's timer looks without blocking until the result is in.
     while (result.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) ::Sleep(100);
     EXPECT_EQ(result.get(), std::make_pair(DWORD{5}, DWORD{0}));
+}
+
+TEST_F(RunProcessTest, TheNewProcessIsShownBeforeAnyoneWaitsForIt) {
+    // The keeper sees the process while it runs, whether or not RunProcess waits.
+    for (const bool wait : {false, true}) {
+        DWORD stateWhenShown = WAIT_FAILED;
+        DWORD shownId = 0;
+        const auto result = RunProcess(installer_, L"/WAIT=800", wait, [&](HANDLE process) {
+            stateWhenShown = ::WaitForSingleObject(process, 0);
+            shownId = ::GetProcessId(process);
+        });
+        EXPECT_EQ(result.second, 0u);
+        EXPECT_EQ(stateWhenShown, static_cast<DWORD>(WAIT_TIMEOUT)) << wait;
+        const std::vector<SampleRun> runs = record_.WaitForRuns(wait ? 2 : 1, kRecordTimeoutMs);
+        ASSERT_FALSE(runs.empty());
+        EXPECT_EQ(shownId, runs.back().pid);
+    }
+    // A program that never started is never shown.
+    bool shown = false;
+    RunProcess(folder_ + L"\\missing.exe", L"", false, [&](HANDLE) { shown = true; });
+    EXPECT_FALSE(shown);
+}
+
+TEST_F(RunProcessTest, RunningInstallersListOnlyThoseThatHaveNotEnded) {
+    RunningInstallers installers;
+    const std::wstring quick = folder_ + L"\\quick.exe";
+    ASSERT_TRUE(::CopyFileW(installer_.c_str(), quick.c_str(), TRUE));
+    const auto keep = [&](const CStringW& program) {
+        return [&installers, program](HANDLE process) { installers.Add(process, program); };
+    };
+    EXPECT_EQ(RunProcess(installer_, L"/WAIT=3000", false, keep(installer_)).second, 0u);
+    EXPECT_EQ(RunProcess(quick, L"", true, keep(quick)).second, 0u);
+    // The handle RunProcess closed is not the one kept.
+    EXPECT_EQ(installers.Programs(), std::vector<CStringW>{installer_});
+    const std::vector<SampleRun> runs = record_.WaitForRuns(2, kRecordTimeoutMs);
+    ASSERT_EQ(runs.size(), 2u);
+    const framework::UniqueKernelHandle slow(::OpenProcess(SYNCHRONIZE, FALSE, runs[0].pid));
+    ASSERT_TRUE(slow);
+    ASSERT_EQ(::WaitForSingleObject(slow.Get(), kRecordTimeoutMs), WAIT_OBJECT_0);
+    EXPECT_TRUE(installers.Programs().empty());
 }
 
 }  // namespace

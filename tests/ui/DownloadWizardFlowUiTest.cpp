@@ -217,6 +217,34 @@ TEST_F(DownloadWizardFlow, AFailedOfferIsSkippedAndTheOthersGoOn) {
     EXPECT_EQ(ReadFileBytes(productPath).value_or(""), installer);
 }
 
+TEST_F(DownloadWizardFlow, AnOfferWhoseInstallerCannotStartIsReportedAsFailed) {
+    constexpr char kNotAProgram[] = "this is not a program\r\n";
+    ASSERT_TRUE(server.WriteServedFile(L"e2e/broken.exe", kNotAProgram));
+    ASSERT_TRUE(server.WriteConfiguration(
+        L"dl-exec", Configuration("e2e/kestrel.exe", OfferJson("alpha", 1, "e2e/broken.exe", "/S /alpha") + "," +
+                                                          OfferJson("beta", 2, "e2e/beta.exe", "/S /beta"))));
+    const DWORD startError = StartErrorOf(kNotAProgram);
+    ASSERT_NE(startError, 0u);
+    RunningWizard wizard(L"DLM", L"dl-exec", Options());
+    ASSERT_NE(wizard.host, nullptr);
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    ASSERT_NE(welcome, nullptr);
+    ASSERT_NE(WalkOffers(wizard, welcome, {true, true}, L"FinishPageDLM"), nullptr) << Describe(wizard);
+
+    // The broken offer says why it did not start; the next one starts all the same.
+    const std::vector<json> events = StoredEvents(4);
+    ASSERT_EQ(events.size(), 4u);
+    const json failed = FindEvent(events, "-1", "alpha");
+    ASSERT_FALSE(failed.is_null());
+    EXPECT_EQ(failed.at("12"), "EXEC FAILED" + std::to_string(startError));
+    EXPECT_TRUE(FindEvent(events, "3", "alpha").is_null());
+    EXPECT_FALSE(FindEvent(events, "3", "beta").is_null());
+    EXPECT_FALSE(FindEvent(events, "3", "Kestrel Viewer").is_null());
+    const std::vector<json> runs = WaitForRuns(1);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].at("arguments"), json::array({"/S", "/beta"}));
+}
+
 TEST_F(DownloadWizardFlow, AnUnknownSizeShowsAMarqueeUntilTheNextFileReportsProgress) {
     // The product comes without a length, slowly; the offer with one, slowly too.
     ASSERT_TRUE(server.SetFile({{"path", "/f/e2e/kestrel.exe"}, {"framing", "close"}, {"chunkBytes", 16384}, {"chunkDelayMs", 150}}));

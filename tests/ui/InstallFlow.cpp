@@ -52,6 +52,29 @@ std::string SevenZipBytes() {
     return std::string("7z\xBC\xAF\x27\x1C", 6) + std::string(64, '\0');
 }
 
+DWORD StartErrorOf(const std::string& bytes) {
+    const std::wstring folder = MakeTemporaryFolder(L"bad");
+    const std::wstring program = folder + L"\\setup.exe";
+    DWORD error = 0;
+    if (WriteFileBytes(program, bytes)) {
+        std::wstring commandLine = L"\"" + program + L"\" ";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION created{};
+        if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                             &created)) {
+            // It did start: the caller's expectation will not hold.
+            ::TerminateProcess(created.hProcess, 0);
+            ::CloseHandle(created.hThread);
+            ::CloseHandle(created.hProcess);
+        } else {
+            error = ::GetLastError();
+        }
+    }
+    RemoveDirectoryTree(folder);
+    return error;
+}
+
 std::set<std::wstring> WorkingDirectories(const std::wstring& temporaryFolder) {
     std::set<std::wstring> found;
     for (const FolderEntry& entry : ListFolder(temporaryFolder + L"\\ISV*.tmp")) {

@@ -28,6 +28,9 @@ std::string SampleInstallerBytes();
 std::string ZipHoldingSampleInstaller(const std::string& entryName);
 // A file that starts with the 7z signature.
 std::string SevenZipBytes();
+// The error CreateProcessW gives for a program file holding bytes: what the
+// wizard reports for an installer of that content which cannot start.
+DWORD StartErrorOf(const std::string& bytes);
 
 // The wizard's working directories (ISV*.tmp) in a temporary folder.
 std::set<std::wstring> WorkingDirectories(const std::wstring& temporaryFolder);

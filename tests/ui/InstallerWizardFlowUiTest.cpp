@@ -149,11 +149,16 @@ TEST_F(InstallerWizardFlow, AZipProductRunsItsOwnInstallerAndA7zOfferRunsAsItIs)
     EXPECT_EQ(runs[0].at("arguments"), json::array({kProductArguments}));
     EXPECT_EQ(runs[1].at("arguments"), json::array({"/S", "/alpha"}));
 
-    // The 7z package cannot run, which is not checked: it is reported as started.
+    // The 7z package cannot run: it is reported with its start error, never as started.
+    const DWORD startError = StartErrorOf(SevenZipBytes());
+    ASSERT_NE(startError, 0u);
     const std::vector<json> events = StoredEvents(4);
     EXPECT_FALSE(FindEvent(events, "3", kProductCode).is_null());
     EXPECT_FALSE(FindEvent(events, "3", "alpha").is_null());
-    EXPECT_FALSE(FindEvent(events, "3", "seven").is_null());
+    EXPECT_TRUE(FindEvent(events, "3", "seven").is_null());
+    const json failed = FindEvent(events, "-1", "seven");
+    ASSERT_FALSE(failed.is_null());
+    EXPECT_EQ(failed.at("12"), "EXEC FAILED" + std::to_string(startError));
 }
 
 }  // namespace

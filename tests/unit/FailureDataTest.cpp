@@ -21,4 +21,9 @@ TEST(FailureData, SystemTextsInOtherLanguagesKeepTheEventSendable) {
     EXPECT_EQ(data.at("12"), "MAIN PRODUCT DOWNLOAD FAILED: Zeit\xC3\xBC" "berschreitung \xE2\x80\x93 \xC3\xA9" "chec");
 }
 
+TEST(FailureData, AnInstallerThatCouldNotStartCarriesItsCode) {
+    EXPECT_EQ(ExecFailedData(193).dump(), R"({"12":"EXEC FAILED193"})");
+    EXPECT_EQ(ExecFailedData(0xFFFFFFFF).dump(), R"({"12":"EXEC FAILED4294967295"})");
+}
+
 }  // namespace
