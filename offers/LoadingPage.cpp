@@ -146,7 +146,13 @@ std::vector<std::shared_ptr<Package>> LoadingPage::ReadOffers(const json& respon
         auto offer = std::make_shared<Package>(BuildEventTemplate(), element, false, std::string(),
                                                static_cast<int>(accepted.size()));
         bool limitReached = false;
-        if (engine.Evaluate(offer, limitReached)) accepted.push_back(offer);
+        if (engine.Evaluate(offer, limitReached)) {
+            accepted.push_back(offer);
+        } else {
+            // Its rejection event is still on its way: dropping the package
+            // here would wait for the delivery on every rejected offer.
+            rejectedOffers.push_back(offer);
+        }
         if (limitReached) break;
     }
     return accepted;
