@@ -1,11 +1,10 @@
 #include "offers/LoadingPage.h"
 
-#include <shlwapi.h>
-
 #include "api/ApiManager.h"
 #include "api/EventTemplate.h"
 #include "download/DownloadManager.h"
-#include "framework/ComPtr.h"
+#include "framework/BitmapDecoding.h"
+#include "framework/GdiplusSession.h"
 #include "localisation/LanguageManager.h"
 #include "packages/EligibilityEngine.h"
 #include "packages/Package.h"
@@ -47,12 +46,13 @@ std::vector<json> OfferElements(const json& offers) {
     return elements;
 }
 
-std::shared_ptr<Gdiplus::Image> DecodeImage(const std::vector<char>& bytes) {
-    framework::ComPtr<IStream> stream;
-    *stream.Put() = ::SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size()));
-    if (!stream) return nullptr;
-    auto image = std::make_shared<Gdiplus::Bitmap>(stream.Get());
-    return image->GetLastStatus() == Gdiplus::Ok ? image : nullptr;
+// Runs on the picture's download thread, which may finish while the wizard
+// closes or the process exits.
+void StoreProductPicture(const std::vector<char>& bytes) {
+    // Held, GDI+ stays up and the settings with it (they end after it).
+    framework::GdiplusUse gdiplus;
+    if (!gdiplus) return;
+    if (auto image = framework::DecodeBitmap(bytes)) ConfigurationManager::GetInstance()->productImage.Set(image);
 }
 
 }  // namespace
@@ -187,9 +187,7 @@ LRESULT LoadingPage::OnRequestComplete() {
         }
         DownloadManager::GetInstance()->DownloadToMemoryAsync(
             settings->productImageUrl, [completion, packages](std::unique_ptr<std::vector<char>> bytes) {
-                if (bytes && !bytes->empty()) {
-                    if (auto image = DecodeImage(*bytes)) ConfigurationManager::GetInstance()->productImage = image;
-                }
+                if (bytes && !bytes->empty()) StoreProductPicture(*bytes);
                 PictureDone(completion, packages);
             });
     }
