@@ -40,9 +40,10 @@ protected:
     }
 
     void TearDown() override {
-        // Held requests are answered after the test otherwise, into the next one's records.
+        // Held requests are answered after the test otherwise, into the next
+        // one's records. A test that failed early ended its wizard just now.
         if (silentSince) {
-            const ULONGLONG end = silentUntil + 1000;
+            const ULONGLONG end = (silentUntil ? silentUntil : ::GetTickCount64() + kSilenceMs) + 1000;
             const ULONGLONG now = ::GetTickCount64();
             if (now < end) ::Sleep(static_cast<DWORD>(end - now));
         }
