@@ -71,7 +71,7 @@ bool ReadBody(HINTERNET request, std::string& response) {
 }  // namespace
 
 bool SendJsonRequest(const std::wstring& host, const std::wstring& path, const std::string& body, HttpHeaders headers,
-                     std::string& response, DWORD& status) {
+                     std::string& response, DWORD& status, const std::optional<HttpTimeouts>& timeouts) {
     UniqueWinHttpHandle session(
         ::WinHttpOpen(nullptr, ProxyAccessType(), WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session || !SetSecureProtocols(session.Get())) return false;
@@ -83,6 +83,7 @@ bool SendJsonRequest(const std::wstring& host, const std::wstring& path, const s
                                                      WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                      WINHTTP_FLAG_SECURE));
     if (!request) return false;
+    if (timeouts && !ApplyTimeouts(request.Get(), *timeouts)) return false;
 
     headers.emplace_back(L"Expect", L"100-continue");
     headers.emplace_back(L"Content-Type", L"application/json");
@@ -108,7 +109,7 @@ bool SendJsonRequest(const std::wstring& host, const std::wstring& path, const s
 }
 
 bool PostJson(const CStringW& url, const std::string& body, const HttpHeaders& headers, std::string& response,
-              DWORD& status) {
+              DWORD& status, const std::optional<HttpTimeouts>& timeouts) {
     if (IsWindows7WithoutServicePack()) throw OstrelException();
 
     URL_COMPONENTS parts;
@@ -116,6 +117,6 @@ bool PostJson(const CStringW& url, const std::string& body, const HttpHeaders& h
 
     const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
     const std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
-    if (!SendJsonRequest(host, path, body, headers, response, status)) throw OstrelException();
+    if (!SendJsonRequest(host, path, body, headers, response, status, timeouts)) throw OstrelException();
     return true;
 }

@@ -5,9 +5,11 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 #include "api/HttpHeaders.h"
+#include "api/HttpTimeouts.h"
 #include "framework/Strings.h"
 
 // Bodies beyond this are refused: no answer of ours comes near it, and the
@@ -16,9 +18,11 @@ inline constexpr size_t kMaxJsonResponseBytes = 8 * 1024 * 1024;
 
 // Always port 443 over TLS, whatever the URL says; the query is not sent.
 // Returns true or throws OstrelException; any HTTP status counts as an answer.
+// Without timeouts the system's own apply.
 bool PostJson(const CStringW& url, const std::string& body, const HttpHeaders& headers, std::string& response,
-              DWORD& status);
+              DWORD& status, const std::optional<HttpTimeouts>& timeouts = std::nullopt);
 
 // The transfer itself; false on any failure.
 bool SendJsonRequest(const std::wstring& host, const std::wstring& path, const std::string& body, HttpHeaders headers,
-                     std::string& response, DWORD& status);
+                     std::string& response, DWORD& status,
+                     const std::optional<HttpTimeouts>& timeouts = std::nullopt);

@@ -21,163 +21,19 @@
 #include <string>
 #include <vector>
 
-#include "framework/Handles.h"
-#include "tests/driver/WindowQueries.h"
+#include "bench/BenchWindows.h"
 
 namespace {
 
-using ostrel::testing::HasPendingPaint;
-using ostrel::testing::ProcessOf;
-using UniqueHandle = framework::UniqueHandle<framework::KernelHandleTraits>;
+using namespace ostrel::bench;
 
-constexpr DWORD kWindowTimeoutMs = 30000;
 constexpr DWORD kCloseTimeoutMs = 10000;
-constexpr DWORD kSendTimeoutMs = 5000;
-// Between runs: lets the ended process's windows and mutex go everywhere.
-constexpr DWORD kSettleMs = 200;
 
 struct Program {
     std::wstring exe;
     std::wstring windowName;
     std::vector<double> startupMs;
 };
-
-struct StartedProcess {
-    UniqueHandle process;
-    DWORD id = 0;
-};
-
-// The window's own text, read without sending it a message (which a busy
-// program would answer late and so distort the timing).
-std::wstring WindowText(HWND window) {
-    wchar_t text[128] = {};
-    const int length = ::InternalGetWindowText(window, text, static_cast<int>(std::size(text)));
-    return std::wstring(text, length > 0 ? length : 0);
-}
-
-bool IsOnScreen(HWND window) {
-    for (HWND w = window; w != nullptr; w = ::GetAncestor(w, GA_PARENT)) {
-        if (!::IsWindowVisible(w)) return false;
-        if ((::GetWindowLongPtrW(w, GWL_STYLE) & WS_CHILD) == 0) break;
-    }
-    return true;
-}
-
-struct WindowSearch {
-    DWORD processId;
-    const std::wstring* name;
-    HWND found = nullptr;
-};
-
-bool Matches(HWND window, const WindowSearch& search) {
-    return WindowText(window) == *search.name && IsOnScreen(window);
-}
-
-// Named CALLBACK functions: 32-bit builds cannot turn a lambda into stdcall.
-BOOL CALLBACK FindNamedChild(HWND child, LPARAM context) {
-    auto& search = *reinterpret_cast<WindowSearch*>(context);
-    if (!Matches(child, search)) return TRUE;
-    search.found = child;
-    return FALSE;
-}
-
-BOOL CALLBACK FindNamedWindow(HWND window, LPARAM context) {
-    auto& search = *reinterpret_cast<WindowSearch*>(context);
-    if (ProcessOf(window) != search.processId) return TRUE;
-    if (Matches(window, search)) {
-        search.found = window;
-    } else {
-        ::EnumChildWindows(window, FindNamedChild, context);
-    }
-    return search.found == nullptr;
-}
-
-HWND FindShownWindow(DWORD processId, const std::wstring& name) {
-    WindowSearch search{processId, &name};
-    ::EnumWindows(FindNamedWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-// A sent message is handled only where the thread reads its queue, so its
-// answer means the paint handler that cleared the update region has returned.
-bool RoundTrip(HWND window) {
-    DWORD_PTR result = 0;
-    return ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &result) != 0;
-}
-
-bool IsPainted(HWND root) { return !HasPendingPaint(root) && RoundTrip(root) && !HasPendingPaint(root); }
-
-bool HasEnded(HANDLE process, DWORD timeoutMs = 0) {
-    return ::WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0;
-}
-
-double MillisecondsSince(const LARGE_INTEGER& start) {
-    LARGE_INTEGER now{};
-    LARGE_INTEGER frequency{};
-    ::QueryPerformanceCounter(&now);
-    ::QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-std::optional<StartedProcess> Start(const std::wstring& exe) {
-    std::wstring commandLine = L"\"" + exe + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &info)) {
-        std::fwprintf(stderr, L"cannot start %ls: error %lu\n", exe.c_str(), ::GetLastError());
-        return std::nullopt;
-    }
-    UniqueHandle thread(info.hThread);
-    return StartedProcess{UniqueHandle(info.hProcess), info.dwProcessId};
-}
-
-// The top-level window of the process with the named window painted in it;
-// nullptr when the process ended or the time ran out.
-HWND WaitUntilPainted(const StartedProcess& started, const std::wstring& name) {
-    const ULONGLONG deadline = ::GetTickCount64() + kWindowTimeoutMs;
-    while (::GetTickCount64() < deadline && !HasEnded(started.process.Get())) {
-        const HWND window = FindShownWindow(started.id, name);
-        const HWND root = window != nullptr ? ::GetAncestor(window, GA_ROOT) : nullptr;
-        if (root != nullptr && IsPainted(root)) return root;
-        ::Sleep(1);
-    }
-    return nullptr;
-}
-
-struct BoxSearch {
-    DWORD processId;
-    HWND owner;
-    HWND box = nullptr;
-};
-
-BOOL CALLBACK FindQuestionBox(HWND window, LPARAM context) {
-    auto& search = *reinterpret_cast<BoxSearch*>(context);
-    if (window == search.owner || ProcessOf(window) != search.processId || !::IsWindowVisible(window)) return TRUE;
-    if (::GetDlgItem(window, IDOK) == nullptr) return TRUE;
-    search.box = window;
-    return FALSE;
-}
-
-// Closes the program as a user would: the close box, then OK to any
-// question. Clicks are posted: a sent click would wait for the modal loop
-// it starts.
-void Close(const StartedProcess& started, HWND root) {
-    ::PostMessageW(root, WM_CLOSE, 0, 0);
-    const ULONGLONG deadline = ::GetTickCount64() + kCloseTimeoutMs;
-    while (::GetTickCount64() < deadline && !HasEnded(started.process.Get(), 20)) {
-        BoxSearch search{started.id, root};
-        ::EnumWindows(FindQuestionBox, reinterpret_cast<LPARAM>(&search));
-        if (search.box != nullptr) ::PostMessageW(::GetDlgItem(search.box, IDOK), BM_CLICK, 0, 0);
-    }
-    if (!HasEnded(started.process.Get())) {
-        std::fwprintf(stderr, L"process %lu did not close; terminating it\n", started.id);
-        ::TerminateProcess(started.process.Get(), 1);
-        HasEnded(started.process.Get(), kCloseTimeoutMs);
-    }
-    ::Sleep(kSettleMs);
-}
 
 // One start of the program; the milliseconds until it was painted.
 std::optional<double> TimeStartup(const Program& program) {
@@ -195,17 +51,6 @@ std::optional<double> TimeStartup(const Program& program) {
     }
     Close(*started, root);
     return elapsed;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
-}
-
-std::wstring FileName(const std::wstring& path) {
-    const size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
 void PrintSummary(const Program& program) {

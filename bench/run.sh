@@ -2,10 +2,11 @@
 # Measures the release build and prints one table: the size of every release
 # program and that each is signed and its signature verifies, start-up against
 # a minimal dialog program, download throughput against curl and against a
-# bare WinHTTP loop, peak working set, eligibility cost per offer, and the
-# reference server's event rate under load. Each figure comes with its target
-# and "met" or "MISSED". It is not a test: it exits 0 whatever the figures
-# are, and 1 only when a figure could not be measured at all.
+# bare WinHTTP loop, peak working set, eligibility cost per offer, loading with
+# a late analytics host against one that answers at once, and the reference
+# server's event rate under load. Each figure comes with its target and "met"
+# or "MISSED". It is not a test: it exits 0 whatever the figures are, and 1
+# only when a figure could not be measured at all.
 #
 #   bench/run.sh
 #
@@ -13,7 +14,7 @@
 # beside tools/run-tests.sh. Environment: OSTREL_BENCH_STARTUP_RUNS (starts
 # per program, the median counts; 9), OSTREL_BENCH_WINEPREFIX
 # (build/bench-wineprefix), and those of tools/bench-downloads.sh,
-# tools/bench-eligibility.sh and bench/server-events.sh (their build folders
+# tools/bench-eligibility.sh, bench/bench-loading.sh and bench/server-events.sh (their build folders
 # default to build/bench-x86_64 and build/bench-server here).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -222,6 +223,21 @@ measure_server_events() {
   add_row "server events lost" "${lost#-}" "$answered answered, $stored stored" "" "0" "$(verdict "${lost#-}" '<=' 0)"
 }
 
+measure_loading() {
+  echo "== loading with a late analytics host (bench/bench-loading.sh)"
+  bench/bench-loading.sh 2>&1 | tr -d '\r' | tee "$results/loading.txt" || true
+  local at_once late times
+  at_once=$(sed -n 's/^loading analytics=at-once median_ms=\([0-9.]*\)$/\1/p' "$results/loading.txt")
+  late=$(sed -n 's/^loading analytics=late-[0-9]*ms median_ms=\([0-9.]*\)$/\1/p' "$results/loading.txt")
+  if [ -z "$at_once" ] || [ -z "$late" ]; then
+    no_figure "loading to welcome, analytics 300 ms late" "<= 1.10x"
+    return
+  fi
+  times=$(ratio "$late" "$at_once")
+  add_row "loading to welcome, analytics 300 ms late" "$late ms" "at once $at_once ms" "${times}x" "<= 1.10x" \
+    "$(verdict "$times" '<=' 1.1)"
+}
+
 print_table() {
   local format='%-42s %12s %-28s %7s %-22s %s\n' row
   echo
@@ -242,6 +258,7 @@ measure_signatures
 measure_startup
 measure_eligibility
 measure_downloads
+measure_loading
 measure_server_events
 print_table | tee "$results/table.txt"
 exit $failed

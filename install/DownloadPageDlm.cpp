@@ -20,7 +20,7 @@ BOOL DownloadPageDlm::OnInitDialog() {
     AddLocalizedControl(IDC_PROGRESS_DESC, "PROGRESS_DESC");
     RefreshTexts();
     // The product picture arrives while the configuration loads, before this page is shown.
-    picture.SetImage(ConfigurationManager::GetInstance()->productImage);
+    picture.SetImage(ConfigurationManager::GetInstance()->productImage.Get());
     return TRUE;
 }
 

@@ -1,11 +1,10 @@
 #include "offers/LoadingPage.h"
 
-#include <shlwapi.h>
-
 #include "api/ApiManager.h"
 #include "api/EventTemplate.h"
 #include "download/DownloadManager.h"
-#include "framework/ComPtr.h"
+#include "framework/BitmapDecoding.h"
+#include "framework/GdiplusSession.h"
 #include "localisation/LanguageManager.h"
 #include "offers/OfferList.h"
 #include "packages/EligibilityEngine.h"
@@ -27,12 +26,13 @@ CStringW OptionalText(const json& description, const char* key) {
     return description.contains(key) ? Utf8ToWide(description.at(key).get<std::string>()) : CStringW();
 }
 
-std::shared_ptr<Gdiplus::Image> DecodeImage(const std::vector<char>& bytes) {
-    framework::ComPtr<IStream> stream;
-    *stream.Put() = ::SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size()));
-    if (!stream) return nullptr;
-    auto image = std::make_shared<Gdiplus::Bitmap>(stream.Get());
-    return image->GetLastStatus() == Gdiplus::Ok ? image : nullptr;
+// Runs on the picture's download thread, which may finish while the wizard
+// closes or the process exits.
+void StoreProductPicture(const std::vector<char>& bytes) {
+    // Held, GDI+ stays up and the settings with it (they end after it).
+    framework::GdiplusUse gdiplus;
+    if (!gdiplus) return;
+    if (auto image = framework::DecodeBitmap(bytes)) ConfigurationManager::GetInstance()->productImage.Set(image);
 }
 
 }  // namespace
@@ -126,7 +126,13 @@ std::vector<std::shared_ptr<Package>> LoadingPage::ReadOffers(const json& respon
         auto offer = BuildOffer(BuildEventTemplate(), *element, static_cast<int>(accepted.size()));
         if (!offer) continue;
         bool limitReached = false;
-        if (PassesRules(engine, offer, limitReached)) accepted.push_back(offer);
+        if (PassesRules(engine, offer, limitReached)) {
+            accepted.push_back(offer);
+        } else {
+            // Its rejection event is still on its way: dropping the package
+            // here would wait for the delivery on every rejected offer.
+            rejectedOffers.push_back(offer);
+        }
         if (limitReached) break;
     }
     return accepted;
@@ -161,9 +167,7 @@ LRESULT LoadingPage::OnRequestComplete() {
         }
         DownloadManager::GetInstance()->DownloadToMemoryAsync(
             settings->productImageUrl, [completion, packages](std::unique_ptr<std::vector<char>> bytes) {
-                if (bytes && !bytes->empty()) {
-                    if (auto image = DecodeImage(*bytes)) ConfigurationManager::GetInstance()->productImage = image;
-                }
+                if (bytes && !bytes->empty()) StoreProductPicture(*bytes);
                 PictureDone(completion, packages);
             });
     }

@@ -26,7 +26,8 @@ public:
     using CompletionCallback = std::function<void(std::vector<std::shared_ptr<Package>>)>;
 
     LoadingPage(std::shared_ptr<LanguageManager> languageManager, HWND parent);
-    // Waits for a task still loading: it works on this page.
+    // Waits for a task still loading: it works on this page. Then the
+    // rejected offers go, each once its rejection event is done.
     ~LoadingPage() override;
 
     void OnNavigateToPage() override;
@@ -63,5 +64,10 @@ private:
     framework::CProgressCtrl progressBar;
     // Written by the task, read by the UI thread.
     std::atomic<bool> configurationError{false};
+    // Offers the rules turned down, kept while their rejection events are
+    // delivered in the background. The host destroys its pages before the
+    // process ends, so a closing wizard waits for these events too. Written
+    // by the task, released only after it has ended.
+    std::vector<std::shared_ptr<Package>> rejectedOffers;
     std::future<std::vector<std::shared_ptr<Package>>> loadResult;
 };

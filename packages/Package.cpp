@@ -1,13 +1,11 @@
 #include "packages/Package.h"
 
-#include <shlwapi.h>
-
 #include <algorithm>
 #include <chrono>
 
 #include "api/JsonClient.h"
 #include "download/DownloadManager.h"
-#include "framework/ComPtr.h"
+#include "framework/BitmapDecoding.h"
 #include "packages/Base62.h"
 #include "packages/JsonNumbers.h"
 #include "shell/ConfigurationManager.h"
@@ -19,6 +17,9 @@ namespace {
 
 constexpr int kDeliveryAttempts = 2;
 constexpr DWORD kPauseAfterFailedDeliveryMs = 5000;
+// A closing wizard waits for its last events: a host that takes the
+// connection and never answers may cost it one attempt, about 13 s, no more.
+constexpr HttpTimeouts kDeliveryTimeouts{2000, 3000, 3000, 5000};
 constexpr int kFinalEventTypes[] = {-1, 2, 3, 4, 5};
 constexpr char kEventTable[] = "zb_analytics";
 
@@ -191,13 +192,7 @@ CStringW Package::GetInstallerArgs() const {
 }
 
 void Package::SetImageFromBytes(const std::vector<char>& bytes) {
-    if (bytes.empty()) return;
-    framework::ComPtr<IStream> stream;
-    // The stream keeps its own copy of the bytes.
-    *stream.Put() = ::SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size()));
-    if (!stream) return;
-    auto bitmap = std::make_shared<Gdiplus::Bitmap>(stream.Get());
-    if (bitmap->GetLastStatus() == Gdiplus::Ok) image = std::move(bitmap);
+    if (auto bitmap = framework::DecodeBitmap(bytes)) image.Set(std::move(bitmap));
 }
 
 void Package::DownloadImage(const std::function<void()>& onDone) {
@@ -260,7 +255,7 @@ void Package::DeliverEvent(int type, json body, HttpHeaders headers, json extra,
         for (int attempt = 0; attempt < kDeliveryAttempts; ++attempt) {
             std::string response;
             DWORD status = 0;
-            PostJson(url, envelope.dump(), headers, response, status);
+            PostJson(url, envelope.dump(), headers, response, status, kDeliveryTimeouts);
             if (status >= 200 && status <= 399) {
                 if (IsFinalEventType(type)) finalEventSent = true;
                 break;

@@ -21,6 +21,7 @@
 #include <nlohmann/json.hpp>
 
 #include "api/EventTemplate.h"
+#include "framework/SharedPicture.h"
 #include "framework/Strings.h"
 
 class Package {
@@ -55,7 +56,7 @@ public:
 
     // Decodes a picture from memory; an undecodable one leaves the old picture.
     void SetImageFromBytes(const std::vector<char>& bytes);
-    void ReleaseImage() { image.reset(); }
+    void ReleaseImage() { image.Reset(); }
     // Fetches an offer's picture on a thread of its own, then calls onDone on
     // that thread, with or without a picture. The main product calls onDone at
     // once: its picture comes with the configuration. The caller keeps the
@@ -81,7 +82,7 @@ public:
     bool FinalEventSent() const { return finalEventSent.load(); }
     const nlohmann::json& EventStateBody() const { return eventState; }
     const HttpHeaders& EventHeaders() const { return eventTemplate.headers; }
-    const std::shared_ptr<Gdiplus::Bitmap>& Image() const { return image; }
+    std::shared_ptr<Gdiplus::Bitmap> Image() const { return image.Get(); }
     const std::unordered_map<std::string, std::string>& Placeholders() const { return placeholders; }
     const std::vector<CStringW>& BlockingFiles() const { return blockingFiles; }
     const std::vector<std::string>& BlockingProcesses() const { return blockingProcesses; }
@@ -121,7 +122,8 @@ private:
     std::int32_t position = 0;
     std::atomic<bool> finalEventSent{false};
     nlohmann::json eventState;
-    std::shared_ptr<Gdiplus::Bitmap> image;
+    // Set by the picture download's thread, read and released by the window's.
+    framework::SharedPicture<Gdiplus::Bitmap> image;
     std::unordered_map<std::string, std::string> placeholders;
     std::vector<CStringW> blockingFiles;
     std::vector<std::string> blockingProcesses;

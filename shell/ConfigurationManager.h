@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "framework/SharedPicture.h"
 #include "framework/Strings.h"
 #include "shell/PathMacros.h"
 #include "shell/RunningInstallers.h"
@@ -75,7 +76,8 @@ public:
     std::vector<std::shared_ptr<Package>> acceptedOffers;
     std::vector<std::shared_ptr<Package>> shownOffers;
     std::shared_ptr<Package> mainPackage;
-    std::shared_ptr<Gdiplus::Image> productImage;
+    // Set by the picture download's thread, read and released by the window's.
+    framework::SharedPicture<Gdiplus::Image> productImage;
     std::atomic<bool> cancelRequested{false};
     RunningInstallers runningInstallers;
 

@@ -48,7 +48,7 @@ COstrelDlg::COstrelDlg(std::shared_ptr<LanguageManager> manager, HWND parent)
 COstrelDlg::~COstrelDlg() {
     // Images held through the settings must go while GDI+ still runs.
     auto settings = ConfigurationManager::GetInstance();
-    settings->productImage.reset();
+    settings->productImage.Reset();
     for (const auto& offer : settings->acceptedOffers) offer->ReleaseImage();
     for (const auto& offer : settings->shownOffers) offer->ReleaseImage();
     // Events still under way need the settings, which go at process exit.
@@ -178,7 +178,7 @@ LRESULT COstrelDlg::OnLoadCompleteMessage() {
 
     const bool downloadWizard = settings->wizardType == WizardType::DLM;
     if (downloadWizard) {
-        productIcon.SetImage(settings->productImage);
+        productIcon.SetImage(settings->productImage.Get());
         productIcon.ShowWindow(SW_SHOW);
         productTitleText.SetWindowText(settings->productTitle);
         SetWindowText(settings->productTitle + L" Setup");
@@ -273,18 +273,20 @@ void COstrelDlg::OnClose() {
     settings->cancelRequested = true;
     DownloadManager::GetInstance()->cancelled = true;
 
-    // The close is the last word of every package the user has seen.
-    const std::vector<std::shared_ptr<Package>> shown = settings->shownOffers;
-    for (const auto& offer : shown) {
-        offer->SendEvent(5, nullptr);
-        offer->WaitForEvents();
-    }
-    if (settings->mainPackage) {
-        settings->mainPackage->SendEvent(5, nullptr);
-        settings->mainPackage->WaitForEvents();
-    }
+    SendCloseEvents();
     DeleteWorkDirectory();
     EndDialog(IDCANCEL);
+}
+
+void COstrelDlg::SendCloseEvents() {
+    // The close is the last word of every package the user has seen. All
+    // go out before the first wait, so a slow analytics host costs the
+    // closing wizard one delivery, not one per package.
+    auto settings = ConfigurationManager::GetInstance();
+    std::vector<std::shared_ptr<Package>> packages = settings->shownOffers;
+    if (settings->mainPackage) packages.push_back(settings->mainPackage);
+    for (const auto& package : packages) package->SendEvent(5, nullptr);
+    for (const auto& package : packages) package->WaitForEvents();
 }
 
 void COstrelDlg::OnCancel() {

@@ -55,6 +55,7 @@ private:
     void CreateMainPackage();
     bool ConfirmClose();
     void OnClose();
+    void SendCloseEvents();
 
     HICON m_hIcon = nullptr;  // shared icon: owned by the system
     std::vector<std::unique_ptr<IPage>> pages;

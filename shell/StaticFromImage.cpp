@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "framework/BitmapDecoding.h"
 #include "framework/ComPtr.h"
 #include "framework/Handles.h"
 
@@ -61,7 +62,5 @@ std::shared_ptr<Gdiplus::Bitmap> LoadImageFromResource(HINSTANCE module, const w
     if (FAILED(::CreateStreamOnHGlobal(block.Get(), TRUE, stream.Put()))) return nullptr;
     block.Release();  // the stream frees the block when it is released
 
-    auto bitmap = std::make_shared<Gdiplus::Bitmap>(stream.Get());
-    if (bitmap->GetLastStatus() != Gdiplus::Ok) return nullptr;
-    return bitmap;
+    return framework::DecodeBitmap(stream.Get());
 }

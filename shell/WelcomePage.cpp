@@ -23,7 +23,7 @@ BOOL WelcomePageIsv::OnInitDialog() {
 
     auto settings = ConfigurationManager::GetInstance();
     const bool downloadWizard = settings->wizardType == WizardType::DLM;
-    if (downloadWizard) picture.SetImage(settings->productImage);
+    if (downloadWizard) picture.SetImage(settings->productImage.Get());
 
     AddLocalizedControl(IDC_PRODUCT_TITLE, "PRODUCT_TITLE");
     AddLocalizedControl(IDC_WELCOME_TITLE, "WELCOME_TITLE");
