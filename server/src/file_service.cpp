@@ -196,8 +196,10 @@ void FileService::Mount(Routes& routes) {
 }
 
 void FileService::ServePost(const httplib::Request& req, httplib::Response& res) {
+  // A POST to a path without a behaviour reached no endpoint: answered 404
+  // and not recorded, like any other path nothing serves.
   if (!files_.Find(req.path)) {
-    SendError(res, 404, "no such endpoint");
+    DeclineRequest(res);
     return;
   }
   Serve(req, res);
