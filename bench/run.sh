@@ -184,16 +184,32 @@ measure_downloads() {
       "$(verdict "${times%x}" '>=' 0.8)"
     add_row "download $scheme peak working set" "$peak MiB" "" "" "<= 32 MiB" "$(verdict "$peak" '<=' 32)"
   done
-  local loop
+  local without
   for scheme in https http; do
-    line=$(awk -v s="winhttp-$scheme" '$1 == s && $2 ~ /^[0-9.]+$/ { print $2, $3, $4 }' "$results/downloads.txt")
+    line=$(awk -v s="sha256-$scheme" '$1 == s && $2 ~ /^[0-9.]+$/ { print $2, $3, $4 }' "$results/downloads.txt")
     if [ -z "$line" ]; then
-      no_figure "download $scheme against bare WinHTTP loop" ">= 0.95x"
+      no_figure "download $scheme with SHA-256 against without" ">= 0.95x"
       continue
     fi
-    read -r loop wizard_rate times <<<"$line"
-    add_row "download $scheme against bare WinHTTP loop" "$wizard_rate MiB/s" "loop $loop MiB/s" "$times" ">= 0.95x" \
-      "$(verdict "${times%x}" '>=' 0.95)"
+    read -r without wizard_rate times <<<"$line"
+    add_row "download $scheme with SHA-256 against without" "$wizard_rate MiB/s" "without $without MiB/s" "$times" \
+      ">= 0.95x" "$(verdict "${times%x}" '>=' 0.95)"
+  done
+  local loop label suffix
+  for suffix in "" -sha; do
+    label=""
+    [ -n "$suffix" ] && label=" with SHA-256"
+    for scheme in https http; do
+      line=$(awk -v s="winhttp-$scheme$suffix" '$1 == s && $2 ~ /^[0-9.]+$/ { print $2, $3, $4 }' \
+        "$results/downloads.txt")
+      if [ -z "$line" ]; then
+        no_figure "download $scheme$label against bare WinHTTP loop" ">= 0.95x"
+        continue
+      fi
+      read -r loop wizard_rate times <<<"$line"
+      add_row "download $scheme$label against bare WinHTTP loop" "$wizard_rate MiB/s" "loop $loop MiB/s" "$times" \
+        ">= 0.95x" "$(verdict "${times%x}" '>=' 0.95)"
+    done
   done
   local size rate
   for size in 8192 1048576; do

@@ -53,13 +53,13 @@ CStringW DownloadManager::ResolveDestination(const CStringW& url, const CStringW
 }
 
 std::pair<bool, CStringW> DownloadManager::DownloadFile(const CStringW& url, HWND window, const CStringW& fileName,
-                                                        bool useWorkFolder) {
+                                                        bool useWorkFolder, const std::string& expectedSha256) {
     std::pair<bool, CStringW> result{false, CStringW()};
     // An empty destination is not checked here: the transfers report that they
     // cannot open the file.
     const CStringW destination = ResolveDestination(url, fileName, useWorkFolder);
     try {
-        lastFilePath = WinHttpDownloader(cancelled).DownloadToFile(url, destination, window);
+        lastFilePath = WinHttpDownloader(cancelled).DownloadToFile(url, destination, window, expectedSha256);
         result.first = true;
         return result;
     } catch (const std::exception& error) {
@@ -69,7 +69,7 @@ std::pair<bool, CStringW> DownloadManager::DownloadFile(const CStringW& url, HWN
     // A cancelled download stays cancelled: a second transfer would put the
     // file where the user no longer wants it.
     if (!PauseUnlessCancelled(kFallbackPauseMs)) return result;
-    const std::pair<bool, CStringW> fallback = DownloadFileWinInet(url, window, fileName, useWorkFolder);
+    const std::pair<bool, CStringW> fallback = DownloadFileWinInet(url, window, fileName, useWorkFolder, expectedSha256);
     if (fallback.first) {
         result.first = true;
     } else {
@@ -79,11 +79,12 @@ std::pair<bool, CStringW> DownloadManager::DownloadFile(const CStringW& url, HWN
 }
 
 std::pair<bool, CStringW> DownloadManager::DownloadFileWinInet(const CStringW& url, HWND window,
-                                                               const CStringW& fileName, bool useWorkFolder) {
+                                                               const CStringW& fileName, bool useWorkFolder,
+                                                               const std::string& expectedSha256) {
     std::pair<bool, CStringW> result{false, CStringW()};
     const CStringW destination = ResolveDestination(url, fileName, useWorkFolder);
     try {
-        lastFilePath = WinInetDownloader(cancelled).DownloadToFile(url, destination, window);
+        lastFilePath = WinInetDownloader(cancelled).DownloadToFile(url, destination, window, expectedSha256);
         result.first = true;
     } catch (const std::exception& error) {
         result.second = kWinInetTag + FromAnsi(error.what());

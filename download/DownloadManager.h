@@ -7,6 +7,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -37,12 +38,14 @@ public:
     // lastFilePath holds where the file went (a numbered name when the name
     // was taken). On failure: "[WINHTTP] ... [WININET] ...", and no file is
     // left behind; once cancelled, there is no WinINet stage and the text is
-    // the WinHTTP one alone. Blocks; run it on a worker thread.
+    // the WinHTTP one alone. With expectedSha256 (64 lower-case hexadecimal
+    // digits), a file whose digest differs fails its stage and is removed.
+    // Blocks; run it on a worker thread.
     std::pair<bool, CStringW> DownloadFile(const CStringW& url, HWND window, const CStringW& fileName,
-                                           bool useWorkFolder);
+                                           bool useWorkFolder, const std::string& expectedSha256 = {});
     // The WinINet stage alone; its failure text begins with " [WININET] ".
     std::pair<bool, CStringW> DownloadFileWinInet(const CStringW& url, HWND window, const CStringW& fileName,
-                                                  bool useWorkFolder);
+                                                  bool useWorkFolder, const std::string& expectedSha256 = {});
 
     // The bytes at url (two attempts, WinHTTP); empty, never null, on failure.
     std::unique_ptr<std::vector<char>> DownloadToMemory(const CStringW& url);

@@ -24,7 +24,9 @@ bool IsNameTaken(DWORD error) {
 
 }  // namespace
 
-TemporaryDownloadFile::TemporaryDownloadFile(const CStringW& destination) : destination_(destination) {
+TemporaryDownloadFile::TemporaryDownloadFile(const CStringW& destination, const std::string& expectedSha256)
+    : destination_(destination), expectedSha256_(expectedSha256) {
+    if (!expectedSha256_.empty()) digest_ = std::make_unique<Sha256>();
     const CStringW folder = FolderOf(destination);
     if (destination.empty() || folder.empty() || NameOf(destination).empty()) {
         openError_ = ERROR_PATH_NOT_FOUND;
@@ -50,7 +52,9 @@ TemporaryDownloadFile::~TemporaryDownloadFile() {
 
 bool TemporaryDownloadFile::Write(const char* data, DWORD size) {
     DWORD written = 0;
-    return ::WriteFile(file_.Get(), data, size, &written, nullptr) && written == size;
+    if (!::WriteFile(file_.Get(), data, size, &written, nullptr) || written != size) return false;
+    if (digest_) digest_->Add(data, size);
+    return true;
 }
 
 std::optional<std::uint64_t> TemporaryDownloadFile::Size() const {
@@ -59,8 +63,18 @@ std::optional<std::uint64_t> TemporaryDownloadFile::Size() const {
     return static_cast<std::uint64_t>(size.QuadPart);
 }
 
+void TemporaryDownloadFile::Verify() {
+    if (!digest_) return;
+    const std::string actual = digest_->FinishHex();
+    if (actual == expectedSha256_) return;
+    throw std::runtime_error("Failed to verify the download: SHA-256 " +
+                             (actual.empty() ? std::string("could not be computed") : actual) +
+                             " differs from the expected " + expectedSha256_ + ".");
+}
+
 CStringW TemporaryDownloadFile::MoveIntoPlace() {
     file_.Reset();
+    Verify();
     const CStringW folder = FolderOf(destination_);
     const CStringW name = NameOf(destination_);
     for (int number = 1; number <= kMaxCopyNumber; ++number) {

@@ -1,14 +1,19 @@
 // A download is written to a temporary file beside its destination and moved
 // into place only when it is complete, so a failed or cancelled download never
 // touches a file that was there before. The temporary file is removed unless
-// it was moved into place.
+// it was moved into place. When the server named the file's SHA-256, the
+// bytes are digested as they are written and a file that does not match is
+// never moved into place.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <string>
 
+#include "api/Sha256.h"
 #include "framework/Handles.h"
 #include "framework/Strings.h"
 
@@ -16,7 +21,9 @@ class TemporaryDownloadFile {
 public:
     // Creates the temporary file in the destination's folder. Failure is kept
     // (IsOpen, OpenError) and reported by the transfer when it needs the file.
-    explicit TemporaryDownloadFile(const CStringW& destination);
+    // expectedSha256: 64 lower-case hexadecimal digits, or empty when the
+    // server named no digest.
+    explicit TemporaryDownloadFile(const CStringW& destination, const std::string& expectedSha256 = {});
     TemporaryDownloadFile(const TemporaryDownloadFile&) = delete;
     TemporaryDownloadFile& operator=(const TemporaryDownloadFile&) = delete;
     ~TemporaryDownloadFile();
@@ -29,13 +36,19 @@ public:
     bool Write(const char* data, DWORD size);
     std::optional<std::uint64_t> Size() const;
 
-    // Closes the file and moves it to the destination, or, when that name is
-    // taken, to the first free "name (n).ext". Returns the path it now has.
-    // Throws std::runtime_error when it cannot be moved.
+    // Closes the file, checks its digest when one is expected, and moves it to
+    // the destination, or, when that name is taken, to the first free
+    // "name (n).ext". Returns the path it now has. Throws std::runtime_error
+    // when the digest differs ("Failed to verify the download: SHA-256 ...")
+    // or when it cannot be moved; the file is then removed.
     CStringW MoveIntoPlace();
 
 private:
+    void Verify();
+
     CStringW destination_;
+    std::string expectedSha256_;
+    std::unique_ptr<Sha256> digest_;
     CStringW temporaryPath_;
     framework::UniqueKernelHandle file_;
     DWORD openError_ = ERROR_SUCCESS;

@@ -57,11 +57,12 @@ std::unique_ptr<WinHttpExchange> WinHttpDownloader::Fetch(RedirectTrail& trail, 
     }
 }
 
-CStringW WinHttpDownloader::DownloadToFile(const CStringW& url, const CStringW& destination, HWND window) {
+CStringW WinHttpDownloader::DownloadToFile(const CStringW& url, const CStringW& destination, HWND window,
+                                        const std::string& expectedSha256) {
     // Created first, so its name is claimed before any byte arrives. A failure
     // to create it is reported after the response head: when the server fails
     // too, the server's failure is the one worth reading.
-    TemporaryDownloadFile file(destination);
+    TemporaryDownloadFile file(destination, expectedSha256);
     RedirectTrail trail(url);
     std::unique_ptr<WinHttpExchange> exchange = Fetch(trail, FileProfile());
 

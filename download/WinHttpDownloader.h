@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "framework/Strings.h"
@@ -29,7 +30,10 @@ public:
     // Downloads into a temporary file beside destination and moves it into
     // place (see TemporaryDownloadFile); returns the final path. Posts
     // progress to window. Throws std::runtime_error with the failure text.
-    CStringW DownloadToFile(const CStringW& url, const CStringW& destination, HWND window);
+    // expectedSha256 (lower case, or empty for none) is checked before the
+    // file is moved into place.
+    CStringW DownloadToFile(const CStringW& url, const CStringW& destination, HWND window,
+                            const std::string& expectedSha256 = {});
 
     // Two attempts; empty (never null) when both fail.
     std::unique_ptr<std::vector<char>> DownloadToMemory(const CStringW& url);

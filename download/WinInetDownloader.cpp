@@ -67,8 +67,9 @@ void WinInetDownloader::ThrowIfCancelled() const {
     if (cancelled_) throw std::runtime_error("Download cancelled.");
 }
 
-CStringW WinInetDownloader::DownloadToFile(const CStringW& url, const CStringW& destination, HWND window) {
-    TemporaryDownloadFile file(destination);
+CStringW WinInetDownloader::DownloadToFile(const CStringW& url, const CStringW& destination, HWND window,
+                                        const std::string& expectedSha256) {
+    TemporaryDownloadFile file(destination, expectedSha256);
 
     UniqueWinInetHandle internet(::InternetOpenW(L"", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!internet) throw ErrorWithLastError(L"Failed to initialize WinINet::");

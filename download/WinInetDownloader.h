@@ -21,7 +21,10 @@ public:
     // Downloads into a temporary file beside destination and moves it into
     // place; returns the final path. Posts progress to window. Throws
     // std::runtime_error with the failure text; a failed read is one.
-    CStringW DownloadToFile(const CStringW& url, const CStringW& destination, HWND window);
+    // expectedSha256 (lower case, or empty for none) is checked before the
+    // file is moved into place.
+    CStringW DownloadToFile(const CStringW& url, const CStringW& destination, HWND window,
+                            const std::string& expectedSha256 = {});
 
 private:
     void ThrowIfCancelled() const;

@@ -34,9 +34,10 @@ void DownloadPageDlm::StartFrontDownload() {
     if (settings->cancelRequested || downloadQueue.empty()) return;
     const Package& package = *downloadQueue.front();
     if (package.IsMain()) {
-        downloadResult = StartDownload(settings->productUrl, hwnd_, settings->productFileName, false);
+        downloadResult =
+            StartDownload(settings->productUrl, hwnd_, settings->productFileName, false, ExpectedSha256(package));
     } else {
-        downloadResult = StartDownload(OfferDownloadUrl(package), hwnd_, CStringW(), true);
+        downloadResult = StartDownload(OfferDownloadUrl(package), hwnd_, CStringW(), true, ExpectedSha256(package));
     }
     SetTimer(TIMER_DOWNLOAD_POLL, kPollPeriodMs);
 }

@@ -41,7 +41,7 @@ void DownloadPageIsv::StartFrontDownload() {
     if (settings->cancelRequested || downloadQueue.empty()) return;
     const Package& package = *downloadQueue.front();
     const CStringW url = package.IsMain() ? settings->productUrl : OfferDownloadUrl(package);
-    downloadResult = StartDownload(url, hwnd_, CStringW(), true);
+    downloadResult = StartDownload(url, hwnd_, CStringW(), true, ExpectedSha256(package));
     SetTimer(TIMER_DOWNLOAD_POLL, kPollPeriodMs);
 }
 

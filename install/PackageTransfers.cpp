@@ -28,11 +28,16 @@ CStringW OfferDownloadUrl(const Package& offer) {
     return ConfigurationManager::GetInstance()->offerBaseUrl + offer.GetDownloadPath();
 }
 
-DownloadResult StartDownload(const CStringW& url, HWND window, const CStringW& fileName, bool useWorkFolder) {
+std::string ExpectedSha256(const Package& package) {
+    return package.IsMain() ? ConfigurationManager::GetInstance()->productSha256 : package.ExpectedSha256();
+}
+
+DownloadResult StartDownload(const CStringW& url, HWND window, const CStringW& fileName, bool useWorkFolder,
+                             const std::string& expectedSha256) {
     // The task keeps the manager alive for as long as it runs.
     std::shared_ptr<DownloadManager> manager = DownloadManager::GetInstance();
-    return std::async(std::launch::async, [manager, url, window, fileName, useWorkFolder] {
-        return manager->DownloadFile(url, window, fileName, useWorkFolder);
+    return std::async(std::launch::async, [manager, url, window, fileName, useWorkFolder, expectedSha256] {
+        return manager->DownloadFile(url, window, fileName, useWorkFolder, expectedSha256);
     });
 }
 

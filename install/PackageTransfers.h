@@ -58,9 +58,16 @@ std::deque<std::shared_ptr<Package>> PackagesToDownload();
 // The offer base URL followed directly by the offer's download path.
 CStringW OfferDownloadUrl(const Package& offer);
 
+// The SHA-256 the server named for the package's download (the main
+// product's from the configuration, an offer's from its own entry); empty
+// when it named none.
+std::string ExpectedSha256(const Package& package);
+
 // DownloadManager::DownloadFile of the process-wide manager on a thread of
-// its own; progress is posted to window.
-DownloadResult StartDownload(const CStringW& url, HWND window, const CStringW& fileName, bool useWorkFolder);
+// its own; progress is posted to window. A download whose digest differs
+// from expectedSha256 fails (when one is given).
+DownloadResult StartDownload(const CStringW& url, HWND window, const CStringW& fileName, bool useWorkFolder,
+                             const std::string& expectedSha256);
 
 // The extra data of a failure event: {"12": prefix + text}. The text goes as
 // UTF-8, so a system message in any language keeps the event valid JSON.

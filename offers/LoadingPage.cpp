@@ -2,6 +2,7 @@
 
 #include "api/ApiManager.h"
 #include "api/EventTemplate.h"
+#include "api/Sha256.h"
 #include "download/DownloadManager.h"
 #include "framework/BitmapDecoding.h"
 #include "framework/GdiplusSession.h"
@@ -115,6 +116,18 @@ void LoadingPage::ReadProductDescription(const json& response) {
     settings->termsUrl = OptionalText(description, "ctu");
     settings->channel = OptionalText(description, "ch");
     settings->offerTag = OptionalText(description, "cfl");
+    if (description.contains("sha256")) {
+        // A digest that cannot be checked fails the configuration: the
+        // product must never run unverified when the server meant it verified.
+        const json& digest = description.at("sha256");
+        const std::optional<std::string> parsed =
+            digest.is_string() ? ParseSha256Hex(digest.get<std::string>()) : std::nullopt;
+        if (!parsed) {
+            configurationError = true;
+            return;
+        }
+        settings->productSha256 = *parsed;
+    }
 }
 
 std::vector<std::shared_ptr<Package>> LoadingPage::ReadOffers(const json& response) {

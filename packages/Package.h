@@ -73,6 +73,9 @@ public:
     const std::string& InstallerArgs() const { return installerArgs; }
     const std::string& PrivacyUrl() const { return privacyUrl; }
     const std::string& TermsUrl() const { return termsUrl; }
+    // The SHA-256 the server named for the download, in lower case; empty
+    // when it named none.
+    const std::string& ExpectedSha256() const { return expectedSha256; }
     int Vertical() const { return vertical.load(); }
     std::uint64_t MinFreeDiskMb() const { return minFreeDiskMb; }
     std::uint64_t MinRamMb() const { return minRamMb; }
@@ -114,6 +117,7 @@ private:
     std::string installerArgs;
     std::string privacyUrl;
     std::string termsUrl;
+    std::string expectedSha256;
     std::atomic<int> vertical{0};
     std::uint64_t minFreeDiskMb = 0;
     std::uint64_t minRamMb = 0;

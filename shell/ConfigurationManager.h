@@ -56,6 +56,8 @@ public:
     CStringW termsUrl;
     CStringW downloadFolder;
     CStringW productFileName;
+    // The SHA-256 the server named for the product, in lower case; empty when none.
+    std::string productSha256;
     CStringW workDirectory;
     CStringW productInstallerArgs;
     CStringW wizardId;

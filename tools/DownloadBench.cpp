@@ -2,8 +2,9 @@
 // call it, and reports the process's peak working set: the file must be
 // streamed to disk, never held in memory.
 //
-//   ostrel_download_bench.exe <url> <folder>
+//   ostrel_download_bench.exe <url> <folder> [sha256]
 //
+// With sha256, the download must have that digest, as when a server names one.
 // Prints one line: "bytes=<n> seconds=<s> mib_per_s=<r> peak_working_set_mib=<m>
 // working_set_before_mib=<b>", or the failure text and exit code 1. The file
 // lands in <folder> and is removed again.
@@ -42,10 +43,11 @@ std::uint64_t FileSize(const CStringW& path) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: ostrel_download_bench.exe <url> <folder>\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: ostrel_download_bench.exe <url> <folder> [sha256]\n");
         return 2;
     }
+    const std::string expectedSha256 = argc == 4 ? WideToUtf8(argv[3]) : std::string();
     const CStringW url = argv[1];
     auto settings = ConfigurationManager::GetInstance();
     const CStringW ownWorkDirectory = settings->workDirectory;
@@ -59,7 +61,7 @@ int wmain(int argc, wchar_t** argv) {
     LARGE_INTEGER end{};
     ::QueryPerformanceFrequency(&frequency);
     ::QueryPerformanceCounter(&start);
-    const std::pair<bool, CStringW> result = manager->DownloadFile(url, nullptr, CStringW(), true);
+    const std::pair<bool, CStringW> result = manager->DownloadFile(url, nullptr, CStringW(), true, expectedSha256);
     ::QueryPerformanceCounter(&end);
     const Memory after = ProcessMemory();
     ::RemoveDirectoryW(ownWorkDirectory.c_str());

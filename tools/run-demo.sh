@@ -5,7 +5,8 @@
 # a wizard against it. With a display (DISPLAY set) the wizard opens in a
 # window for you to use; without one it runs under Xvfb, is walked through its
 # pages (accepting one offer, declining one), a screenshot of every page is
-# saved, and the server's event report is printed at the end.
+# saved, and the server's event report is printed at the end. Every package
+# of the demo names its SHA-256, so every download is verified.
 # On a fresh Debian 12 machine, as root:
 #   tools/run-demo.sh          the download wizard
 #   tools/run-demo.sh isv      the installer wizard
@@ -51,6 +52,8 @@ else
 for line in open(sys.argv[1]):
     run = json.loads(line)
     print("  %s %s" % (run["path"], " ".join(run["arguments"])))' "$runs" 2>/dev/null || echo "  none"
+  echo "SHA-256 the configuration names, checked by the wizard before anything ran:"
+  python3 tools/demo/show_digests.py "$demo/configs/default.json" "$runs" "$WINEPREFIX"
 fi
 echo "events received by the analytics server:"
 build/server/ostrel-server report --data "$OSTREL_SERVER_DATA/127.0.0.1"

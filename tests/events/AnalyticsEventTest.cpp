@@ -52,6 +52,26 @@ TEST(Sha256, MatchesTheStandardVectors) {
     EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
+TEST(Sha256, BytesGivenInPiecesDigestAsTheWhole) {
+    // A download arrives in reads of any size, the last one short.
+    const std::string piece(999, 'a');
+    Sha256 digest;
+    for (int i = 0; i < 1001; ++i) digest.Add(piece.data(), i == 1000 ? 1 : piece.size());
+    digest.Add(nullptr, 0);
+    EXPECT_EQ(digest.FinishHex(), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(Sha256, OnlySixtyFourHexadecimalDigitsAreADigest) {
+    const std::string lower = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+    EXPECT_EQ(ParseSha256Hex(lower), lower);
+    EXPECT_EQ(ParseSha256Hex("BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"), lower);
+    for (const std::string& text : {std::string(), lower.substr(1), lower + "0", "0x" + lower.substr(2),
+                                    lower.substr(0, 63) + "g", lower.substr(0, 63) + " ", lower.substr(0, 63) + '\0',
+                                    std::string(64, '-')}) {
+        EXPECT_EQ(ParseSha256Hex(text), std::nullopt) << text;
+    }
+}
+
 TEST_F(AnalyticsEvents, TemplateHoldsEveryFieldAndASignatureOfMachineAndSession) {
     const EventTemplate eventTemplate = BuildEventTemplate();
     for (int key = 0; key <= 22; ++key) EXPECT_TRUE(eventTemplate.body.contains(std::to_string(key))) << key;

@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <string>
 #include <vector>
 
+#include "api/Sha256.h"
 #include "framework/Handles.h"
 #include "tests/ui/InstallFlow.h"
 
@@ -21,9 +23,19 @@ using nlohmann::json;
 
 constexpr wchar_t kProductFile[] = L"Kestrel Setup.exe";
 
-std::string Configuration(const std::string& productPath, const std::string& offers) {
+// With productSha256, the digest the product's download must have.
+std::string Configuration(const std::string& productPath, const std::string& offers,
+                          const std::string& productSha256 = {}) {
+    const std::string digest = productSha256.empty() ? "" : R"(,"sha256":")" + productSha256 + "\"";
     return R"({"i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/)" + productPath +
-           R"(","cf":"Kestrel Setup.exe"},"f":{"m":3},"o":[)" + offers + "]}";
+           R"(","cf":"Kestrel Setup.exe")" + digest + R"(},"f":{"m":3},"o":[)" + offers + "]}";
+}
+
+// A digest of nothing the server serves.
+const std::string kWrongDigest = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
+
+std::string VerifyFailure(const std::string& actual, const std::string& expected) {
+    return "Failed to verify the download: SHA-256 " + actual + " differs from the expected " + expected + ".";
 }
 
 class DownloadWizardFlow : public InstallFlow {
@@ -48,9 +60,15 @@ protected:
 };
 
 TEST_F(DownloadWizardFlow, AcceptedOfferRunsAndTheFinishPageLaunchesTheProduct) {
+    // Every package names its digest, the product's in upper case.
+    const std::string digest = Sha256Hex(installer);
+    std::string upperDigest = digest;
+    for (char& c : upperDigest) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     ASSERT_TRUE(server.WriteConfiguration(
-        L"dl-full", Configuration("e2e/kestrel.exe", OfferJson("alpha", 1, "e2e/alpha.exe", "/S /alpha") + "," +
-                                                        OfferJson("beta", 2, "e2e/beta.exe", "/S /beta"))));
+        L"dl-full", Configuration("e2e/kestrel.exe",
+                                  OfferJson("alpha", 1, "e2e/alpha.exe", "/S /alpha", digest) + "," +
+                                      OfferJson("beta", 2, "e2e/beta.exe", "/S /beta", digest),
+                                  upperDigest)));
     RunningWizard wizard(L"DLM", L"dl-full", Options());
     ASSERT_NE(wizard.host, nullptr);
     UiDriver& driver = wizard.driver;
@@ -215,6 +233,54 @@ TEST_F(DownloadWizardFlow, AFailedOfferIsSkippedAndTheOthersGoOn) {
     EXPECT_FALSE(FindEvent(events, "3", "beta").is_null());
     EXPECT_FALSE(FindEvent(events, "3", "Kestrel Viewer").is_null());
     EXPECT_EQ(ReadFileBytes(productPath).value_or(""), installer);
+}
+
+TEST_F(DownloadWizardFlow, AnOfferThatDiffersFromItsDigestIsNeverStarted) {
+    const std::string digest = Sha256Hex(installer);
+    ASSERT_TRUE(server.WriteConfiguration(
+        L"dl-sha1", Configuration("e2e/kestrel.exe", OfferJson("alpha", 1, "e2e/alpha.exe", "/S /alpha", kWrongDigest) +
+                                                          "," + OfferJson("beta", 2, "e2e/beta.exe", "/S /beta", digest),
+                                  digest)));
+    RunningWizard wizard(L"DLM", L"dl-sha1", Options());
+    ASSERT_NE(wizard.host, nullptr);
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    ASSERT_NE(welcome, nullptr) << Describe(wizard);
+    ASSERT_NE(WalkOffers(wizard, welcome, {true, true}, L"FinishPageDLM"), nullptr) << Describe(wizard);
+
+    const std::vector<json> runs = WaitForRuns(1);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].at("arguments"), json::array({"/S", "/beta"}));
+    const std::vector<json> events = StoredEvents(4);
+    const json failed = FindEvent(events, "-1", "alpha");
+    ASSERT_FALSE(failed.is_null());
+    EXPECT_EQ(failed.at("12"), "DOWNLOAD FAILED: [WINHTTP] " + VerifyFailure(digest, kWrongDigest) + " [WININET] " +
+                                   VerifyFailure(digest, kWrongDigest));
+    EXPECT_FALSE(FindEvent(events, "3", "Kestrel Viewer").is_null());
+    EXPECT_EQ(ReadFileBytes(productPath).value_or(""), installer);
+}
+
+TEST_F(DownloadWizardFlow, AProductThatDiffersFromItsDigestLandsNowhereAndStartsNothing) {
+    const std::string digest = Sha256Hex(installer);
+    ASSERT_TRUE(server.WriteConfiguration(
+        L"dl-sha2", Configuration("e2e/kestrel.exe", OfferJson("beta", 2, "e2e/beta.exe", "/S /beta", digest),
+                                  kWrongDigest)));
+    RunningWizard wizard(L"DLM", L"dl-sha2", Options());
+    ASSERT_NE(wizard.host, nullptr);
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    ASSERT_NE(welcome, nullptr) << Describe(wizard);
+    ASSERT_NE(WalkOffers(wizard, welcome, {true}, L"DownloadPageDLM"), nullptr);
+    HWND error = wizard.driver.WaitForPage(L"ErrorPage", 30000);
+    ASSERT_NE(error, nullptr) << Describe(wizard);
+    EXPECT_EQ(wizard.driver.ControlText(error, IDC_ERROR_TITLE), L"Error in downloading");
+
+    const std::vector<json> events = StoredEvents(2);
+    const json main = FindEvent(events, "-1", "Kestrel Viewer");
+    ASSERT_FALSE(main.is_null());
+    EXPECT_EQ(main.at("12"), "DOWNLOAD FAILED: [WINHTTP] " + VerifyFailure(digest, kWrongDigest) + " [WININET] " +
+                                 VerifyFailure(digest, kWrongDigest));
+    EXPECT_EQ(::GetFileAttributesW(productPath.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(Runs().empty());
+    EXPECT_EQ(server.FullRequests(L"/f/e2e/beta.exe").size(), 0u);
 }
 
 TEST_F(DownloadWizardFlow, AnOfferWhoseInstallerCannotStartIsReportedAsFailed) {

@@ -15,7 +15,8 @@ namespace ostrel::testing {
 
 using nlohmann::json;
 
-std::string OfferJson(const std::string& code, int vertical, const std::string& path, const std::string& arguments) {
+std::string OfferJson(const std::string& code, int vertical, const std::string& path, const std::string& arguments,
+                      const std::string& sha256) {
     json offer = {{"ad", {{"f", "tag-" + code}, {"o", code}}},
                   {"ps",
                    {{"i", "img/" + code + ".png"},
@@ -25,6 +26,7 @@ std::string OfferJson(const std::string& code, int vertical, const std::string& 
                     {"v", vertical},
                     {"cp", "https://127.0.0.1/site/" + code + "-privacy"},
                     {"ctu", "https://127.0.0.1/site/" + code + "-eula"}}}};
+    if (!sha256.empty()) offer["ps"]["sha256"] = sha256;
     return offer.dump();
 }
 

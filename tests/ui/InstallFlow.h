@@ -19,8 +19,10 @@
 
 namespace ostrel::testing {
 
-// An offer of a configuration, downloaded from /f/<path> and started with arguments.
-std::string OfferJson(const std::string& code, int vertical, const std::string& path, const std::string& arguments);
+// An offer of a configuration, downloaded from /f/<path> and started with
+// arguments; with sha256, the digest the download must have.
+std::string OfferJson(const std::string& code, int vertical, const std::string& path, const std::string& arguments,
+                      const std::string& sha256 = {});
 
 // The bytes of the sample installer built beside the tests.
 std::string SampleInstallerBytes();

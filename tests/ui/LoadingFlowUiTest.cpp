@@ -86,7 +86,10 @@ TEST_F(LoadingFlow, UnusableProductDescriptionShowsTheConfigurationError) {
                                                           R"("f":{"m":1},"o":[)" + Offer("e3", 1, "E") + "]}"));
     ASSERT_TRUE(server.WriteConfiguration(L"ld-err4", std::string("{") + kProduct + R"(,"f":{"m":"2"},"o":[)" +
                                                           Offer("e4", 1, "E") + "]}"));
-    for (const wchar_t* token : {L"ld-err1", L"ld-err2", L"ld-err3", L"ld-err4"}) {
+    // A product digest the wizard cannot check must not let the product run unchecked.
+    ASSERT_TRUE(server.WriteConfiguration(L"ld-err5", R"({"i":{"ct":"A","cu":"https://127.0.0.1/f/a.exe","sha256":")" +
+                                                          std::string(63, 'a') + R"("},"f":{"m":1},"o":[]})"));
+    for (const wchar_t* token : {L"ld-err1", L"ld-err2", L"ld-err3", L"ld-err4", L"ld-err5"}) {
         RunningWizard wizard(L"DLM", token);
         ASSERT_NE(wizard.host, nullptr);
         HWND error = LeaveLanguagePage(wizard, L"ErrorPage");

@@ -45,6 +45,14 @@ const MalformedCase kMalformed[] = {
     {"64-bit flag a number", WithPs({{"win64", 1}})},
     {"a key list holding a number", WithPs({{"r", {"hkcu\\software\\x", 2}}})},
     {"a file list that is an object", WithPs({{"fe", {{"a", "b"}}}})},
+    {"a digest one digit short", WithPs({{"sha256", std::string(63, 'a')}})},
+    {"a digest one digit long", WithPs({{"sha256", std::string(65, 'a')}})},
+    {"a digest with a letter past f", WithPs({{"sha256", std::string(63, 'a') + "g"}})},
+    {"a digest with a 0x prefix", WithPs({{"sha256", "0x" + std::string(62, 'a')}})},
+    {"a digest padded with blanks", WithPs({{"sha256", " " + std::string(64, 'a') + " "}})},
+    {"an empty digest", WithPs({{"sha256", ""}})},
+    {"a digest that is null", WithPs({{"sha256", nullptr}})},
+    {"a digest given as bytes", WithPs({{"sha256", json::array({0xab, 0xcd})}})},
 };
 
 TEST(OfferList, AMalformedElementBuildsNoOfferAndThrowsNothing) {

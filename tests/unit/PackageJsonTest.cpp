@@ -67,10 +67,17 @@ TEST_F(PackageJson, OnlyRequiredKeysGiveNoRequirements) {
     EXPECT_FALSE(package->Requires64BitOs());
     EXPECT_TRUE(package->BlockingFiles().empty());
     EXPECT_TRUE(package->RequiredApps().empty());
+    EXPECT_EQ(package->ExpectedSha256(), "");
     const json& state = package->EventStateBody();
     EXPECT_EQ(state.at("16"), "");
     EXPECT_EQ(state.at("10"), 2);
     EXPECT_EQ(state.at("5"), "code");
+}
+
+TEST_F(PackageJson, ADigestIsKeptInLowerCaseWhateverCaseItCameIn) {
+    const std::string mixed = "E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991b7852b855";
+    EXPECT_EQ(Make(Offer({{"sha256", mixed}}))->ExpectedSha256(),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
 TEST_F(PackageJson, PlaceholdersAreReplacedAtTheirFirstOccurrenceOnly) {

@@ -2,11 +2,14 @@
 """Writes the demo's server data: a configuration (a product with a picture
 and three offers with pictures, one of which a rule rejects, one of which
 comes as a ZIP archive), the pictures, and the installers the file host
-serves (all of them the sample installer, which notes each run).
+serves (all of them the sample installer, which notes each run). Every
+package names the SHA-256 of the file served for it, so the wizard checks
+each download before anything runs.
 
 Usage: make_demo_data.py OUTDIR SAMPLE_INSTALLER   (writes OUTDIR/configs and OUTDIR/files)
 """
 
+import hashlib
 import json
 import os
 import sys
@@ -55,19 +58,28 @@ def offer_json(code, name, vertical, extra):
     return {"ad": {"f": "demo-" + code, "o": code}, "ps": ps}
 
 
+def sha256_of(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
 def main():
     out = sys.argv[1]
     os.makedirs(os.path.join(out, "configs"), exist_ok=True)
     os.makedirs(os.path.join(out, "files", "img"), exist_ok=True)
+    write_installers(out, sys.argv[2])
+    files = os.path.join(out, "files")
     config = {
         "l": "demo-cc",
         "i": {"ct": "Kestrel Viewer", "cu": "https://127.0.0.1/f/kestrel-viewer.exe",
               "cl": "https://127.0.0.1/f/kestrel-viewer.png", "cf": "KestrelViewerSetup.exe",
               "cp": "https://127.0.0.1/site/privacy", "ctu": "https://127.0.0.1/site/terms",
-              "ch": "demo", "cfl": "winter"},
+              "ch": "demo", "cfl": "winter", "sha256": sha256_of(os.path.join(files, "kestrel-viewer.exe"))},
         "f": {"a": "pub-42", "m": 3},
         "o": [offer_json(code, name, vertical, extra) for code, name, _, vertical, extra in OFFERS],
     }
+    for offer in config["o"]:
+        offer["ps"]["sha256"] = sha256_of(os.path.join(files, offer["ps"]["u"]))
     with open(os.path.join(out, "configs", "default.json"), "w") as f:
         json.dump(config, f, indent=1)
     with open(os.path.join(out, "files", "kestrel-viewer.png"), "wb") as f:
@@ -75,7 +87,6 @@ def main():
     for code, _, colour, _, _ in OFFERS:
         with open(os.path.join(out, "files", "img", code + ".png"), "wb") as f:
             f.write(make_images.encode_png(banner(colour)))
-    write_installers(out, sys.argv[2])
 
 
 def write_installers(out, sample_installer):
