@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "api/EventProtocol.h"
 #include "framework/Handles.h"
 #include "packages/LocalPaths.h"
 #include "packages/Package.h"
@@ -35,7 +36,7 @@ size_t CountFullStops(const std::wstring& text) {
 }  // namespace
 
 void ReportRejection(const std::shared_ptr<Package>& offer, const std::string& reason) {
-    offer->SendEvent(2, nlohmann::json{{"13", reason}});
+    offer->SendEvent(EventType::Rejected, nlohmann::json{{event_field::kRejectionReason, reason}});
 }
 
 EligibilityEngine::EligibilityEngine(int maxOffersIn) : maxOffers(maxOffersIn) {}

@@ -68,5 +68,5 @@ private:
     win32::RegistryKeyCache registryKeyCache;
 };
 
-// Sends the rejection of an offer with its reason (event type 2).
+// Sends the rejection of an offer with its reason.
 void ReportRejection(const std::shared_ptr<Package>& offer, const std::string& reason);
