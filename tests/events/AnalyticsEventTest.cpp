@@ -146,6 +146,35 @@ TEST_F(AnalyticsEvents, MainProductEventsShareOneSignatureAndSurviveNonAsciiTitl
     }
 }
 
+TEST_F(AnalyticsEvents, EveryTypeArrivesAsItsSignedNumberAndOnlyTheStartLeavesReportingOpen) {
+    struct Case {
+        EventType type;
+        const char* wire;
+        bool final;
+    };
+    const Case cases[] = {
+        {EventType::Failed, "-1", true}, {EventType::Started, "1", false}, {EventType::Rejected, "2", true},
+        {EventType::Done, "3", true},    {EventType::Declined, "4", true}, {EventType::Closed, "5", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.wire);
+        ASSERT_TRUE(server.Reset());
+        auto offer = std::make_shared<Package>(BuildEventTemplate(), OfferJson(), false, "", 0);
+        offer->SendEvent(c.type, nullptr);
+        offer->WaitForEvents();
+        EXPECT_EQ(offer->FinalEventSent(), c.final);
+        // A later close is reported only while reporting is still open.
+        offer->SendEvent(EventType::Closed, nullptr);
+        offer->WaitForEvents();
+        const std::vector<json> events = StoredEvents(c.final ? 1 : 2, 5000);
+        ASSERT_EQ(events.size(), c.final ? 1u : 2u);
+        EXPECT_EQ(events[0].at("6"), c.wire);
+        if (!c.final) {
+            EXPECT_EQ(events[1].at("6"), "5");
+        }
+    }
+}
+
 TEST_F(AnalyticsEvents, ReleasingAPackageWaitsForItsEventsInFlight) {
     ASSERT_TRUE(server.SetFaults({{"path", "/zbd"}, {"delaysMs", {1500}}}));
     auto offer = std::make_shared<Package>(BuildEventTemplate(), OfferJson(), false, "", 0);
