@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "api/EventProtocol.h"
 #include "api/Sha256.h"
 #include "api/SystemProbes.h"
 #include "shell/ConfigurationManager.h"
@@ -16,18 +17,20 @@ EventTemplate BuildEventTemplate() {
     EventTemplate eventTemplate;
     nlohmann::json& body = eventTemplate.body;
     body = nlohmann::json::object();
-    for (int key = 0; key <= 22; ++key) body[std::to_string(key)] = "";
-    body["1"] = machineId;
-    body["2"] = timestamp;
-    body["3"] = WideToUtf8(settings->brandName);
-    body["4"] = WideToUtf8(settings->wizardId);
-    body["7"] = WideToUtf8(settings->fileVersion);
-    body["15"] = 0;
-    body["19"] = WideToUtf8(settings->offerTag);
-    body["21"] = WideToUtf8(settings->channel);
-    body["22"] = WideToUtf8(settings->productTitle);
-    body["31"] = GetOsVersionText();
-    body["38"] = win32::IsWow64() ? "1" : "0";
+    for (int key = event_field::kFirstNumberedKey; key <= event_field::kLastNumberedKey; ++key) {
+        body[std::to_string(key)] = "";
+    }
+    body[event_field::kMachineId] = machineId;
+    body[event_field::kSessionTimestamp] = timestamp;
+    body[event_field::kBrandName] = WideToUtf8(settings->brandName);
+    body[event_field::kWizardId] = WideToUtf8(settings->wizardId);
+    body[event_field::kFileVersion] = WideToUtf8(settings->fileVersion);
+    body[event_field::kReservedNumber] = event_field::kReservedNumberValue;
+    body[event_field::kRunOfferTag] = WideToUtf8(settings->offerTag);
+    body[event_field::kRunChannel] = WideToUtf8(settings->channel);
+    body[event_field::kProductTitle] = WideToUtf8(settings->productTitle);
+    body[event_field::kOsVersion] = GetOsVersionText();
+    body[event_field::kSixtyFourBitWindows] = win32::IsWow64() ? event_field::kYes : event_field::kNo;
 
     // The signature lets the server tie the events of one run together.
     eventTemplate.headers.emplace_back(L"Authorization", L"Signature=" + Utf8ToWide(Sha256Hex(machineId + timestamp)));

@@ -1,5 +1,6 @@
 #include "install/DownloadPageDlm.h"
 
+#include "api/EventProtocol.h"
 #include "download/DownloadManager.h"
 #include "localisation/LanguageManager.h"
 #include "packages/Package.h"
@@ -53,12 +54,12 @@ void DownloadPageDlm::PollDownload() {
     if (succeeded) {
         if (package->IsMain()) {
             ConfigurationManager::GetInstance()->SetDownloadedFilePath(path);
-            package->SendEvent(kEventDone, nullptr);
+            package->SendEvent(EventType::Done, nullptr);
         } else {
             installQueue.emplace_back(package, path);
         }
     } else {
-        package->SendEvent(kEventFailed, FailureData(kDownloadFailed, errorText));
+        package->SendEvent(EventType::Failed, FailureData(kDownloadFailed, errorText));
         if (package->IsMain()) {
             OnMainProductFailed(errorText);
             return;
@@ -107,7 +108,7 @@ void DownloadPageDlm::PollInstaller() {
     const std::shared_ptr<Package> package = installQueue.front().first;
     installQueue.pop_front();
     if (!start.refusal.empty()) {
-        package->SendEvent(kEventFailed, RefusalData(start.refusal));
+        package->SendEvent(EventType::Failed, RefusalData(start.refusal));
     } else {
         // Started, or could not be created: that is what the offer reports.
         ReportOfferInstallerStart(*package, start.run);

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "api/EventProtocol.h"
 #include "download/DownloadManager.h"
 #include "localisation/LanguageManager.h"
 #include "packages/Package.h"
@@ -57,7 +58,7 @@ void DownloadPageIsv::PollDownload() {
         if (package->IsMain()) ConfigurationManager::GetInstance()->SetDownloadedFilePath(path);
         installQueue.emplace_back(package, path);
     } else {
-        package->SendEvent(kEventFailed, FailureData(kDownloadFailed, errorText));
+        package->SendEvent(EventType::Failed, FailureData(kDownloadFailed, errorText));
         if (package->IsMain()) {
             ReportError();
             ReportMainProductDownloadFailed(errorText);
@@ -109,7 +110,7 @@ void DownloadPageIsv::PollInstaller() {
     }
     installQueue.pop_front();
     if (!start.refusal.empty()) {
-        package->SendEvent(kEventFailed, RefusalData(start.refusal));
+        package->SendEvent(EventType::Failed, RefusalData(start.refusal));
     } else {
         // Started, or could not be created: that is what the offer reports.
         ReportOfferInstallerStart(*package, start.run);
@@ -130,7 +131,7 @@ void DownloadPageIsv::OnMainInstallerEnded(const InstallerStart& start) {
     }
     // Whatever the installer returned, it ran: the product counts as installed.
     ConfigurationManager::GetInstance()->SetDownloadedFilePath(start.program);
-    installQueue.front().first->SendEvent(kEventDone, nullptr);
+    installQueue.front().first->SendEvent(EventType::Done, nullptr);
     installQueue.pop_front();
     if (installQueue.empty()) {
         if (buttonCallback) buttonCallback(ButtonType::Next);
@@ -141,10 +142,10 @@ void DownloadPageIsv::OnMainInstallerEnded(const InstallerStart& start) {
 
 void DownloadPageIsv::OnMainInstallerNotStarted(const nlohmann::json& failure) {
     const std::shared_ptr<Package> mainPackage = installQueue.front().first;
-    mainPackage->SendEvent(kEventFailed, failure);
+    mainPackage->SendEvent(EventType::Failed, failure);
     installQueue.pop_front();
-    const nlohmann::json notInstalled = {{"12", kMainProductInstallationFailed}};
-    for (const auto& [offer, path] : installQueue) offer->SendEvent(kEventFailed, notInstalled);
+    const nlohmann::json notInstalled = {{event_field::kFailureText, kMainProductInstallationFailed}};
+    for (const auto& [offer, path] : installQueue) offer->SendEvent(EventType::Failed, notInstalled);
     installQueue.clear();
     ReportError();
 }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "api/EventProtocol.h"
 #include "download/DownloadManager.h"
 #include "install/ArchiveType.h"
 #include "install/InstallerPreparation.h"
@@ -42,27 +43,27 @@ DownloadResult StartDownload(const CStringW& url, HWND window, const CStringW& f
 }
 
 nlohmann::json FailureData(std::string_view prefix, const CStringW& text) {
-    return {{"12", std::string(prefix) + WideToUtf8(text)}};
+    return {{event_field::kFailureText, std::string(prefix) + WideToUtf8(text)}};
 }
 
 nlohmann::json ExecFailedData(DWORD code) {
-    return {{"12", std::string(kExecFailed) + std::to_string(code)}};
+    return {{event_field::kFailureText, std::string(kExecFailed) + std::to_string(code)}};
 }
 
 void ReportOfferInstallerStart(Package& offer, const std::pair<DWORD, DWORD>& result) {
     const DWORD startError = result.second;
     if (startError == 0) {
         // Started; what the installer then does is its own business.
-        offer.SendEvent(kEventDone, nullptr);
+        offer.SendEvent(EventType::Done, nullptr);
     } else {
-        offer.SendEvent(kEventFailed, ExecFailedData(startError));
+        offer.SendEvent(EventType::Failed, ExecFailedData(startError));
     }
 }
 
 void ReportMainProductDownloadFailed(const CStringW& errorText) {
     const nlohmann::json data = FailureData(kMainProductDownloadFailed, errorText);
     for (const auto& offer : ConfigurationManager::GetInstance()->acceptedOffers) {
-        offer->SendEvent(kEventFailed, data);
+        offer->SendEvent(EventType::Failed, data);
     }
 }
 
@@ -91,5 +92,5 @@ InstallerResult StartInstaller(const CStringW& downloadedPath, const CStringW& f
 }
 
 nlohmann::json RefusalData(const std::string& refusal) {
-    return {{"12", refusal}};
+    return {{event_field::kFailureText, refusal}};
 }

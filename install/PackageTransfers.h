@@ -33,10 +33,6 @@ struct InstallerStart {
 using DownloadResult = std::future<std::pair<bool, CStringW>>;
 using InstallerResult = std::future<InstallerStart>;
 
-// Event types the download pages report.
-inline constexpr int kEventDone = 3;
-inline constexpr int kEventFailed = -1;
-
 inline constexpr UINT_PTR TIMER_DOWNLOAD_POLL = 4096;
 inline constexpr UINT_PTR TIMER_INSTALL_POLL = 4098;
 inline constexpr UINT kPollPeriodMs = 100;
@@ -69,15 +65,15 @@ std::string ExpectedSha256(const Package& package);
 DownloadResult StartDownload(const CStringW& url, HWND window, const CStringW& fileName, bool useWorkFolder,
                              const std::string& expectedSha256);
 
-// The extra data of a failure event: {"12": prefix + text}. The text goes as
+// The extra data of a failure event: its failure text is prefix + text. The text goes as
 // UTF-8, so a system message in any language keeps the event valid JSON.
 nlohmann::json FailureData(std::string_view prefix, const CStringW& text);
 
-// The extra data of an installer that could not be started: {"12": "EXEC
-// FAILED" followed directly by code in unsigned decimal}.
+// The extra data of an installer that could not be started: its failure text
+// is "EXEC FAILED" followed directly by code in unsigned decimal.
 nlohmann::json ExecFailedData(DWORD code);
 
-// An offer's installer was started (event 3) or could not be (event -1 with
+// An offer's installer was started (Done) or could not be (Failed with
 // "EXEC FAILED" and the start error): result is what RunProcess returned.
 void ReportOfferInstallerStart(Package& offer, const std::pair<DWORD, DWORD>& result);
 
@@ -93,5 +89,5 @@ void ReportMainProductDownloadFailed(const CStringW& errorText);
 InstallerResult StartInstaller(const CStringW& downloadedPath, const CStringW& folder, const CStringW& arguments,
                                bool wait);
 
-// The failure event data of a refused package: {"12": refusal}.
+// The failure event data of a refused package: the refusal is its failure text.
 nlohmann::json RefusalData(const std::string& refusal);

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "api/EventProtocol.h"
 #include "packages/Package.h"
 #include "resources/resource.h"
 #include "shell/ConfigurationManager.h"
@@ -80,7 +81,7 @@ void ProductPage::OnAccept() {
 }
 
 void ProductPage::OnDecline() {
-    package->SendEvent(4, nullptr);
+    package->SendEvent(EventType::Declined, nullptr);
     if (buttonCallback) buttonCallback(ButtonType::Decline);
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "api/EventProtocol.h"
 #include "framework/Handles.h"
 #include "packages/LocalPaths.h"
 #include "packages/Package.h"
@@ -35,34 +36,56 @@ size_t CountFullStops(const std::wstring& text) {
 }  // namespace
 
 void ReportRejection(const std::shared_ptr<Package>& offer, const std::string& reason) {
-    offer->SendEvent(2, nlohmann::json{{"13", reason}});
+    offer->SendEvent(EventType::Rejected, nlohmann::json{{event_field::kRejectionReason, reason}});
 }
 
+// The cheap checks on what the engine already knows come first, then the
+// machine's measurements, then what must be looked up on disk and in the
+// registry; a check after the rejecting one measures nothing.
+const EligibilityEngine::NamedCheck EligibilityEngine::kChecks[] = {
+    {"category", &EligibilityEngine::RejectedByCategory},
+    {"disk space", &EligibilityEngine::RejectedByDiskSpace},
+    {"memory", &EligibilityEngine::RejectedByMemory},
+    {"os version", &EligibilityEngine::RejectedByOsVersion},
+    {"64-bit os", &EligibilityEngine::RejectedByThirtyTwoBitOs},
+    {"existing file", &EligibilityEngine::RejectedByExistingFile},
+    {"running process", &EligibilityEngine::RejectedByRunningProcess},
+    {"registry key", &EligibilityEngine::RejectedByRegistryKey},
+    {"registry value", &EligibilityEngine::RejectedByRegistryValue},
+    {"registry value data", &EligibilityEngine::RejectedByRegistryValueData},
+    {"missing app", &EligibilityEngine::RejectedByMissingApp},
+    {"excluded app", &EligibilityEngine::RejectedByExcludedApp},
+};
+
 EligibilityEngine::EligibilityEngine(int maxOffersIn) : maxOffers(maxOffersIn) {}
+
+std::vector<std::string> EligibilityEngine::CheckNames() {
+    std::vector<std::string> names;
+    for (const NamedCheck& check : kChecks) names.emplace_back(check.name);
+    return names;
+}
 
 bool EligibilityEngine::Evaluate(const std::shared_ptr<Package>& offer, bool& limitReached) {
     if (acceptedCount >= maxOffers) {
         limitReached = true;
         return false;
     }
-    if (CheckVertical(offer) || CheckDiskSpace(offer) || CheckMemory(offer) || CheckOsVersion(offer) ||
-        Check64BitOs(offer) || CheckFiles(offer) || CheckProcesses(offer) || CheckRegistryKeys(offer) ||
-        CheckRegistryValues(offer) || CheckRegistryValueData(offer) || CheckApplications(offer)) {
-        return false;
+    for (const NamedCheck& check : kChecks) {
+        if ((this->*check.rejects)(offer)) return false;
     }
     ++acceptedCount;
     verticals.insert(offer->Vertical());
     return true;
 }
 
-bool EligibilityEngine::CheckVertical(const std::shared_ptr<Package>& offer) {
+bool EligibilityEngine::RejectedByCategory(const std::shared_ptr<Package>& offer) {
     const int vertical = offer->Vertical();
     if (verticals.count(vertical) == 0) return false;
     ReportRejection(offer, vertical == -1 ? "MULTIPLE OFFERS W/O VERTICAL" : "SAME VERTICAL OFFER ALREADY PRESENT");
     return true;
 }
 
-bool EligibilityEngine::CheckDiskSpace(const std::shared_ptr<Package>& offer) {
+bool EligibilityEngine::RejectedByDiskSpace(const std::shared_ptr<Package>& offer) {
     if (offer->MinFreeDiskMb() == 0) return false;
     if (!freeDiskKnown) {
         // The default user's desktop names the system volume.
@@ -81,7 +104,7 @@ bool EligibilityEngine::CheckDiskSpace(const std::shared_ptr<Package>& offer) {
     return true;
 }
 
-bool EligibilityEngine::CheckMemory(const std::shared_ptr<Package>& offer) {
+bool EligibilityEngine::RejectedByMemory(const std::shared_ptr<Package>& offer) {
     if (offer->MinRamMb() == 0) return false;
     if (!totalRamKnown) {
         MEMORYSTATUSEX memory{};
@@ -98,7 +121,7 @@ bool EligibilityEngine::CheckMemory(const std::shared_ptr<Package>& offer) {
     return true;
 }
 
-bool EligibilityEngine::CheckOsVersion(const std::shared_ptr<Package>& offer) {
+bool EligibilityEngine::RejectedByOsVersion(const std::shared_ptr<Package>& offer) {
     const int code = offer->MinOsVersion();
     if (code < 1) return false;
     for (const WindowsVersion& version : kWindowsVersions) {
@@ -108,13 +131,13 @@ bool EligibilityEngine::CheckOsVersion(const std::shared_ptr<Package>& offer) {
     return true;
 }
 
-bool EligibilityEngine::Check64BitOs(const std::shared_ptr<Package>& offer) {
+bool EligibilityEngine::RejectedByThirtyTwoBitOs(const std::shared_ptr<Package>& offer) {
     if (!offer->Requires64BitOs() || win32::IsWow64()) return false;
     ReportRejection(offer, "64 BIT OS REQUIRED");
     return true;
 }
 
-bool EligibilityEngine::CheckFiles(const std::shared_ptr<Package>& offer) {
+bool EligibilityEngine::RejectedByExistingFile(const std::shared_ptr<Package>& offer) {
     for (const CStringW& file : offer->BlockingFiles()) {
         if (LocalPathExists(file)) {
             ReportRejection(offer, "FILE EXISTS");
@@ -134,7 +157,7 @@ void EligibilityEngine::LoadRunningProcesses() {
     }
 }
 
-bool EligibilityEngine::CheckProcesses(const std::shared_ptr<Package>& offer) {
+bool EligibilityEngine::RejectedByRunningProcess(const std::shared_ptr<Package>& offer) {
     if (runningProcesses.empty()) LoadRunningProcesses();
     for (const std::string& blocking : offer->BlockingProcesses()) {
         const std::wstring wanted = LowerCase(Utf8ToWide(blocking));

@@ -36,22 +36,37 @@ public:
     // once the limit stops further offers.
     bool Evaluate(const std::shared_ptr<Package>& offer, bool& limitReached);
 
-    bool CheckRegistryKeys(const std::shared_ptr<Package>& offer);
-    bool CheckRegistryValues(const std::shared_ptr<Package>& offer);
-    bool CheckRegistryValueData(const std::shared_ptr<Package>& offer);
-    bool CheckApplications(const std::shared_ptr<Package>& offer);
     bool IsAppInstalled(const std::wstring& name);
 
     const win32::RegistryKeyCache& KeyCache() const { return registryKeyCache; }
 
+    // The names of the checks in the order they run.
+    static std::vector<std::string> CheckNames();
+
 private:
-    bool CheckVertical(const std::shared_ptr<Package>& offer);
-    bool CheckDiskSpace(const std::shared_ptr<Package>& offer);
-    bool CheckMemory(const std::shared_ptr<Package>& offer);
-    bool CheckOsVersion(const std::shared_ptr<Package>& offer);
-    bool Check64BitOs(const std::shared_ptr<Package>& offer);
-    bool CheckFiles(const std::shared_ptr<Package>& offer);
-    bool CheckProcesses(const std::shared_ptr<Package>& offer);
+    // One requirement of an offer: true when the offer is rejected, and then
+    // the rejection with its reason has been reported.
+    using RejectionCheck = bool (EligibilityEngine::*)(const std::shared_ptr<Package>& offer);
+    struct NamedCheck {
+        const char* name;
+        RejectionCheck rejects;
+    };
+    // Every check, in the order they run; the first that rejects ends the
+    // evaluation, so each offer is reported at most once.
+    static const NamedCheck kChecks[];
+
+    bool RejectedByCategory(const std::shared_ptr<Package>& offer);
+    bool RejectedByDiskSpace(const std::shared_ptr<Package>& offer);
+    bool RejectedByMemory(const std::shared_ptr<Package>& offer);
+    bool RejectedByOsVersion(const std::shared_ptr<Package>& offer);
+    bool RejectedByThirtyTwoBitOs(const std::shared_ptr<Package>& offer);
+    bool RejectedByExistingFile(const std::shared_ptr<Package>& offer);
+    bool RejectedByRunningProcess(const std::shared_ptr<Package>& offer);
+    bool RejectedByRegistryKey(const std::shared_ptr<Package>& offer);
+    bool RejectedByRegistryValue(const std::shared_ptr<Package>& offer);
+    bool RejectedByRegistryValueData(const std::shared_ptr<Package>& offer);
+    bool RejectedByMissingApp(const std::shared_ptr<Package>& offer);
+    bool RejectedByExcludedApp(const std::shared_ptr<Package>& offer);
     void LoadRunningProcesses();
     void BuildAppPathsIndex();
     std::wstring ReadAppPath(HKEY root, REGSAM viewFlag, const std::wstring& name);
@@ -68,5 +83,5 @@ private:
     win32::RegistryKeyCache registryKeyCache;
 };
 
-// Sends the rejection of an offer with its reason (event type 2).
+// Sends the rejection of an offer with its reason.
 void ReportRejection(const std::shared_ptr<Package>& offer, const std::string& reason);

@@ -101,7 +101,7 @@ bool DataMatches(HKEY key, const std::wstring& valueName, const std::wstring& ex
 
 }  // namespace
 
-bool EligibilityEngine::CheckRegistryKeys(const std::shared_ptr<Package>& offer) {
+bool EligibilityEngine::RejectedByRegistryKey(const std::shared_ptr<Package>& offer) {
     for (const std::wstring& entry : offer->BlockingKeys()) {
         const std::vector<std::wstring> candidates = Candidates(entry);
         // An empty entry ends the list.
@@ -116,7 +116,7 @@ bool EligibilityEngine::CheckRegistryKeys(const std::shared_ptr<Package>& offer)
     return false;
 }
 
-bool EligibilityEngine::CheckRegistryValues(const std::shared_ptr<Package>& offer) {
+bool EligibilityEngine::RejectedByRegistryValue(const std::shared_ptr<Package>& offer) {
     for (const std::wstring& entry : offer->BlockingValues()) {
         const std::vector<std::wstring> candidates = Candidates(entry);
         if (candidates.empty()) return false;
@@ -132,7 +132,7 @@ bool EligibilityEngine::CheckRegistryValues(const std::shared_ptr<Package>& offe
     return false;
 }
 
-bool EligibilityEngine::CheckRegistryValueData(const std::shared_ptr<Package>& offer) {
+bool EligibilityEngine::RejectedByRegistryValueData(const std::shared_ptr<Package>& offer) {
     for (const std::wstring& entry : offer->BlockingValueData()) {
         for (const std::wstring& candidate : Candidates(entry)) {
             const auto [rest, expected] = SplitLast(candidate);
@@ -148,13 +148,17 @@ bool EligibilityEngine::CheckRegistryValueData(const std::shared_ptr<Package>& o
     return false;
 }
 
-bool EligibilityEngine::CheckApplications(const std::shared_ptr<Package>& offer) {
+bool EligibilityEngine::RejectedByMissingApp(const std::shared_ptr<Package>& offer) {
     for (const std::wstring& required : offer->RequiredApps()) {
         if (!IsAppInstalled(required)) {
             ReportRejection(offer, "REGISTRY INCLUDE APP NOT FOUND");
             return true;
         }
     }
+    return false;
+}
+
+bool EligibilityEngine::RejectedByExcludedApp(const std::shared_ptr<Package>& offer) {
     for (const std::wstring& excluded : offer->ExcludedApps()) {
         if (IsAppInstalled(excluded)) {
             ReportRejection(offer, "REGISTRY EXCLUDE APP FOUND");

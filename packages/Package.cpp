@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "api/EventProtocol.h"
 #include "api/JsonClient.h"
 #include "api/Sha256.h"
 #include "download/DownloadManager.h"
@@ -21,10 +22,11 @@ constexpr DWORD kPauseAfterFailedDeliveryMs = 5000;
 // A closing wizard waits for its last events: a host that takes the
 // connection and never answers may cost it one attempt, about 13 s, no more.
 constexpr HttpTimeouts kDeliveryTimeouts{2000, 3000, 3000, 5000};
-constexpr int kFinalEventTypes[] = {-1, 2, 3, 4, 5};
-constexpr char kEventTable[] = "zb_analytics";
+// After one of these has been delivered, the package reports nothing more.
+constexpr EventType kFinalEventTypes[] = {EventType::Failed, EventType::Rejected, EventType::Done,
+                                          EventType::Declined, EventType::Closed};
 
-bool IsFinalEventType(int type) {
+bool IsFinalEventType(EventType type) {
     return std::find(std::begin(kFinalEventTypes), std::end(kFinalEventTypes), type) != std::end(kFinalEventTypes);
 }
 
@@ -182,15 +184,16 @@ std::string Package::ExpandPlaceholders(const std::string& text) const {
 void Package::BuildEventState() {
     json state = eventTemplate.body;
     if (isMain) {
-        state["5"] = state.contains("22") ? state["22"] : json("");
-        state["10"] = 1;
-        state["18"] = "";
+        state[event_field::kOfferCode] =
+            state.contains(event_field::kProductTitle) ? state[event_field::kProductTitle] : json("");
+        state[event_field::kPackageKind] = WireValue(PackageKind::MainProduct);
+        state[event_field::kPackageOfferTag] = "";
     } else {
-        state["5"] = offerCode;
-        state["10"] = 2;
-        state["16"] = channel;
-        state["17"] = std::to_string(position + 1);
-        state["18"] = offerTag;
+        state[event_field::kOfferCode] = offerCode;
+        state[event_field::kPackageKind] = WireValue(PackageKind::Offer);
+        state[event_field::kOfferChannel] = channel;
+        state[event_field::kOfferPosition] = std::to_string(position + 1);
+        state[event_field::kPackageOfferTag] = offerTag;
     }
     std::lock_guard lock(eventMutex);
     eventState = std::move(state);
@@ -231,7 +234,7 @@ void Package::DownloadImage(const std::function<void()>& onDone) {
     });
 }
 
-void Package::SendEvent(int type, const json& extra) {
+void Package::SendEvent(EventType type, const json& extra) {
     if (finalEventSent) return;
     json body;
     HttpHeaders headers;
@@ -254,9 +257,9 @@ void Package::SendEvent(int type, const json& extra) {
     }
 }
 
-void Package::DeliverEvent(int type, json body, HttpHeaders headers, json extra, CStringW url) {
+void Package::DeliverEvent(EventType type, json body, HttpHeaders headers, json extra, CStringW url) {
     try {
-        body["6"] = std::to_string(type);
+        body[event_field::kEventType] = std::to_string(WireValue(type));
         if (!extra.is_null()) {
             if (!extra.is_object()) ThrowTypeError("object", extra);
             // Only fields of the event format can arrive; anything else is dropped.
@@ -264,7 +267,8 @@ void Package::DeliverEvent(int type, json body, HttpHeaders headers, json extra,
                 if (body.contains(key)) body[key] = value;
             }
         }
-        const json envelope = {{"table", kEventTable}, {"data", body.dump()}};
+        const json envelope = {{event_envelope::kTableKey, event_envelope::kEventTable},
+                               {event_envelope::kDataKey, body.dump()}};
         for (int attempt = 0; attempt < kDeliveryAttempts; ++attempt) {
             std::string response;
             DWORD status = 0;

@@ -20,6 +20,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "api/EventProtocol.h"
 #include "api/EventTemplate.h"
 #include "framework/SharedPicture.h"
 #include "framework/Strings.h"
@@ -47,7 +48,7 @@ public:
 
     // Reports one event in the background and returns at once. Once an event
     // of a final type has been delivered, later events are not sent.
-    void SendEvent(int type, const nlohmann::json& extra);
+    void SendEvent(EventType type, const nlohmann::json& extra);
     // Blocks until no event of this package is in flight.
     void WaitForEvents();
 
@@ -100,7 +101,7 @@ private:
     void ReadOffer(const nlohmann::json& offer);
     std::string ExpandPlaceholders(const std::string& text) const;
     void BuildEventState();
-    void DeliverEvent(int type, nlohmann::json body, HttpHeaders headers, nlohmann::json extra, CStringW url);
+    void DeliverEvent(EventType type, nlohmann::json body, HttpHeaders headers, nlohmann::json extra, CStringW url);
     void EventFinished();
 
     std::mutex eventMutex;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "framework/MessageBox.h"
+#include "api/EventProtocol.h"
 #include "api/EventTemplate.h"
 #include "localisation/LanguageManager.h"
 #include "packages/Package.h"
@@ -285,7 +286,7 @@ void COstrelDlg::SendCloseEvents() {
     auto settings = ConfigurationManager::GetInstance();
     std::vector<std::shared_ptr<Package>> packages = settings->shownOffers;
     if (settings->mainPackage) packages.push_back(settings->mainPackage);
-    for (const auto& package : packages) package->SendEvent(5, nullptr);
+    for (const auto& package : packages) package->SendEvent(EventType::Closed, nullptr);
     for (const auto& package : packages) package->WaitForEvents();
 }
 
@@ -305,7 +306,7 @@ void COstrelDlg::CreateMainPackage() {
             installer ? settings->offerTag : CStringW(), installer ? settings->productTitle : CStringW(),
             installer ? settings->channel : CStringW(), 0);
         settings->mainPackage = package;
-        package->SendEvent(1, nullptr);
+        package->SendEvent(EventType::Started, nullptr);
     } catch (const std::exception&) {
         // Analytics never stop the wizard.
     }

@@ -87,4 +87,15 @@ TEST_F(EligibilityCheckOrder, ChecksAfterTheFailingOneMeasureNothing) {
     ExpectReasons({{first, ""}, {sameCategory, "SAME VERTICAL OFFER ALREADY PRESENT"}, {noDisk, "NOT ENOUGH DISK SPACE"}});
 }
 
+// The table is where the order is written; a check added to it needs its
+// place in the cases above, and a check that falls out of it would accept
+// offers silently.
+TEST(EligibilityCheckTable, ListsEveryCheckOnceInTheOrderTheReasonsShow) {
+    const std::vector<std::string> expected = {
+        "category",        "disk space",   "memory",         "os version",          "64-bit os",   "existing file",
+        "running process", "registry key", "registry value", "registry value data", "missing app", "excluded app",
+    };
+    EXPECT_EQ(EligibilityEngine::CheckNames(), expected);
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "api/EventProtocol.h"
 #include "api/EventTemplate.h"
 #include "api/Sha256.h"
 #include "packages/Package.h"
@@ -90,11 +91,11 @@ TEST_F(AnalyticsEvents, TemplateHoldsEveryFieldAndASignatureOfMachineAndSession)
 
 TEST_F(AnalyticsEvents, DeclinedOfferCarriesItsFieldsAndEndsItsReporting) {
     auto offer = std::make_shared<Package>(BuildEventTemplate(), OfferJson(), false, "", 2);
-    offer->SendEvent(4, nullptr);
+    offer->SendEvent(EventType::Declined, nullptr);
     offer->WaitForEvents();
     EXPECT_TRUE(offer->FinalEventSent());
     // Closing the wizard later sends nothing more for this offer.
-    offer->SendEvent(5, nullptr);
+    offer->SendEvent(EventType::Closed, nullptr);
     offer->WaitForEvents();
 
     const std::vector<json> events = StoredEvents(1);
@@ -112,7 +113,7 @@ TEST_F(AnalyticsEvents, DeclinedOfferCarriesItsFieldsAndEndsItsReporting) {
 
 TEST_F(AnalyticsEvents, OnlyFieldsOfTheFormatArriveFromExtraData) {
     auto offer = std::make_shared<Package>(BuildEventTemplate(), OfferJson(), false, "", 0);
-    offer->SendEvent(2, json{{"13", "Disk space requirement not met"}, {"99", "dropped"}});
+    offer->SendEvent(EventType::Rejected, json{{"13", "Disk space requirement not met"}, {"99", "dropped"}});
     offer->WaitForEvents();
     const std::vector<json> events = StoredEvents(1);
     ASSERT_EQ(events.size(), 1u);
@@ -125,13 +126,13 @@ TEST_F(AnalyticsEvents, TwoFailedDeliveriesLoseTheEventButNotTheNextOne) {
     ASSERT_TRUE(server.SetFaults({{"path", "/zbd"}, {"statuses", {500, 500}}}));
     auto offer = std::make_shared<Package>(BuildEventTemplate(), OfferJson(), false, "", 0);
     const auto started = Clock::now();
-    offer->SendEvent(4, nullptr);
+    offer->SendEvent(EventType::Declined, nullptr);
     offer->WaitForEvents();
     EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(9900));
     EXPECT_FALSE(offer->FinalEventSent());
     EXPECT_TRUE(server.Events().empty());
 
-    offer->SendEvent(5, nullptr);
+    offer->SendEvent(EventType::Closed, nullptr);
     offer->WaitForEvents();
     const std::vector<json> events = StoredEvents(1);
     ASSERT_EQ(events.size(), 1u);
@@ -142,8 +143,8 @@ TEST_F(AnalyticsEvents, MainProductEventsShareOneSignatureAndSurviveNonAsciiTitl
     settings->productTitle = L"Caf\u00e9 \u00d1and\u00fa \u2615";
     auto main = std::make_shared<Package>(BuildEventTemplate(), true, settings->productTitle, L"tag", settings->productTitle,
                                           L"web", 0);
-    main->SendEvent(1, nullptr);
-    main->SendEvent(-1, json{{"12", "Download failed"}});
+    main->SendEvent(EventType::Started, nullptr);
+    main->SendEvent(EventType::Failed, json{{"12", "Download failed"}});
     main->WaitForEvents();
 
     const json stored = server.WaitForEvents(2, 15000);
@@ -165,10 +166,39 @@ TEST_F(AnalyticsEvents, MainProductEventsShareOneSignatureAndSurviveNonAsciiTitl
     }
 }
 
+TEST_F(AnalyticsEvents, EveryTypeArrivesAsItsSignedNumberAndOnlyTheStartLeavesReportingOpen) {
+    struct Case {
+        EventType type;
+        const char* wire;
+        bool final;
+    };
+    const Case cases[] = {
+        {EventType::Failed, "-1", true}, {EventType::Started, "1", false}, {EventType::Rejected, "2", true},
+        {EventType::Done, "3", true},    {EventType::Declined, "4", true}, {EventType::Closed, "5", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.wire);
+        ASSERT_TRUE(server.Reset());
+        auto offer = std::make_shared<Package>(BuildEventTemplate(), OfferJson(), false, "", 0);
+        offer->SendEvent(c.type, nullptr);
+        offer->WaitForEvents();
+        EXPECT_EQ(offer->FinalEventSent(), c.final);
+        // A later close is reported only while reporting is still open.
+        offer->SendEvent(EventType::Closed, nullptr);
+        offer->WaitForEvents();
+        const std::vector<json> events = StoredEvents(c.final ? 1 : 2, 5000);
+        ASSERT_EQ(events.size(), c.final ? 1u : 2u);
+        EXPECT_EQ(events[0].at("6"), c.wire);
+        if (!c.final) {
+            EXPECT_EQ(events[1].at("6"), "5");
+        }
+    }
+}
+
 TEST_F(AnalyticsEvents, ReleasingAPackageWaitsForItsEventsInFlight) {
     ASSERT_TRUE(server.SetFaults({{"path", "/zbd"}, {"delaysMs", {1500}}}));
     auto offer = std::make_shared<Package>(BuildEventTemplate(), OfferJson(), false, "", 0);
-    offer->SendEvent(3, nullptr);
+    offer->SendEvent(EventType::Done, nullptr);
     const auto started = Clock::now();
     offer.reset();
     EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(1000));

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "api/EventProtocol.h"
 #include "api/EventTemplate.h"
 #include "packages/Package.h"
 #include "shell/ConfigurationManager.h"
@@ -59,7 +60,7 @@ TEST_F(SilentAnalyticsHost, EveryDeliveryGivesUpOnItsOwnAndSideBySide) {
         packages.push_back(std::make_shared<Package>(BuildEventTemplate(), Offer(code), false, "", 0));
     }
     const auto started = Clock::now();
-    for (const auto& package : packages) package->SendEvent(5, nullptr);
+    for (const auto& package : packages) package->SendEvent(EventType::Closed, nullptr);
     for (const auto& package : packages) package->WaitForEvents();
     // The host would have held each of them for 12 s, one after the other
     // for 48; an attempt that waits at most 5 s for the answer to start
