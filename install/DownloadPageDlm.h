@@ -5,43 +5,36 @@
 // off the window's thread), and the host moves on to the finish page.
 #pragma once
 
-#include <deque>
 #include <memory>
-#include <utility>
 
 #include "install/DownloadProgressBar.h"
-#include "install/PackageTransfers.h"
-#include "shell/IPage.h"
+#include "install/DownloadQueue.h"
+#include "shell/PageBase.h"
 #include "shell/StaticFromImage.h"
 
 class Package;
 
-class DownloadPageDlm : public IPage {
+class DownloadPageDlm : public PageBase, private DownloadQueue::Client {
 public:
     DownloadPageDlm(std::shared_ptr<LanguageManager> languageManager, HWND parent);
 
     void OnNavigateToPage() override;
-    void SetButtonCallback(ButtonCallback callback) override { buttonCallback = std::move(callback); }
-    void SetErrorCallback(ErrorCallback callback) override { errorCallback = std::move(callback); }
     CStringW GetPageName() override { return L"DownloadPageDLM"; }
 
 protected:
     BOOL OnInitDialog() override;
 
 private:
-    void StartFrontDownload();
-    void PollDownload();
-    void OnMainProductFailed(const CStringW& errorText);
-    void ContinueAfterDownload();
-    void StartFrontInstaller();
-    void PollInstaller();
+    DownloadQueue::Transfer TransferOf(const Package& package) override;
+    bool OnDownloaded(Package& package, const CStringW& path) override;
+    void OnMainProductNotDownloaded() override;
+    void OnNothingToInstall() override;
+    void OnInstallersStarting() override;
+    DownloadQueue::Launch LaunchOf(const Package& package) override;
+    bool OnMainInstallerEnded(Package& product, const InstallerStart& start) override;
+    void OnInstallersStarted() override;
 
-    ButtonCallback buttonCallback;
-    ErrorCallback errorCallback;
     DownloadProgressBar progressBar;
-    DownloadResult downloadResult;
-    InstallerResult installerResult;
-    std::deque<std::shared_ptr<Package>> downloadQueue;
-    std::deque<std::pair<std::shared_ptr<Package>, CStringW>> installQueue;
     CStaticFromImage picture;
+    DownloadQueue queue{*this, *this};
 };

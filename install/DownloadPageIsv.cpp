@@ -1,10 +1,6 @@
 #include "install/DownloadPageIsv.h"
 
-#include <string>
-
 #include "api/EventProtocol.h"
-#include "download/DownloadManager.h"
-#include "localisation/LanguageManager.h"
 #include "packages/Package.h"
 #include "resources/resource.h"
 #include "shell/ConfigurationManager.h"
@@ -16,9 +12,7 @@ constexpr char kMainProductInstallationFailed[] = "MAIN PRODUCT INSTALLATION FAI
 }  // namespace
 
 DownloadPageIsv::DownloadPageIsv(std::shared_ptr<LanguageManager> manager, HWND parent)
-    : IPage(std::move(manager), IDD_DOWNLOAD_PAGE_ISV, parent) {
-    MapTimer(TIMER_DOWNLOAD_POLL, [this] { PollDownload(); });
-    MapTimer(TIMER_INSTALL_POLL, [this] { PollInstaller(); });
+    : PageBase(std::move(manager), IDD_DOWNLOAD_PAGE_ISV, parent) {
     progressBar.MapProgressMessages(*this);
 }
 
@@ -33,129 +27,73 @@ BOOL DownloadPageIsv::OnInitDialog() {
 }
 
 void DownloadPageIsv::OnNavigateToPage() {
-    downloadQueue = PackagesToDownload();
-    StartFrontDownload();
+    queue.Start();
 }
 
-void DownloadPageIsv::StartFrontDownload() {
+DownloadQueue::Transfer DownloadPageIsv::TransferOf(const Package& package) {
+    const CStringW url = package.IsMain() ? ConfigurationManager::GetInstance()->productUrl : OfferDownloadUrl(package);
+    return {url, CStringW(), true};
+}
+
+bool DownloadPageIsv::OnDownloaded(Package& package, const CStringW& path) {
+    if (package.IsMain()) ConfigurationManager::GetInstance()->SetDownloadedFilePath(path);
+    return true;
+}
+
+void DownloadPageIsv::OnMainProductNotDownloaded() {
+    ReportDownloadError();
+}
+
+void DownloadPageIsv::OnNothingToInstall() {
+    ReportDownloadError();
+}
+
+void DownloadPageIsv::OnInstallersStarting() {
+    Notify(installStarted);
+    // From here on the bar only says that work goes on.
+    progressBar.StartMarquee();
+}
+
+DownloadQueue::Launch DownloadPageIsv::LaunchOf(const Package& package) {
     auto settings = ConfigurationManager::GetInstance();
-    if (settings->cancelRequested || downloadQueue.empty()) return;
-    const Package& package = *downloadQueue.front();
-    const CStringW url = package.IsMain() ? settings->productUrl : OfferDownloadUrl(package);
-    downloadResult = StartDownload(url, hwnd_, CStringW(), true, ExpectedSha256(package));
-    SetTimer(TIMER_DOWNLOAD_POLL, kPollPeriodMs);
-}
-
-void DownloadPageIsv::PollDownload() {
-    if (!IsReady(downloadResult)) return;
-    KillTimer(TIMER_DOWNLOAD_POLL);
-    const std::shared_ptr<Package> package = downloadQueue.front();
-    downloadQueue.pop_front();
-    const auto [succeeded, errorText] = downloadResult.get();
-
-    if (succeeded) {
-        const CStringW path = DownloadManager::GetInstance()->lastFilePath;
-        if (package->IsMain()) ConfigurationManager::GetInstance()->SetDownloadedFilePath(path);
-        installQueue.emplace_back(package, path);
-    } else {
-        package->SendEvent(EventType::Failed, FailureData(kDownloadFailed, errorText));
-        if (package->IsMain()) {
-            ReportError();
-            ReportMainProductDownloadFailed(errorText);
-            downloadQueue.clear();
-            return;
-        }
-    }
-    ContinueAfterDownload();
-}
-
-void DownloadPageIsv::ContinueAfterDownload() {
-    if (!downloadQueue.empty()) {
-        StartFrontDownload();
-    } else if (!installQueue.empty()) {
-        Notify(installStarted);
-        // From here on the bar only says that work goes on.
-        progressBar.StartMarquee();
-        RunFrontInstaller();
-    } else {
-        ReportError();
-    }
-}
-
-void DownloadPageIsv::RunFrontInstaller() {
-    if (installQueue.empty()) {
-        Notify(installFinished);
-        if (buttonCallback) buttonCallback(ButtonType::Next);
-        return;
-    }
-    auto settings = ConfigurationManager::GetInstance();
-    const auto& [package, path] = installQueue.front();
-    const CStringW arguments = package->IsMain() ? settings->productInstallerArgs : package->GetInstallerArgs();
+    const CStringW arguments = package.IsMain() ? settings->productInstallerArgs : package.GetInstallerArgs();
     // Only the main installer is waited for; an offer's start returns as
     // soon as its process exists.
-    installerResult = StartInstaller(path, settings->downloadFolder, arguments, package->IsMain());
-    SetTimer(TIMER_INSTALL_POLL, kPollPeriodMs);
+    return {settings->downloadFolder, arguments, package.IsMain()};
 }
 
-void DownloadPageIsv::PollInstaller() {
-    if (!IsReady(installerResult)) return;
-    KillTimer(TIMER_INSTALL_POLL);
-    const InstallerStart start = installerResult.get();
-    // After a close the packages' last word has been said.
-    if (ConfigurationManager::GetInstance()->cancelRequested) return;
-    const std::shared_ptr<Package> package = installQueue.front().first;
-    if (package->IsMain()) {
-        OnMainInstallerEnded(start);
-        return;
-    }
-    installQueue.pop_front();
-    if (!start.refusal.empty()) {
-        package->SendEvent(EventType::Failed, RefusalData(start.refusal));
-    } else {
-        // Started, or could not be created: that is what the offer reports.
-        ReportOfferInstallerStart(*package, start.run);
-    }
-    RunFrontInstaller();
-}
-
-void DownloadPageIsv::OnMainInstallerEnded(const InstallerStart& start) {
+bool DownloadPageIsv::OnMainInstallerEnded(Package& product, const InstallerStart& start) {
     Notify(installFinished);
     if (!start.refusal.empty()) {
-        OnMainInstallerNotStarted(RefusalData(start.refusal));
-        return;
+        OnMainInstallerNotStarted(product, RefusalData(start.refusal));
+        return false;
     }
     const auto [exitCode, startError] = start.run;
     if (startError != 0) {
-        OnMainInstallerNotStarted(ExecFailedData(exitCode));
-        return;
+        OnMainInstallerNotStarted(product, ExecFailedData(exitCode));
+        return false;
     }
     // Whatever the installer returned, it ran: the product counts as installed.
     ConfigurationManager::GetInstance()->SetDownloadedFilePath(start.program);
-    installQueue.front().first->SendEvent(EventType::Done, nullptr);
-    installQueue.pop_front();
-    if (installQueue.empty()) {
-        if (buttonCallback) buttonCallback(ButtonType::Next);
-        return;
-    }
-    RunFrontInstaller();
+    product.SendEvent(EventType::Done, nullptr);
+    return true;
 }
 
-void DownloadPageIsv::OnMainInstallerNotStarted(const nlohmann::json& failure) {
-    const std::shared_ptr<Package> mainPackage = installQueue.front().first;
-    mainPackage->SendEvent(EventType::Failed, failure);
-    installQueue.pop_front();
-    const nlohmann::json notInstalled = {{event_field::kFailureText, kMainProductInstallationFailed}};
-    for (const auto& [offer, path] : installQueue) offer->SendEvent(EventType::Failed, notInstalled);
-    installQueue.clear();
-    ReportError();
+void DownloadPageIsv::OnInstallersStarted() {
+    Notify(installFinished);
+    ReportButton(ButtonType::Next);
 }
 
-void DownloadPageIsv::ReportError() {
+void DownloadPageIsv::OnMainInstallerNotStarted(Package& product, const nlohmann::json& failure) {
+    product.SendEvent(EventType::Failed, failure);
+    queue.FailWaitingInstallers({{"12", kMainProductInstallationFailed}});
+    ReportDownloadError();
+}
+
+void DownloadPageIsv::ReportDownloadError() {
     // The installer wizard's documents have a title but no description for
     // this error, so the description is empty.
-    const CStringW title = languageManager->GetText("PAGE_ERROR_TITLE");
-    const CStringW description = languageManager->GetText("PAGE_DOWNLOAD_ERROR_DESC");
-    if (errorCallback) errorCallback(title, description);
+    ReportError("PAGE_ERROR_TITLE", "PAGE_DOWNLOAD_ERROR_DESC");
 }
 
 void DownloadPageIsv::Notify(const std::function<void()>& hook) const {

@@ -6,25 +6,22 @@
 // window's thread.
 #pragma once
 
-#include <deque>
 #include <functional>
 #include <memory>
 #include <utility>
 
 #include "install/DownloadProgressBar.h"
-#include "install/PackageTransfers.h"
-#include "shell/IPage.h"
+#include "install/DownloadQueue.h"
+#include "shell/PageBase.h"
 #include "shell/StaticFromImage.h"
 
 class Package;
 
-class DownloadPageIsv : public IPage {
+class DownloadPageIsv : public PageBase, private DownloadQueue::Client {
 public:
     DownloadPageIsv(std::shared_ptr<LanguageManager> languageManager, HWND parent);
 
     void OnNavigateToPage() override;
-    void SetButtonCallback(ButtonCallback callback) override { buttonCallback = std::move(callback); }
-    void SetErrorCallback(ErrorCallback callback) override { errorCallback = std::move(callback); }
     CStringW GetPageName() override { return L"DownloadPageISV"; }
 
     // Called when the installers are about to run.
@@ -36,24 +33,22 @@ protected:
     BOOL OnInitDialog() override;
 
 private:
-    void StartFrontDownload();
-    void PollDownload();
-    void ContinueAfterDownload();
-    void RunFrontInstaller();
-    void PollInstaller();
-    void OnMainInstallerEnded(const InstallerStart& start);
-    void OnMainInstallerNotStarted(const nlohmann::json& failure);
-    void ReportError();
+    DownloadQueue::Transfer TransferOf(const Package& package) override;
+    bool OnDownloaded(Package& package, const CStringW& path) override;
+    void OnMainProductNotDownloaded() override;
+    void OnNothingToInstall() override;
+    void OnInstallersStarting() override;
+    DownloadQueue::Launch LaunchOf(const Package& package) override;
+    bool OnMainInstallerEnded(Package& product, const InstallerStart& start) override;
+    void OnInstallersStarted() override;
+
+    void OnMainInstallerNotStarted(Package& product, const nlohmann::json& failure);
+    void ReportDownloadError();
     void Notify(const std::function<void()>& hook) const;
 
-    ButtonCallback buttonCallback;
-    ErrorCallback errorCallback;
     std::function<void()> installStarted;
     std::function<void()> installFinished;
     DownloadProgressBar progressBar;
-    DownloadResult downloadResult;
-    InstallerResult installerResult;
-    std::deque<std::shared_ptr<Package>> downloadQueue;
-    std::deque<std::pair<std::shared_ptr<Package>, CStringW>> installQueue;
     CStaticFromImage picture;
+    DownloadQueue queue{*this, *this};
 };

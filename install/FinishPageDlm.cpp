@@ -21,7 +21,7 @@ CStringW WindowsFolder() {
 }
 
 FinishPageDlm::FinishPageDlm(std::shared_ptr<LanguageManager> manager, HWND parent)
-    : IPage(std::move(manager), IDD_FINISH_PAGE_DLM, parent) {
+    : PageBase(std::move(manager), IDD_FINISH_PAGE_DLM, parent) {
     MapCommand(IDC_FINISH, BN_CLICKED, [this] { OnFinish(); });
 }
 
@@ -59,5 +59,5 @@ void FinishPageDlm::OnFinish() {
                             SelectInFolderParameters(path).c_str(), windows.c_str(), SW_SHOWDEFAULT);
         }
     }
-    if (buttonCallback) buttonCallback(ButtonType::Finish);
+    ReportButton(ButtonType::Finish);
 }

@@ -3,16 +3,14 @@
 #pragma once
 
 #include "framework/Controls.h"
-#include "shell/IPage.h"
+#include "shell/PageBase.h"
 #include "shell/StaticFromImage.h"
 
-class FinishPageDlm : public IPage {
+class FinishPageDlm : public PageBase {
 public:
     FinishPageDlm(std::shared_ptr<LanguageManager> languageManager, HWND parent);
 
     void OnNavigateToPage() override;
-    void SetButtonCallback(ButtonCallback callback) override { buttonCallback = std::move(callback); }
-    void SetErrorCallback(ErrorCallback callback) override { errorCallback = std::move(callback); }
     CStringW GetPageName() override { return L"FinishPageDLM"; }
 
 protected:
@@ -21,8 +19,6 @@ protected:
 private:
     void OnFinish();
 
-    ButtonCallback buttonCallback;
-    ErrorCallback errorCallback;
     framework::CButton launchRadio;
     framework::CButton openFolderRadio;
     CStaticFromImage picture;

@@ -4,10 +4,8 @@
 #include "resources/resource.h"
 
 FinishPageIsv::FinishPageIsv(std::shared_ptr<LanguageManager> manager, HWND parent)
-    : IPage(std::move(manager), IDD_FINISH_PAGE_ISV, parent) {
-    MapCommand(IDC_FINISH, BN_CLICKED, [this] {
-        if (buttonCallback) buttonCallback(ButtonType::Finish);
-    });
+    : PageBase(std::move(manager), IDD_FINISH_PAGE_ISV, parent) {
+    MapButton(IDC_FINISH, ButtonType::Finish);
 }
 
 BOOL FinishPageIsv::OnInitDialog() {

@@ -4,9 +4,9 @@
 #include "resources/resource.h"
 
 LanguagePage::LanguagePage(std::shared_ptr<LanguageManager> manager, HWND parent)
-    : IPage(std::move(manager), IDD_LANGUAGE_PAGE, parent) {
+    : PageBase(std::move(manager), IDD_LANGUAGE_PAGE, parent) {
     MapCommand(IDC_LANGUAGE_LIST, CBN_SELCHANGE, [this] { OnLanguageChanged(); });
-    MapCommand(IDC_NEXT, BN_CLICKED, [this] { OnNextClicked(); });
+    MapButton(IDC_NEXT, ButtonType::Next);
 }
 
 BOOL LanguagePage::OnInitDialog() {
@@ -24,8 +24,4 @@ void LanguagePage::OnLanguageChanged() {
     const int index = languageList.GetCurSel();
     if (index == CB_ERR) return;
     languageManager->SetLanguage(languageList.GetLBText(index));
-}
-
-void LanguagePage::OnNextClicked() {
-    if (buttonCallback) buttonCallback(ButtonType::Next);
 }

@@ -3,15 +3,13 @@
 #pragma once
 
 #include "framework/Controls.h"
-#include "shell/IPage.h"
+#include "shell/PageBase.h"
 
-class LanguagePage : public IPage {
+class LanguagePage : public PageBase {
 public:
     LanguagePage(std::shared_ptr<LanguageManager> languageManager, HWND parent);
 
     void OnNavigateToPage() override {}
-    void SetButtonCallback(ButtonCallback callback) override { buttonCallback = std::move(callback); }
-    void SetErrorCallback(ErrorCallback callback) override { errorCallback = std::move(callback); }
     CStringW GetPageName() override { return L"LanguagePage"; }
 
 protected:
@@ -19,9 +17,6 @@ protected:
 
 private:
     void OnLanguageChanged();
-    void OnNextClicked();
 
-    ButtonCallback buttonCallback;
-    ErrorCallback errorCallback;
     framework::CComboBox languageList;
 };

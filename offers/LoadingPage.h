@@ -14,14 +14,14 @@
 #include <nlohmann/json.hpp>
 
 #include "framework/Controls.h"
-#include "shell/IPage.h"
+#include "shell/PageBase.h"
 
 class Package;
 
 // Posted by the background task to the page when it has finished.
 constexpr UINT WM_REQUEST_COMPLETE = WM_USER + 4;
 
-class LoadingPage : public IPage {
+class LoadingPage : public PageBase {
 public:
     using CompletionCallback = std::function<void(std::vector<std::shared_ptr<Package>>)>;
 
@@ -31,8 +31,6 @@ public:
     ~LoadingPage() override;
 
     void OnNavigateToPage() override;
-    void SetButtonCallback(ButtonCallback callback) override { buttonCallback = std::move(callback); }
-    void SetErrorCallback(ErrorCallback callback) override { errorCallback = std::move(callback); }
     CStringW GetPageName() override { return L"LoadingPage"; }
     void SetCompletionCallback(CompletionCallback callback);
     bool ConfigurationError() const { return configurationError.load(); }
@@ -58,8 +56,6 @@ private:
     static void PictureDone(const std::shared_ptr<PictureCompletion>& completion,
                             const std::vector<std::shared_ptr<Package>>& packages);
 
-    ButtonCallback buttonCallback;
-    ErrorCallback errorCallback;
     std::shared_ptr<PictureCompletion> pictures = std::make_shared<PictureCompletion>();
     framework::CProgressCtrl progressBar;
     // Written by the task, read by the UI thread.

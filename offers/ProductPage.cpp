@@ -52,7 +52,7 @@ CStringW BuildTermsSentence(const CStringW& displayName, const CStringW& privacy
 }
 
 ProductPage::ProductPage(std::shared_ptr<LanguageManager> manager, std::shared_ptr<Package> offer, HWND parent)
-    : IPage(std::move(manager), IDD_PRODUCT_PAGE, parent), package(std::move(offer)) {
+    : PageBase(std::move(manager), IDD_PRODUCT_PAGE, parent), package(std::move(offer)) {
     MapCommand(IDC_ACCEPT, BN_CLICKED, [this] { OnAccept(); });
     MapCommand(IDC_DECLINE, BN_CLICKED, [this] { OnDecline(); });
     MapNotify(IDC_TERMS_TEXT, NM_CLICK, [this](NMHDR* header) { return OnTermsLinkClick(header); });
@@ -77,12 +77,12 @@ void ProductPage::OnNavigateToPage() {
 
 void ProductPage::OnAccept() {
     ConfigurationManager::GetInstance()->acceptedOffers.push_back(package);
-    if (buttonCallback) buttonCallback(ButtonType::Accept);
+    ReportButton(ButtonType::Accept);
 }
 
 void ProductPage::OnDecline() {
     package->SendEvent(EventType::Declined, nullptr);
-    if (buttonCallback) buttonCallback(ButtonType::Decline);
+    ReportButton(ButtonType::Decline);
 }
 
 LRESULT ProductPage::OnTermsLinkClick(NMHDR* header) {

@@ -5,18 +5,16 @@
 #include <memory>
 
 #include "framework/Controls.h"
-#include "shell/IPage.h"
+#include "shell/PageBase.h"
 #include "shell/StaticFromImage.h"
 
 class Package;
 
-class ProductPage : public IPage {
+class ProductPage : public PageBase {
 public:
     ProductPage(std::shared_ptr<LanguageManager> languageManager, std::shared_ptr<Package> offer, HWND parent);
 
     void OnNavigateToPage() override;
-    void SetButtonCallback(ButtonCallback callback) override { buttonCallback = std::move(callback); }
-    void SetErrorCallback(ErrorCallback callback) override { errorCallback = std::move(callback); }
     CStringW GetPageName() override { return L"ProductPage"; }
 
 protected:
@@ -27,8 +25,6 @@ private:
     void OnDecline();
     LRESULT OnTermsLinkClick(NMHDR* header);
 
-    ButtonCallback buttonCallback;
-    ErrorCallback errorCallback;
     framework::CLinkCtrl termsLink;
     std::shared_ptr<Package> package;
     CStaticFromImage picture;

@@ -4,8 +4,8 @@
 #include "shell/ConfigurationManager.h"
 
 ErrorPage::ErrorPage(std::shared_ptr<LanguageManager> manager, HWND parent)
-    : IPage(std::move(manager), IDD_ERROR_PAGE, parent) {
-    MapCommand(IDC_CLOSE_BUTTON, BN_CLICKED, [this] { OnCloseClicked(); });
+    : PageBase(std::move(manager), IDD_ERROR_PAGE, parent) {
+    MapButton(IDC_CLOSE_BUTTON, ButtonType::Close);
 }
 
 BOOL ErrorPage::OnInitDialog() {
@@ -20,7 +20,7 @@ INT_PTR ErrorPage::DialogProc(UINT message, WPARAM wParam, LPARAM lParam) {
     // Decoding the picture is a good part of the wizard's start-up, and most
     // runs never show an error: it is decoded when the page is first shown.
     if (message == WM_SHOWWINDOW && wParam) LoadPictureOnce();
-    return IPage::DialogProc(message, wParam, lParam);
+    return PageBase::DialogProc(message, wParam, lParam);
 }
 
 void ErrorPage::LoadPictureOnce() {
@@ -39,8 +39,4 @@ void ErrorPage::SetText(const CStringW& newText) {
 void ErrorPage::UpdateControls() const {
     ::SetDlgItemTextW(hwnd_, IDC_ERROR_TITLE, title.c_str());
     ::SetDlgItemTextW(hwnd_, IDC_ERROR_TEXT, text.c_str());
-}
-
-void ErrorPage::OnCloseClicked() {
-    if (buttonCallback) buttonCallback(ButtonType::Close);
 }

@@ -1,17 +1,14 @@
 // Shows an error another page reported, with a Close button that ends the wizard.
 #pragma once
 
-#include "shell/IPage.h"
+#include "shell/PageBase.h"
 #include "shell/StaticFromImage.h"
 
-class ErrorPage : public IPage {
+class ErrorPage : public PageBase {
 public:
     ErrorPage(std::shared_ptr<LanguageManager> languageManager, HWND parent);
 
     void OnNavigateToPage() override {}
-    void SetButtonCallback(ButtonCallback callback) override { buttonCallback = std::move(callback); }
-    // The error page never reports an error of its own.
-    void SetErrorCallback(ErrorCallback) override {}
     CStringW GetPageName() override { return L"ErrorPage"; }
 
     void SetTitle(const CStringW& newTitle);
@@ -24,11 +21,9 @@ protected:
     INT_PTR DialogProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
-    void OnCloseClicked();
     void LoadPictureOnce();
 
     CStringW title;
     CStringW text;
-    ButtonCallback buttonCallback;
     CStaticFromImage picture;
 };

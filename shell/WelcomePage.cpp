@@ -6,10 +6,8 @@
 #include "shell/WebLink.h"
 
 WelcomePageIsv::WelcomePageIsv(std::shared_ptr<LanguageManager> manager, HWND parent)
-    : IPage(std::move(manager), IDD_WELCOME_PAGE, parent) {
-    MapCommand(IDC_NEXT, BN_CLICKED, [this] {
-        if (buttonCallback) buttonCallback(ButtonType::Next);
-    });
+    : PageBase(std::move(manager), IDD_WELCOME_PAGE, parent) {
+    MapButton(IDC_NEXT, ButtonType::Next);
     MapCommand(IDC_PRIVACY_LINK, BN_CLICKED, [this] { privacyLink.Open(); });
     MapCommand(IDC_TERMS_LINK, BN_CLICKED, [this] { termsLink.Open(); });
     MapCommand(IDC_SDK_LINK, BN_CLICKED, [this] { sdkLink.Open(); });
@@ -47,7 +45,7 @@ void WelcomePageIsv::SetUpLink(framework::CLinkButton& link, const CStringW& url
 }
 
 void WelcomePageIsv::RefreshTexts() {
-    IPage::RefreshTexts();
+    PageBase::RefreshTexts();
     SizeLinksToContent();
 }
 

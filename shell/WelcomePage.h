@@ -4,16 +4,14 @@
 #pragma once
 
 #include "framework/LinkButton.h"
-#include "shell/IPage.h"
+#include "shell/PageBase.h"
 #include "shell/StaticFromImage.h"
 
-class WelcomePageIsv : public IPage {
+class WelcomePageIsv : public PageBase {
 public:
     WelcomePageIsv(std::shared_ptr<LanguageManager> languageManager, HWND parent);
 
     void OnNavigateToPage() override {}
-    void SetButtonCallback(ButtonCallback callback) override { buttonCallback = std::move(callback); }
-    void SetErrorCallback(ErrorCallback callback) override { errorCallback = std::move(callback); }
     void RefreshTexts() override;
     CStringW GetPageName() override { return L"WelcomePage"; }
 
@@ -24,8 +22,6 @@ private:
     void SizeLinksToContent();
     void SetUpLink(framework::CLinkButton& link, const CStringW& url);
 
-    ButtonCallback buttonCallback;
-    ErrorCallback errorCallback;
     framework::CLinkButton privacyLink;
     framework::CLinkButton termsLink;
     framework::CLinkButton sdkLink;

@@ -1,0 +1,99 @@
+#include "install/DownloadQueue.h"
+
+#include "api/EventProtocol.h"
+#include "download/DownloadManager.h"
+#include "packages/Package.h"
+#include "shell/ConfigurationManager.h"
+
+DownloadQueue::DownloadQueue(framework::CDialog& page, Client& client) : page(page), client(client) {
+    page.MapTimer(TIMER_DOWNLOAD_POLL, [this] { PollDownload(); });
+    page.MapTimer(TIMER_INSTALL_POLL, [this] { PollInstaller(); });
+}
+
+void DownloadQueue::Start() {
+    downloadQueue = PackagesToDownload();
+    StartFrontDownload();
+}
+
+void DownloadQueue::FailWaitingInstallers(const nlohmann::json& data) {
+    for (const auto& [package, path] : installQueue) package->SendEvent(EventType::Failed, data);
+    installQueue.clear();
+}
+
+void DownloadQueue::StartFrontDownload() {
+    if (ConfigurationManager::GetInstance()->cancelRequested || downloadQueue.empty()) return;
+    const Transfer transfer = client.TransferOf(*downloadQueue.front());
+    downloadResult = StartDownload(transfer.url, page.GetSafeHwnd(), transfer.fileName, transfer.useWorkFolder,
+                                   ExpectedSha256(*downloadQueue.front()));
+    page.SetTimer(TIMER_DOWNLOAD_POLL, kPollPeriodMs);
+}
+
+void DownloadQueue::PollDownload() {
+    if (!IsReady(downloadResult)) return;
+    page.KillTimer(TIMER_DOWNLOAD_POLL);
+    const std::shared_ptr<Package> package = downloadQueue.front();
+    downloadQueue.pop_front();
+    const auto [succeeded, errorText] = downloadResult.get();
+
+    if (succeeded) {
+        const CStringW path = DownloadManager::GetInstance()->lastFilePath;
+        if (client.OnDownloaded(*package, path)) installQueue.emplace_back(package, path);
+    } else {
+        package->SendEvent(EventType::Failed, FailureData(kDownloadFailed, errorText));
+        if (package->IsMain()) {
+            OnMainProductFailed(errorText);
+            return;
+        }
+        // An offer that could not be fetched ends here; the others go on.
+    }
+    ContinueAfterDownload();
+}
+
+void DownloadQueue::OnMainProductFailed(const CStringW& errorText) {
+    ReportMainProductDownloadFailed(errorText);
+    downloadQueue.clear();
+    client.OnMainProductNotDownloaded();
+}
+
+void DownloadQueue::ContinueAfterDownload() {
+    if (!downloadQueue.empty()) {
+        StartFrontDownload();
+    } else if (!installQueue.empty()) {
+        client.OnInstallersStarting();
+        StartFrontInstaller();
+    } else {
+        client.OnNothingToInstall();
+    }
+}
+
+void DownloadQueue::StartFrontInstaller() {
+    if (installQueue.empty()) {
+        client.OnInstallersStarted();
+        return;
+    }
+    const auto& [package, path] = installQueue.front();
+    const Launch launch = client.LaunchOf(*package);
+    installerResult = StartInstaller(path, launch.folder, launch.arguments, launch.wait);
+    page.SetTimer(TIMER_INSTALL_POLL, kPollPeriodMs);
+}
+
+void DownloadQueue::PollInstaller() {
+    if (!IsReady(installerResult)) return;
+    page.KillTimer(TIMER_INSTALL_POLL);
+    const InstallerStart start = installerResult.get();
+    // After a close the packages' last word has been said.
+    if (ConfigurationManager::GetInstance()->cancelRequested) return;
+    const std::shared_ptr<Package> package = installQueue.front().first;
+    installQueue.pop_front();
+    if (package->IsMain()) {
+        if (client.OnMainInstallerEnded(*package, start)) StartFrontInstaller();
+        return;
+    }
+    if (!start.refusal.empty()) {
+        package->SendEvent(EventType::Failed, RefusalData(start.refusal));
+    } else {
+        // Started, or could not be created: that is what the offer reports.
+        ReportOfferInstallerStart(*package, start.run);
+    }
+    StartFrontInstaller();
+}
