@@ -32,7 +32,7 @@ void StoreProductPicture(const std::vector<char>& bytes) {
     // Held, GDI+ stays up and the settings with it (they end after it).
     framework::GdiplusUse gdiplus;
     if (!gdiplus) return;
-    if (auto image = framework::DecodeBitmap(bytes)) ConfigurationManager::GetInstance()->productImage.Set(image);
+    framework::StoreDecodedPicture(bytes, ConfigurationManager::GetInstance()->productImage);
 }
 
 }  // namespace

@@ -191,10 +191,6 @@ CStringW Package::GetInstallerArgs() const {
     return Utf8ToWide(installerArgs);
 }
 
-void Package::SetImageFromBytes(const std::vector<char>& bytes) {
-    if (auto bitmap = framework::DecodeBitmap(bytes)) image.Set(std::move(bitmap));
-}
-
 void Package::DownloadImage(const std::function<void()>& onDone) {
     if (isMain) {
         if (onDone) onDone();
@@ -210,7 +206,7 @@ void Package::DownloadImage(const std::function<void()>& onDone) {
     }
     DownloadManager::GetInstance()->DownloadToMemoryAsync(url, [this, onDone](std::unique_ptr<std::vector<char>> bytes) {
         try {
-            if (bytes && !bytes->empty()) SetImageFromBytes(*bytes);
+            if (bytes && !bytes->empty()) framework::StoreDecodedPicture(*bytes, image);
         } catch (const std::exception&) {
             // No picture then; onDone must still run.
         }

@@ -54,8 +54,6 @@ public:
     CStringW GetDownloadPath() const;
     CStringW GetInstallerArgs() const;
 
-    // Decodes a picture from memory; an undecodable one leaves the old picture.
-    void SetImageFromBytes(const std::vector<char>& bytes);
     void ReleaseImage() { image.Reset(); }
     // Fetches an offer's picture on a thread of its own, then calls onDone on
     // that thread, with or without a picture. The main product calls onDone at
