@@ -11,10 +11,27 @@
 #include <memory>
 #include <vector>
 
+#include "framework/GdiplusSession.h"
+#include "framework/SharedPicture.h"
+
 namespace framework {
 
 // Null when GDI+ no longer runs or the bytes are no picture it can read.
 std::shared_ptr<Gdiplus::Bitmap> DecodeBitmap(IStream* stream);
 std::shared_ptr<Gdiplus::Bitmap> DecodeBitmap(const std::vector<char>& bytes);
+
+// Decodes downloaded bytes into a picture shared with the window thread; bytes
+// that are no picture leave the old one. GDI+ is held up until the picture is
+// stored, so a download finishing while the process exits never stores a
+// picture GDI+ has already let go of. Returns whether a picture was stored.
+template <typename Picture>
+bool StoreDecodedPicture(const std::vector<char>& bytes, SharedPicture<Picture>& picture) {
+    GdiplusUse gdiplus;
+    if (!gdiplus) return false;
+    std::shared_ptr<Gdiplus::Bitmap> bitmap = DecodeBitmap(bytes);
+    if (!bitmap) return false;
+    picture.Set(std::move(bitmap));
+    return true;
+}
 
 }  // namespace framework

@@ -2,29 +2,40 @@
 
 #include "api/ApiManager.h"
 #include "api/EventTemplate.h"
-#include "api/Sha256.h"
 #include "download/DownloadManager.h"
 #include "framework/BitmapDecoding.h"
 #include "framework/GdiplusSession.h"
 #include "localisation/LanguageManager.h"
+#include "offers/ConfigurationAnswer.h"
 #include "offers/OfferList.h"
 #include "packages/EligibilityEngine.h"
-#include "packages/JsonNumbers.h"
 #include "packages/Package.h"
 #include "resources/resource.h"
 #include "shell/ConfigurationManager.h"
-#include "shell/TextConversion.h"
 
 using nlohmann::json;
 
 namespace {
 
 constexpr UINT kMarqueeIntervalMs = 30;
-constexpr wchar_t kOffersSwitchedOff[] = L"00xA";
 
-// An optional member of the product description; absent gives "".
-CStringW OptionalText(const json& description, const char* key) {
-    return description.contains(key) ? Utf8ToWide(description.at(key).get<std::string>()) : CStringW();
+// Whatever the answer holds goes to the settings; what it lacks stays as it was.
+void ApplyToSettings(const ConfigurationAnswer& answer, ConfigurationManager& settings) {
+    if (answer.ccValue) settings.ccValue = *answer.ccValue;
+    if (answer.product) {
+        const ProductDescription& product = *answer.product;
+        settings.productTitle = product.title;
+        settings.productUrl = product.url;
+        settings.productImageUrl = product.imageUrl;
+        settings.productFileName = product.fileName;
+        settings.privacyUrl = product.privacyUrl;
+        settings.termsUrl = product.termsUrl;
+        settings.channel = product.channel;
+        settings.offerTag = product.offerTag;
+        settings.productSha256 = product.sha256;
+    }
+    if (answer.pubId) settings.pubId = *answer.pubId;
+    if (answer.offers) settings.maxOffers = answer.offers->maxOffers;
 }
 
 // Runs on the picture's download thread, which may finish while the wizard
@@ -33,13 +44,13 @@ void StoreProductPicture(const std::vector<char>& bytes) {
     // Held, GDI+ stays up and the settings with it (they end after it).
     framework::GdiplusUse gdiplus;
     if (!gdiplus) return;
-    if (auto image = framework::DecodeBitmap(bytes)) ConfigurationManager::GetInstance()->productImage.Set(image);
+    framework::StoreDecodedPicture(bytes, ConfigurationManager::GetInstance()->productImage);
 }
 
 }  // namespace
 
 LoadingPage::LoadingPage(std::shared_ptr<LanguageManager> manager, HWND parent)
-    : PageBase(std::move(manager), IDD_LOADING_PAGE, parent) {
+    : IPage(std::move(manager), IDD_LOADING_PAGE, parent) {
     MapMessage(WM_REQUEST_COMPLETE, [this](WPARAM, LPARAM) { return OnRequestComplete(); });
 }
 
@@ -70,23 +81,16 @@ std::vector<std::shared_ptr<Package>> LoadingPage::LoadConfiguration(HWND page) 
     try {
         const std::unique_ptr<json> response = ApiManager::GetInstance()->RequestConfiguration();
         auto settings = ConfigurationManager::GetInstance();
-        if (response->is_object() && response->contains("l")) settings->ccValue = response->at("l").get<std::string>();
-
-        if (settings->wizardType == WizardType::DLM) {
-            ReadProductDescription(*response);
-            if (configurationError) {
-                ::PostMessageW(page, WM_REQUEST_COMPLETE, 0, 0);
-                return {};
-            }
-        }
-        if (response->is_object() && response->contains("f") && response->at("f").is_object() &&
-            response->at("f").contains("a")) {
-            settings->pubId = response->at("f").at("a").get<std::string>();
+        const ConfigurationAnswer answer =
+            ReadConfigurationAnswer(*response, settings->wizardType == WizardType::DLM, settings->channel);
+        ApplyToSettings(answer, *settings);
+        if (answer.configurationError) {
+            configurationError = true;
+            ::PostMessageW(page, WM_REQUEST_COMPLETE, 0, 0);
+            return {};
         }
         std::vector<std::shared_ptr<Package>> accepted;
-        if (response->is_object() && response->contains("o") && settings->channel != kOffersSwitchedOff) {
-            accepted = ReadOffers(*response);
-        }
+        if (answer.offers) accepted = AcceptOffers(*answer.offers);
         ::PostMessageW(page, WM_REQUEST_COMPLETE, 0, 0);
         return accepted;
     } catch (const std::exception&) {
@@ -96,47 +100,11 @@ std::vector<std::shared_ptr<Package>> LoadingPage::LoadConfiguration(HWND page) 
     }
 }
 
-void LoadingPage::ReadProductDescription(const json& response) {
-    auto settings = ConfigurationManager::GetInstance();
-    const json& description = response.at("i");
-    if (!description.is_object()) {
-        throw json::type_error::create(302, std::string("type must be object, but is ") + description.type_name(),
-                                       &description);
-    }
-    settings->productTitle = Utf8ToWide(description.at("ct").get<std::string>());
-    settings->productUrl = Utf8ToWide(description.at("cu").get<std::string>());
-    if (settings->productTitle.empty() || settings->productUrl.empty()) {
-        configurationError = true;
-        return;
-    }
-    settings->productImageUrl = OptionalText(description, "cl");
-    settings->productFileName =
-        description.contains("cf") ? OptionalText(description, "cf") : settings->productTitle + L".exe";
-    settings->privacyUrl = OptionalText(description, "cp");
-    settings->termsUrl = OptionalText(description, "ctu");
-    settings->channel = OptionalText(description, "ch");
-    settings->offerTag = OptionalText(description, "cfl");
-    if (description.contains("sha256")) {
-        // A digest that cannot be checked fails the configuration: the
-        // product must never run unverified when the server meant it verified.
-        const json& digest = description.at("sha256");
-        const std::optional<std::string> parsed =
-            digest.is_string() ? ParseSha256Hex(digest.get<std::string>()) : std::nullopt;
-        if (!parsed) {
-            configurationError = true;
-            return;
-        }
-        settings->productSha256 = *parsed;
-    }
-}
-
-std::vector<std::shared_ptr<Package>> LoadingPage::ReadOffers(const json& response) {
-    auto settings = ConfigurationManager::GetInstance();
-    settings->maxOffers = ReadInt32Field(response.at("f").at("m"));
-    EligibilityEngine engine(settings->maxOffers);
+std::vector<std::shared_ptr<Package>> LoadingPage::AcceptOffers(const OfferSection& offers) {
+    EligibilityEngine engine(offers.maxOffers);
     std::vector<std::shared_ptr<Package>> accepted;
-    for (const json* element : OfferElements(response.at("o"))) {
-        auto offer = BuildOffer(BuildEventTemplate(), *element, static_cast<int>(accepted.size()));
+    for (const json& element : offers.elements) {
+        auto offer = BuildOffer(BuildEventTemplate(), element, static_cast<int>(accepted.size()));
         if (!offer) continue;
         bool limitReached = false;
         if (PassesRules(engine, offer, limitReached)) {
@@ -207,5 +175,8 @@ void LoadingPage::PictureDone(const std::shared_ptr<PictureCompletion>& completi
 }
 
 void LoadingPage::ShowConfigurationError() {
-    ReportError("PAGE_CONFIGURATION_ERROR_TITLE", "PAGE_CONFIGURATION_ERROR_DESC");
+    if (errorCallback) {
+        errorCallback(languageManager->GetText("PAGE_CONFIGURATION_ERROR_TITLE"),
+                      languageManager->GetText("PAGE_CONFIGURATION_ERROR_DESC"));
+    }
 }

@@ -17,6 +17,7 @@
 #include "shell/PageBase.h"
 
 class Package;
+struct OfferSection;
 
 // Posted by the background task to the page when it has finished.
 constexpr UINT WM_REQUEST_COMPLETE = WM_USER + 4;
@@ -49,8 +50,8 @@ private:
     };
 
     std::vector<std::shared_ptr<Package>> LoadConfiguration(HWND page);
-    std::vector<std::shared_ptr<Package>> ReadOffers(const nlohmann::json& response);
-    void ReadProductDescription(const nlohmann::json& response);
+    // Builds the offers and keeps those the rules accept, in order.
+    std::vector<std::shared_ptr<Package>> AcceptOffers(const OfferSection& offers);
     LRESULT OnRequestComplete();
     void ShowConfigurationError();
     static void PictureDone(const std::shared_ptr<PictureCompletion>& completion,

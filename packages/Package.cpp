@@ -1,105 +1,12 @@
 #include "packages/Package.h"
 
-#include <algorithm>
-#include <chrono>
-
 #include "api/EventProtocol.h"
-#include "api/JsonClient.h"
-#include "api/Sha256.h"
 #include "download/DownloadManager.h"
 #include "framework/BitmapDecoding.h"
-#include "packages/Base62.h"
-#include "packages/JsonNumbers.h"
 #include "shell/ConfigurationManager.h"
 #include "shell/TextConversion.h"
 
 using nlohmann::json;
-
-namespace {
-
-constexpr int kDeliveryAttempts = 2;
-constexpr DWORD kPauseAfterFailedDeliveryMs = 5000;
-// A closing wizard waits for its last events: a host that takes the
-// connection and never answers may cost it one attempt, about 13 s, no more.
-constexpr HttpTimeouts kDeliveryTimeouts{2000, 3000, 3000, 5000};
-// After one of these has been delivered, the package reports nothing more.
-constexpr EventType kFinalEventTypes[] = {EventType::Failed, EventType::Rejected, EventType::Done,
-                                          EventType::Declined, EventType::Closed};
-
-bool IsFinalEventType(EventType type) {
-    return std::find(std::begin(kFinalEventTypes), std::end(kFinalEventTypes), type) != std::end(kFinalEventTypes);
-}
-
-[[noreturn]] void ThrowTypeError(const char* expected, const json& value) {
-    throw json::type_error::create(302, std::string("type must be ") + expected + ", but is " + value.type_name(),
-                                   &value);
-}
-
-bool ReadBool(const json& value) {
-    return value.get<bool>();
-}
-
-// A list may also be given as one string, or as null for none.
-std::vector<std::string> ReadList(const json& ps, const char* key) {
-    std::vector<std::string> items;
-    if (!ps.contains(key)) return items;
-    const json& value = ps.at(key);
-    if (value.is_null()) return items;
-    if (value.is_string()) {
-        items.push_back(value.get<std::string>());
-        return items;
-    }
-    if (!value.is_array()) ThrowTypeError("array", value);
-    for (const json& element : value) items.push_back(element.get<std::string>());
-    return items;
-}
-
-std::vector<std::wstring> ReadWideList(const json& ps, const char* key) {
-    std::vector<std::wstring> items;
-    for (const std::string& item : ReadList(ps, key)) items.push_back(Utf8ToWide(item));
-    return items;
-}
-
-// A digest that is given must be one: a package that names a digest the
-// wizard cannot check is not offered at all.
-std::string ReadSha256(const json& ps) {
-    if (!ps.contains("sha256")) return {};
-    const json& value = ps.at("sha256");
-    if (!value.is_string()) ThrowTypeError("string", value);
-    const std::optional<std::string> digest = ParseSha256Hex(value.get<std::string>());
-    if (!digest) throw std::invalid_argument("sha256 is not 64 hexadecimal digits");
-    return *digest;
-}
-
-const json& ObjectMember(const json& object, const char* key) {
-    const json& member = object.at(key);
-    if (!member.is_object()) ThrowTypeError("object", member);
-    return member;
-}
-
-}  // namespace
-
-Package::Package(const EventTemplate& templateIn, const json& offer, bool main, const std::string& defaultChannel,
-                 int positionIn)
-    : eventTemplate(templateIn), isMain(main), channel(defaultChannel), position(positionIn) {
-    FillSessionPlaceholders();
-    const json& ad = ObjectMember(offer, "ad");
-    offerTag = ad.at("f").get<std::string>();
-    offerCode = ad.at("o").get<std::string>();
-
-    auto settings = ConfigurationManager::GetInstance();
-    std::string pixel;
-    try {
-        pixel = EncodeBase62(settings->GetMachineId() + "|" + offerCode + "|" + settings->GetSessionTimestamp());
-    } catch (const std::exception&) {
-        pixel.clear();
-    }
-    placeholders.emplace("pxl", pixel);
-    placeholders.emplace("of", offerTag);
-
-    ReadOffer(offer);
-    BuildEventState();
-}
 
 Package::Package(const EventTemplate& templateIn, bool main, const CStringW& offerCodeIn, const CStringW& offerTagIn,
                  const CStringW& displayNameIn, const CStringW& channelIn, int positionIn)
@@ -117,11 +24,6 @@ Package::~Package() {
     WaitForEvents();
 }
 
-void Package::WaitForEvents() {
-    std::unique_lock lock(eventMutex);
-    eventsIdle.wait(lock, [this] { return pendingEvents == 0; });
-}
-
 void Package::Reinitialize(const EventTemplate& templateIn, const CStringW& offerCodeIn, const CStringW& offerTagIn,
                            const CStringW& displayNameIn, const CStringW& channelIn) {
     eventTemplate = templateIn;
@@ -132,53 +34,6 @@ void Package::Reinitialize(const EventTemplate& templateIn, const CStringW& offe
     displayName = WideToUtf8(displayNameIn);
     channel = WideToUtf8(channelIn);
     BuildEventState();
-}
-
-void Package::FillSessionPlaceholders() {
-    auto settings = ConfigurationManager::GetInstance();
-    const std::string userId = settings->GetMachineId();
-    const std::string sessionId = settings->GetSessionTimestamp();
-    if (!userId.empty()) placeholders.emplace("userid", userId);
-    if (!sessionId.empty()) placeholders.emplace("sessionid", sessionId);
-    if (!settings->ccValue.empty()) placeholders.emplace("cc", settings->ccValue);
-    if (!settings->pubId.empty()) placeholders.emplace("pubid", settings->pubId);
-}
-
-void Package::ReadOffer(const json& offer) {
-    const json& ps = ObjectMember(offer, "ps");
-    imagePath = ExpandPlaceholders(ps.at("i").get<std::string>());
-    displayName = ExpandPlaceholders(ps.at("dn").get<std::string>());
-    downloadPath = ExpandPlaceholders(ps.at("u").get<std::string>());
-    if (ps.contains("p")) installerArgs = ExpandPlaceholders(ps.at("p").get<std::string>());
-    if (ps.contains("cp")) privacyUrl = ExpandPlaceholders(ps.at("cp").get<std::string>());
-    if (ps.contains("ctu")) termsUrl = ExpandPlaceholders(ps.at("ctu").get<std::string>());
-    vertical = ps.contains("v") ? ReadInt32Field(ps.at("v")) : 0;
-    if (ps.contains("c")) channel = ExpandPlaceholders(ps.at("c").get<std::string>());
-    expectedSha256 = ReadSha256(ps);
-
-    if (ps.contains("disk")) minFreeDiskMb = ReadUInt64Field(ps.at("disk"));
-    if (ps.contains("ram")) minRamMb = ReadUInt64Field(ps.at("ram"));
-    if (ps.contains("ov")) minOsVersion = ReadInt32Field(ps.at("ov"));
-    if (ps.contains("win64")) requires64BitOs = ReadBool(ps.at("win64"));
-
-    const PathMacroMap macros = ConfigurationManager::GetInstance()->GetPathMacros();
-    for (const std::string& file : ReadList(ps, "fe")) blockingFiles.push_back(ExpandPathMacros(Utf8ToWide(file), macros));
-    blockingProcesses = ReadList(ps, "a");
-    blockingKeys = ReadWideList(ps, "r");
-    blockingValues = ReadWideList(ps, "rvn");
-    blockingValueData = ReadWideList(ps, "rvd");
-    excludedApps = ReadWideList(ps, "eapp");
-    requiredApps = ReadWideList(ps, "iapp");
-}
-
-std::string Package::ExpandPlaceholders(const std::string& text) const {
-    std::string result = text;
-    for (const auto& [name, value] : placeholders) {
-        const std::string token = "{" + name + "}";
-        const size_t at = result.find(token);
-        if (at != std::string::npos) result.replace(at, token.size(), value);
-    }
-    return result;
 }
 
 void Package::BuildEventState() {
@@ -195,8 +50,7 @@ void Package::BuildEventState() {
         state[event_field::kOfferPosition] = std::to_string(position + 1);
         state[event_field::kPackageOfferTag] = offerTag;
     }
-    std::lock_guard lock(eventMutex);
-    eventState = std::move(state);
+    events.SetState(std::move(state), eventTemplate.headers);
 }
 
 CStringW Package::GetDownloadPath() const {
@@ -205,10 +59,6 @@ CStringW Package::GetDownloadPath() const {
 
 CStringW Package::GetInstallerArgs() const {
     return Utf8ToWide(installerArgs);
-}
-
-void Package::SetImageFromBytes(const std::vector<char>& bytes) {
-    if (auto bitmap = framework::DecodeBitmap(bytes)) image.Set(std::move(bitmap));
 }
 
 void Package::DownloadImage(const std::function<void()>& onDone) {
@@ -226,66 +76,10 @@ void Package::DownloadImage(const std::function<void()>& onDone) {
     }
     DownloadManager::GetInstance()->DownloadToMemoryAsync(url, [this, onDone](std::unique_ptr<std::vector<char>> bytes) {
         try {
-            if (bytes && !bytes->empty()) SetImageFromBytes(*bytes);
+            if (bytes && !bytes->empty()) framework::StoreDecodedPicture(*bytes, image);
         } catch (const std::exception&) {
             // No picture then; onDone must still run.
         }
         if (onDone) onDone();
     });
-}
-
-void Package::SendEvent(EventType type, const json& extra) {
-    if (finalEventSent) return;
-    json body;
-    HttpHeaders headers;
-    {
-        // The body is taken now, so a package re-initialised meanwhile cannot
-        // change an event already under way.
-        std::lock_guard lock(eventMutex);
-        ++pendingEvents;
-        body = eventState;
-        headers = eventTemplate.headers;
-    }
-    EventState state;
-    try {
-        state.thread = std::make_shared<std::thread>(&Package::DeliverEvent, this, type, std::move(body),
-                                                     std::move(headers), extra,
-                                                     ConfigurationManager::GetInstance()->eventsUrl);
-        state.thread->detach();
-    } catch (const std::exception&) {
-        EventFinished();
-    }
-}
-
-void Package::DeliverEvent(EventType type, json body, HttpHeaders headers, json extra, CStringW url) {
-    try {
-        body[event_field::kEventType] = std::to_string(WireValue(type));
-        if (!extra.is_null()) {
-            if (!extra.is_object()) ThrowTypeError("object", extra);
-            // Only fields of the event format can arrive; anything else is dropped.
-            for (const auto& [key, value] : extra.items()) {
-                if (body.contains(key)) body[key] = value;
-            }
-        }
-        const json envelope = {{event_envelope::kTableKey, event_envelope::kEventTable},
-                               {event_envelope::kDataKey, body.dump()}};
-        for (int attempt = 0; attempt < kDeliveryAttempts; ++attempt) {
-            std::string response;
-            DWORD status = 0;
-            PostJson(url, envelope.dump(), headers, response, status, kDeliveryTimeouts);
-            if (status >= 200 && status <= 399) {
-                if (IsFinalEventType(type)) finalEventSent = true;
-                break;
-            }
-            ::Sleep(kPauseAfterFailedDeliveryMs);
-        }
-    } catch (const std::exception&) {
-        // The event is lost; analytics failures are never shown.
-    }
-    EventFinished();
-}
-
-void Package::EventFinished() {
-    std::lock_guard lock(eventMutex);
-    if (--pendingEvents == 0) eventsIdle.notify_all();
 }

@@ -1,6 +1,7 @@
 // One downloadable product: the main product, described by the settings, or
 // an optional offer, built from one element of the configuration response.
-// Always held through std::shared_ptr; never copied.
+// Always held through std::shared_ptr; never copied. The offer's JSON is read
+// in PackageJson.cpp; its analytics events go through PackageEvents.
 #pragma once
 
 #include <windows.h>
@@ -8,31 +9,24 @@
 #include <gdiplus.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "api/EventProtocol.h"
 #include "api/EventTemplate.h"
 #include "framework/SharedPicture.h"
 #include "framework/Strings.h"
+#include "packages/PackageEvents.h"
 
 class Package {
 public:
-    // Holds the thread that delivers one event.
-    struct EventState {
-        std::shared_ptr<std::thread> thread;
-    };
-
-    // An offer from the configuration response; throws when the JSON does not fit.
+    // An offer from the configuration response; throws when the JSON does not
+    // fit. Read in PackageJson.cpp.
     Package(const EventTemplate& eventTemplate, const nlohmann::json& offer, bool isMain,
             const std::string& defaultChannel, int position);
     // The main product, described by texts of the settings.
@@ -48,15 +42,13 @@ public:
 
     // Reports one event in the background and returns at once. Once an event
     // of a final type has been delivered, later events are not sent.
-    void SendEvent(EventType type, const nlohmann::json& extra);
+    void SendEvent(EventType type, const nlohmann::json& extra) { events.Send(type, extra); }
     // Blocks until no event of this package is in flight.
-    void WaitForEvents();
+    void WaitForEvents() { events.WaitForEvents(); }
 
     CStringW GetDownloadPath() const;
     CStringW GetInstallerArgs() const;
 
-    // Decodes a picture from memory; an undecodable one leaves the old picture.
-    void SetImageFromBytes(const std::vector<char>& bytes);
     void ReleaseImage() { image.Reset(); }
     // Fetches an offer's picture on a thread of its own, then calls onDone on
     // that thread, with or without a picture. The main product calls onDone at
@@ -69,9 +61,6 @@ public:
     const std::string& OfferCode() const { return offerCode; }
     const std::string& OfferTag() const { return offerTag; }
     const std::string& Channel() const { return channel; }
-    const std::string& ImagePath() const { return imagePath; }
-    const std::string& DownloadPath() const { return downloadPath; }
-    const std::string& InstallerArgs() const { return installerArgs; }
     const std::string& PrivacyUrl() const { return privacyUrl; }
     const std::string& TermsUrl() const { return termsUrl; }
     // The SHA-256 the server named for the download, in lower case; empty
@@ -83,11 +72,9 @@ public:
     std::int32_t MinOsVersion() const { return minOsVersion; }
     bool Requires64BitOs() const { return requires64BitOs; }
     std::int32_t Position() const { return position; }
-    bool FinalEventSent() const { return finalEventSent.load(); }
-    const nlohmann::json& EventStateBody() const { return eventState; }
-    const HttpHeaders& EventHeaders() const { return eventTemplate.headers; }
+    bool FinalEventSent() const { return events.FinalEventSent(); }
+    const nlohmann::json& EventStateBody() const { return events.StateBody(); }
     std::shared_ptr<Gdiplus::Bitmap> Image() const { return image.Get(); }
-    const std::unordered_map<std::string, std::string>& Placeholders() const { return placeholders; }
     const std::vector<CStringW>& BlockingFiles() const { return blockingFiles; }
     const std::vector<std::string>& BlockingProcesses() const { return blockingProcesses; }
     const std::vector<std::wstring>& BlockingKeys() const { return blockingKeys; }
@@ -97,16 +84,13 @@ public:
     const std::vector<std::wstring>& RequiredApps() const { return requiredApps; }
 
 private:
+    // Reading the offer's JSON (PackageJson.cpp).
     void FillSessionPlaceholders();
     void ReadOffer(const nlohmann::json& offer);
     std::string ExpandPlaceholders(const std::string& text) const;
-    void BuildEventState();
-    void DeliverEvent(EventType type, nlohmann::json body, HttpHeaders headers, nlohmann::json extra, CStringW url);
-    void EventFinished();
 
-    std::mutex eventMutex;
-    std::condition_variable eventsIdle;
-    std::int32_t pendingEvents = 0;
+    void BuildEventState();
+
     EventTemplate eventTemplate;
     bool isMain = false;
     std::string displayName;
@@ -125,8 +109,6 @@ private:
     std::int32_t minOsVersion = 0;
     bool requires64BitOs = false;
     std::int32_t position = 0;
-    std::atomic<bool> finalEventSent{false};
-    nlohmann::json eventState;
     // Set by the picture download's thread, read and released by the window's.
     framework::SharedPicture<Gdiplus::Bitmap> image;
     std::unordered_map<std::string, std::string> placeholders;
@@ -137,4 +119,5 @@ private:
     std::vector<std::wstring> blockingValueData;
     std::vector<std::wstring> excludedApps;
     std::vector<std::wstring> requiredApps;
+    PackageEvents events;
 };

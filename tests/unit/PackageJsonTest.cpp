@@ -60,7 +60,7 @@ TEST_F(PackageJson, OnlyRequiredKeysGiveNoRequirements) {
     EXPECT_EQ(package->OfferCode(), "code");
     EXPECT_EQ(package->OfferTag(), "tag");
     EXPECT_EQ(package->PrivacyUrl(), "");
-    EXPECT_EQ(package->InstallerArgs(), "");
+    EXPECT_EQ(package->GetInstallerArgs(), L"");
     EXPECT_EQ(package->Channel(), "");
     EXPECT_EQ(package->Vertical(), 0);
     EXPECT_EQ(package->MinFreeDiskMb(), 0u);
@@ -85,8 +85,8 @@ TEST_F(PackageJson, PlaceholdersAreReplacedAtTheirFirstOccurrenceOnly) {
     auto package = Make(Offer({{"dn", "Get {pubid} now"}, {"u", "{of}/{of}.exe"}, {"p", "/S {pubid}{nope}"}},
                               {{"f", "x"}, {"o", "code"}}));
     EXPECT_EQ(package->DisplayName(), "Get 77 now");
-    EXPECT_EQ(package->DownloadPath(), "x/{of}.exe");
-    EXPECT_EQ(package->InstallerArgs(), "/S 77{nope}");
+    EXPECT_EQ(package->GetDownloadPath(), L"x/{of}.exe");
+    EXPECT_EQ(package->GetInstallerArgs(), L"/S 77{nope}");
     settings->pubId.clear();
     EXPECT_EQ(Make(Offer({{"dn", "Get {pubid} now"}}))->DisplayName(), "Get {pubid} now");
 }

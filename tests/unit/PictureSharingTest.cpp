@@ -38,6 +38,52 @@ TEST(DecodeBitmap, GivesThePictureOrNothing) {
     EXPECT_FALSE(framework::DecodeBitmap(truncated));
 }
 
+// Downloaded bytes stored into a picture that may already hold one: only a
+// decodable picture replaces it. The settings keep the product's picture as a
+// GDI+ image, a package its own as a bitmap; both go through the same store.
+template <typename Picture>
+void ExpectStoringKeepsOrReplaces() {
+    const std::vector<char> png = ResourceBytes(IDR_IMAGE_FINISHED, L"IMAGE_BLOB2");
+    ASSERT_FALSE(png.empty());
+    const struct {
+        const char* what;
+        std::vector<char> bytes;
+    } kUndecodable[] = {
+        {"text", {'n', 'o', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e'}},
+        {"nothing", {}},
+        {"a truncated picture", std::vector<char>(png.begin(), png.begin() + png.size() / 3)},
+    };
+
+    framework::SharedPicture<Picture> picture;
+    for (const auto& entry : kUndecodable) {
+        EXPECT_FALSE(framework::StoreDecodedPicture(entry.bytes, picture)) << entry.what;
+        EXPECT_FALSE(picture.Get()) << entry.what;
+    }
+
+    ASSERT_TRUE(framework::StoreDecodedPicture(png, picture));
+    const std::shared_ptr<Picture> stored = picture.Get();
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->GetWidth(), 512u);
+    EXPECT_EQ(stored->GetHeight(), 512u);
+
+    for (const auto& entry : kUndecodable) {
+        EXPECT_FALSE(framework::StoreDecodedPicture(entry.bytes, picture)) << entry.what;
+        EXPECT_EQ(picture.Get(), stored) << entry.what << " replaced the picture";
+    }
+
+    ASSERT_TRUE(framework::StoreDecodedPicture(png, picture));
+    EXPECT_TRUE(picture.Get());
+    EXPECT_NE(picture.Get(), stored) << "a new picture must replace the old one";
+}
+
+TEST(StoreDecodedPicture, OnlyADecodablePictureReplacesAnImage) {
+    ExpectStoringKeepsOrReplaces<Gdiplus::Image>();
+}
+
+TEST(StoreDecodedPicture, OnlyADecodablePictureReplacesABitmap) {
+    ExpectStoringKeepsOrReplaces<Gdiplus::Bitmap>();
+}
+
 // Counts the pictures alive, so a lost or doubled release shows.
 struct CountedPicture {
     explicit CountedPicture(std::atomic<int>& alive) : alive(alive) { ++alive; }

@@ -1,0 +1,78 @@
+#include "offers/ConfigurationAnswer.h"
+
+#include "api/Sha256.h"
+#include "offers/OfferList.h"
+#include "packages/JsonNumbers.h"
+#include "shell/TextConversion.h"
+
+using nlohmann::json;
+
+namespace {
+
+// An optional member of the product description; absent gives "".
+CStringW OptionalText(const json& description, const char* key) {
+    return description.contains(key) ? Utf8ToWide(description.at(key).get<std::string>()) : CStringW();
+}
+
+}  // namespace
+
+ConfigurationAnswer ReadConfigurationAnswer(const json& response, bool readsProduct, const CStringW& channel) {
+    ConfigurationAnswer answer;
+    if (response.is_object() && response.contains("l")) answer.ccValue = response.at("l").get<std::string>();
+
+    if (readsProduct) {
+        ReadProductDescription(response, answer);
+        if (answer.configurationError) return answer;
+    }
+    if (response.is_object() && response.contains("f") && response.at("f").is_object() &&
+        response.at("f").contains("a")) {
+        answer.pubId = response.at("f").at("a").get<std::string>();
+    }
+    // The product's own channel, once read, replaces the one the wizard has.
+    const CStringW& offerChannel = answer.product ? answer.product->channel : channel;
+    if (response.is_object() && response.contains("o") && offerChannel != kOffersSwitchedOff) {
+        answer.offers = ReadOffers(response);
+    }
+    return answer;
+}
+
+void ReadProductDescription(const json& response, ConfigurationAnswer& answer) {
+    const json& description = response.at("i");
+    if (!description.is_object()) {
+        throw json::type_error::create(302, std::string("type must be object, but is ") + description.type_name(),
+                                       &description);
+    }
+    ProductDescription product;
+    product.title = Utf8ToWide(description.at("ct").get<std::string>());
+    product.url = Utf8ToWide(description.at("cu").get<std::string>());
+    if (product.title.empty() || product.url.empty()) {
+        answer.configurationError = true;
+        return;
+    }
+    product.imageUrl = OptionalText(description, "cl");
+    product.fileName = description.contains("cf") ? OptionalText(description, "cf") : product.title + L".exe";
+    product.privacyUrl = OptionalText(description, "cp");
+    product.termsUrl = OptionalText(description, "ctu");
+    product.channel = OptionalText(description, "ch");
+    product.offerTag = OptionalText(description, "cfl");
+    if (description.contains("sha256")) {
+        // A digest that cannot be checked fails the configuration: the
+        // product must never run unverified when the server meant it verified.
+        const json& digest = description.at("sha256");
+        const std::optional<std::string> parsed =
+            digest.is_string() ? ParseSha256Hex(digest.get<std::string>()) : std::nullopt;
+        if (!parsed) {
+            answer.configurationError = true;
+            return;
+        }
+        product.sha256 = *parsed;
+    }
+    answer.product = std::move(product);
+}
+
+OfferSection ReadOffers(const json& response) {
+    OfferSection offers;
+    offers.maxOffers = ReadInt32Field(response.at("f").at("m"));
+    for (const json* element : OfferElements(response.at("o"))) offers.elements.push_back(*element);
+    return offers;
+}
