@@ -30,7 +30,7 @@
 #include "registry/RegistryView.h"
 #include "shell/ConfigurationManager.h"
 #include "shell/TextConversion.h"
-#include "tests/eligibility/ImportHook.h"
+#include "tests/support/ImportHook.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "registry/RegistryView.h"
 #include "shell/TextConversion.h"
 #include "tests/eligibility/EligibilityTestSupport.h"
-#include "tests/eligibility/ImportHook.h"
+#include "tests/support/ImportHook.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "tests/eligibility/ImportHook.h"
+#include "tests/support/ImportHook.h"
 
 namespace ostrel::testing {
 

@@ -19,7 +19,7 @@
 #include "packages/EligibilityEngine.h"
 #include "packages/LocalPaths.h"
 #include "tests/eligibility/EligibilityTestSupport.h"
-#include "tests/eligibility/ImportHook.h"
+#include "tests/support/ImportHook.h"
 
 namespace {
 
