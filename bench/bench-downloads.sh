@@ -6,7 +6,7 @@
 # throughput and a peak working set of at most 32 MiB. Prints figures; it is
 # not a test and exits 0 whatever they are (non-zero only when a download fails).
 #
-#   tools/bench-downloads.sh
+#   bench/bench-downloads.sh
 #
 # Environment: OSTREL_BENCH_ADDRESS (loopback address of its own server,
 # 127.0.0.20), OSTREL_BENCH_MIB (file size, 256), OSTREL_BENCH_RUNS (runs per
