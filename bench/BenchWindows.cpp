@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "tests/driver/WindowQueries.h"
+#include "tests/support/WindowQueries.h"
 
 namespace ostrel::bench {
 

@@ -47,6 +47,8 @@ cleanup() {
 export OSTREL_START_SERVERS=0
 # shellcheck source=tools/test-env.sh
 source tools/test-env.sh start
+# shellcheck source=bench/bench-server.sh
+source bench/bench-server.sh
 trap cleanup EXIT
 
 # Offers 1-10 are kept, one per category; each of 11-20 shares a category
@@ -65,16 +67,8 @@ cp resources/images/download.png "$work/data/files/product.png"
   printf ']}\n'
 } >"$work/data/configs/default.json"
 
-server/make-test-ca.sh "$work/ca" "$address" >/dev/null
+bench_start_server "$address" "$work" "$server_build/ostrel-server" --quiet
 /usr/lib/wine/wine64 "$build/bin/ostrel_trust_ca.exe" "$work/ca/ca.der"
-"$server_build/ostrel-server" serve --address "$address" --cert "$work/ca/server.pem" --key "$work/ca/server.key" \
-  --data "$work/data" --quiet --pid-file "$work/server.pid" >"$work/server.log" 2>&1 &
-server_pid=$!
-for _ in $(seq 1 100); do
-  [ -f "$work/server.pid" ] && break
-  sleep 0.05
-done
-[ -f "$work/server.pid" ] || { echo "server on $address did not start" >&2; cat "$work/server.log" >&2; exit 1; }
 
 control() { curl -sS --fail --cacert "$work/ca/ca.pem" "$@" >/dev/null; }
 answer_events_at_once() { control -X POST -d '{"path":"/zbd"}' "https://$address/_test/faults"; }

@@ -13,8 +13,8 @@
 # Runs in a Wine prefix, display and build folders of its own, so it can run
 # beside tools/run-tests.sh. Environment: OSTREL_BENCH_STARTUP_RUNS (starts
 # per program, the median counts; 9), OSTREL_BENCH_WINEPREFIX
-# (build/bench-wineprefix), and those of tools/bench-downloads.sh,
-# tools/bench-eligibility.sh, bench/bench-loading.sh and bench/server-events.sh (their build folders
+# (build/bench-wineprefix), and those of bench/bench-downloads.sh,
+# bench/bench-eligibility.sh, bench/bench-loading.sh and bench/server-events.sh (their build folders
 # default to build/bench-x86_64 and build/bench-server here).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -145,9 +145,9 @@ measure_startup() {
 }
 
 measure_eligibility() {
-  echo "== eligibility cost per offer (tools/bench-eligibility.sh)"
+  echo "== eligibility cost per offer (bench/bench-eligibility.sh)"
   # Exits non-zero when over its target; the figures decide here.
-  tools/bench-eligibility.sh 2>&1 | tr -d '\r' | tee "$results/eligibility.txt" || true
+  bench/bench-eligibility.sh 2>&1 | tr -d '\r' | tee "$results/eligibility.txt" || true
   local lines offers ms linear
   lines=$(awk '$1 ~ /^[0-9]+$/ && NF >= 7 && $3 ~ /^[0-9.]+$/ { print $1, $3 }' "$results/eligibility.txt")
   [ -n "$lines" ] || no_figure "eligibility per offer" "<= 5 ms"
@@ -170,8 +170,8 @@ measure_eligibility() {
 }
 
 measure_downloads() {
-  echo "== download throughput and peak working set (tools/bench-downloads.sh)"
-  tools/bench-downloads.sh 2>&1 | tr -d '\r' | tee "$results/downloads.txt" || true
+  echo "== download throughput and peak working set (bench/bench-downloads.sh)"
+  bench/bench-downloads.sh 2>&1 | tr -d '\r' | tee "$results/downloads.txt" || true
   local scheme line curl_rate wizard_rate times peak
   for scheme in https http; do
     line=$(awk -v s="$scheme" '$1 == s && $2 ~ /^[0-9.]+$/ { print $2, $3, $4, $5 }' "$results/downloads.txt")

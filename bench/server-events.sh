@@ -31,18 +31,11 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# shellcheck source=bench/bench-server.sh
+source bench/bench-server.sh
 
-server/make-test-ca.sh "$work/ca" "$address" >/dev/null
-mkdir -p "$work/data"
 # As a distributor runs it: no control interface, one log line per request.
-"$server_build/ostrel-server" serve --address "$address" --cert "$work/ca/server.pem" --key "$work/ca/server.key" \
-  --data "$work/data" --pid-file "$work/server.pid" 2>"$work/server.log" &
-server_pid=$!
-for _ in $(seq 1 100); do
-  [ -f "$work/server.pid" ] && break
-  sleep 0.05
-done
-[ -f "$work/server.pid" ] || { echo "server on $address did not start" >&2; cat "$work/server.log" >&2; exit 1; }
+bench_start_server "$address" "$work" "$server_build/ostrel-server"
 
 echo "$clients clients posting signed events to https://$address/zbd for $seconds s"
 "$server_build/ostrel-event-load" --address "$address" --port 443 --ca "$work/ca/ca.pem" \

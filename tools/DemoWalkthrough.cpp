@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "resources/resource.h"
-#include "tests/driver/UiDriver.h"
+#include "tests/support/UiDriver.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "server.h"
+#include "server_fixture.h"
 #include "test_support.h"
 
 namespace ostrel {
@@ -54,32 +55,15 @@ const std::vector<ControlRequest> kControlRequests = {
     {"POST", "/_test/reset", "{}"},
 };
 
-class ControlInterfaceTest : public ::testing::Test {
+class ControlInterfaceTest : public testing::ServerFixture<5> {
  protected:
-  static void SetUpTestSuite() {
-    certDir_ = new TempDir;
-    address_ = testing::LoopbackAddressFor(5);
-    certs_ = testing::MakeCertificates(certDir_->path(), {address_});
-  }
-  static void TearDownTestSuite() {
-    delete certDir_;
-    certDir_ = nullptr;
-  }
-
   void Start(std::optional<std::string> token) {
     WriteFile(data_.path() / "configs" / "default.json", "{}");
     WriteFile(data_.path() / "files" / "a.bin", "original");
-    ServerOptions options;
-    options.address = address_;
-    options.httpsPort = 0;
+    ServerOptions options = Options();
     options.httpPort = 0;
-    options.certFile = certs_.cert;
-    options.keyFile = certs_.key;
-    options.dataDir = data_.path();
-    options.logRequests = false;
     options.controlToken = std::move(token);
-    server_ = std::make_unique<OstrelServer>(options);
-    server_->Start();
+    StartServer(options);
   }
 
   Answer Send(bool secure, const ControlRequest& request, const httplib::Headers& headers,
@@ -121,11 +105,6 @@ class ControlInterfaceTest : public ::testing::Test {
     }
   }
 
-  static inline TempDir* certDir_ = nullptr;
-  static inline std::string address_;
-  static inline testing::TestCertificates certs_;
-  TempDir data_;
-  std::unique_ptr<OstrelServer> server_;
 };
 
 TEST_F(ControlInterfaceTest, WithoutATokenTheInterfaceDoesNotExist) {

@@ -14,6 +14,7 @@
 
 #include "file_content.h"
 #include "server.h"
+#include "server_fixture.h"
 #include "test_support.h"
 
 namespace ostrel {
@@ -21,7 +22,6 @@ namespace {
 
 using nlohmann::json;
 using testing::RawExchange;
-using testing::TempDir;
 using testing::WriteFile;
 
 // A raw HTTP answer split into its parts.
@@ -70,30 +70,13 @@ std::string Generated(std::uint64_t size, std::uint64_t seed) {
   return bytes;
 }
 
-class FileHostTest : public ::testing::Test {
+class FileHostTest : public testing::ServerFixture<3> {
  protected:
-  static void SetUpTestSuite() {
-    certDir_ = new TempDir;
-    address_ = testing::LoopbackAddressFor(3);
-    certs_ = testing::MakeCertificates(certDir_->path(), {address_});
-  }
-  static void TearDownTestSuite() {
-    delete certDir_;
-    certDir_ = nullptr;
-  }
-
   void SetUp() override {
-    ServerOptions options;
-    options.address = address_;
-    options.httpsPort = 0;
+    ServerOptions options = Options();
     options.httpPort = 0;
-    options.certFile = certs_.cert;
-    options.keyFile = certs_.key;
-    options.dataDir = data_.path();
-    options.logRequests = false;
     options.controlToken = kControlToken;
-    server_ = std::make_unique<OstrelServer>(options);
-    server_->Start();
+    StartServer(options);
   }
 
   // Carries the control token on every request; the public endpoints ignore it.
@@ -167,11 +150,6 @@ class FileHostTest : public ::testing::Test {
   }
 
   static constexpr const char* kControlToken = "file-host-test-token";
-  static inline TempDir* certDir_ = nullptr;
-  static inline std::string address_;
-  static inline testing::TestCertificates certs_;
-  TempDir data_;
-  std::unique_ptr<OstrelServer> server_;
 };
 
 TEST_F(FileHostTest, GeneratedFileComesWithItsLengthOverBothListeners) {

@@ -5,6 +5,7 @@
 
 #include "body_json.h"
 #include "server.h"
+#include "server_fixture.h"
 #include "test_support.h"
 
 namespace ostrel {
@@ -14,7 +15,6 @@ using nlohmann::json;
 using testing::EventEnvelope;
 using testing::RawExchange;
 using testing::SignatureFor;
-using testing::TempDir;
 using testing::WizardEvent;
 using testing::WriteFile;
 
@@ -59,29 +59,11 @@ TEST(BodyJsonTest, BracketsInsideStringsAreNotNesting) {
   }
 }
 
-class HostileBodyTest : public ::testing::Test {
+class HostileBodyTest : public testing::ServerFixture<31> {
  protected:
-  static void SetUpTestSuite() {
-    certDir_ = new TempDir;
-    address_ = testing::LoopbackAddressFor(31);
-    certs_ = testing::MakeCertificates(certDir_->path(), {address_});
-  }
-  static void TearDownTestSuite() {
-    delete certDir_;
-    certDir_ = nullptr;
-  }
-
   void SetUp() override {
     WriteFile(data_.path() / "configs" / "default.json", "{\"i\":{}}");
-    ServerOptions options;
-    options.address = address_;
-    options.httpsPort = 0;
-    options.certFile = certs_.cert;
-    options.keyFile = certs_.key;
-    options.dataDir = data_.path();
-    options.logRequests = false;
-    server_ = std::make_unique<OstrelServer>(options);
-    server_->Start();
+    StartServer(Options());
   }
 
   // The raw answer to bytes sent as they are, "" when the connection closed
@@ -121,11 +103,6 @@ class HostileBodyTest : public ::testing::Test {
     EXPECT_EQ(server_->GetStore().EventCount(), sent_) << "after " << after;
   }
 
-  static inline TempDir* certDir_ = nullptr;
-  static inline std::string address_;
-  static inline testing::TestCertificates certs_;
-  TempDir data_;
-  std::unique_ptr<OstrelServer> server_;
   int sent_ = 0;
 };
 

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "server.h"
+#include "server_fixture.h"
 #include "test_support.h"
 
 namespace ostrel {
@@ -62,33 +63,19 @@ httplib::Headers WizardHeaders(const std::string& authorization = {}) {
   return headers;
 }
 
-class HttpsTest : public ::testing::Test {
+class HttpsTest : public testing::ServerFixture<0> {
  protected:
-  static void SetUpTestSuite() {
-    certDir_ = new TempDir;
-    address_ = testing::LoopbackAddressFor(0);
-    certs_ = testing::MakeCertificates(certDir_->path(), {address_});
-  }
-  static void TearDownTestSuite() {
-    delete certDir_;
-    certDir_ = nullptr;
-  }
-
   void SetUp() override {
     WriteFile(data_.path() / "configs" / "default.json", kDefaultConfig);
     WriteFile(data_.path() / "configs" / "ab1-c2d.json", kTokenConfig);
-    server_ = StartServer(address_, std::nullopt);
+    server_ = ServerOn(address_, std::nullopt);
   }
 
-  std::unique_ptr<OstrelServer> StartServer(const std::string& address, std::optional<int> httpPort) {
-    ServerOptions options;
+  // A server of this test's data and control token on the given address.
+  std::unique_ptr<OstrelServer> ServerOn(const std::string& address, std::optional<int> httpPort) {
+    ServerOptions options = Options();
     options.address = address;
-    options.httpsPort = 0;
     options.httpPort = httpPort;
-    options.certFile = certs_.cert;
-    options.keyFile = certs_.key;
-    options.dataDir = data_.path();
-    options.logRequests = false;
     options.controlToken = kControlToken;
     auto server = std::make_unique<OstrelServer>(options);
     server->Start();
@@ -120,11 +107,6 @@ class HttpsTest : public ::testing::Test {
   static constexpr const char* kDefaultConfig = R"({"i":{"ct":"Default App","cu":"https://example.invalid/a.exe"}})";
   static constexpr const char* kTokenConfig = "{\"i\":{\"ct\":\"Token App\",\"cu\":\"u\"},\n \"l\":\"de\"}\n";
 
-  static inline TempDir* certDir_ = nullptr;
-  static inline std::string address_;
-  static inline testing::TestCertificates certs_;
-  TempDir data_;
-  std::unique_ptr<OstrelServer> server_;
 };
 
 TEST_F(HttpsTest, ConfigRequestGetsFileBytesAndIsRecordedVerbatim) {
@@ -378,7 +360,7 @@ TEST_F(HttpsTest, ClientRefusesACertificateItCannotVerify) {
   // A second instance on an address the certificate does not name.
   std::string elsewhere = testing::LoopbackAddressFor(1);
   ASSERT_NE(elsewhere, address_);
-  auto second = StartServer(elsewhere, std::nullopt);
+  auto second = ServerOn(elsewhere, std::nullopt);
   auto wrongName = VerifyingClient(elsewhere, second->HttpsPort(), certs_.ca);
   EXPECT_FALSE(wrongName->Post("/o", WizardConfigRequest(""), "application/json"));
   // The same request without verification gets through, so the refusal above was the
@@ -420,7 +402,7 @@ TEST_F(HttpsTest, RefusesToListenOutsideLoopback) {
 
 TEST_F(HttpsTest, PlainHttpListenerCarriesControlButNotWizardEndpoints) {
   server_->Stop();
-  server_ = StartServer(address_, 0);
+  server_ = ServerOn(address_, 0);
   ASSERT_TRUE(server_->HttpPort());
   ASSERT_NE(*server_->HttpPort(), server_->HttpsPort());
 

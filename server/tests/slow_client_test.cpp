@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "server.h"
+#include "server_fixture.h"
 #include "test_support.h"
 
 namespace ostrel {
@@ -24,7 +25,6 @@ namespace {
 using nlohmann::json;
 using testing::EventEnvelope;
 using testing::SignatureFor;
-using testing::TempDir;
 using testing::WizardEvent;
 using Clock = std::chrono::steady_clock;
 
@@ -62,29 +62,12 @@ class ClientSocket {
   bool connected_ = false;
 };
 
-class SlowClientTest : public ::testing::Test {
+class SlowClientTest : public testing::ServerFixture<41> {
  protected:
-  static void SetUpTestSuite() {
-    certDir_ = new TempDir;
-    address_ = testing::LoopbackAddressFor(41);
-    certs_ = testing::MakeCertificates(certDir_->path(), {address_});
-  }
-  static void TearDownTestSuite() {
-    delete certDir_;
-    certDir_ = nullptr;
-  }
-
   void SetUp() override {
-    ServerOptions options;
-    options.address = address_;
-    options.httpsPort = 0;
+    ServerOptions options = Options();
     options.httpPort = 0;
-    options.certFile = certs_.cert;
-    options.keyFile = certs_.key;
-    options.dataDir = data_.path();
-    options.logRequests = false;
-    server_ = std::make_unique<OstrelServer>(options);
-    server_->Start();
+    StartServer(options);
   }
 
   // Posts one signed event on a connection of its own; the status, 0 when no
@@ -115,11 +98,6 @@ class SlowClientTest : public ::testing::Test {
   // Room for the watcher's sweep and a loaded machine.
   static constexpr auto kSlack = std::chrono::milliseconds(2500);
 
-  static inline TempDir* certDir_ = nullptr;
-  static inline std::string address_;
-  static inline testing::TestCertificates certs_;
-  TempDir data_;
-  std::unique_ptr<OstrelServer> server_;
 };
 
 TEST_F(SlowClientTest, HundredsOfIdleConnectionsLeaveTheEndpointsAnswering) {

@@ -2,6 +2,9 @@
 // Locations and lengths from the server are read the way HTTP means them.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+#include <string>
+
 #include "download/ContentLength.h"
 #include "download/DestinationPath.h"
 #include "download/DownloadManager.h"
@@ -12,40 +15,61 @@
 namespace ostrel::testing {
 namespace {
 
+// A name as it comes and what it must become.
+struct NameCase {
+    std::wstring given;
+    std::wstring expected;
+};
+
+// Every case through one naming function, each failure with the name it came from.
+template <typename Naming>
+void ExpectNames(Naming naming, std::initializer_list<NameCase> cases) {
+    for (const NameCase& c : cases) EXPECT_EQ(naming(c.given), c.expected) << Narrow(c.given);
+}
+
+void ExpectSafeNames(std::initializer_list<NameCase> cases) {
+    ExpectNames([](const std::wstring& name) { return SafeFileName(name); }, cases);
+}
+
 TEST(FileNames, TheUrlsNameIsItsLastPathSegmentWithoutQueryOrFragment) {
-    EXPECT_EQ(FileNameFromUrl(L"https://h/f/setup.exe"), L"setup.exe");
-    EXPECT_EQ(FileNameFromUrl(L"https://h/f/setup.exe?sig=a/b&exp=1"), L"setup.exe");
-    EXPECT_EQ(FileNameFromUrl(L"https://h/f/setup.exe#part/2"), L"setup.exe");
-    EXPECT_EQ(FileNameFromUrl(L"https://h/f/setup%20x.exe"), L"setup%20x.exe");
-    EXPECT_EQ(FileNameFromUrl(L"https://h/f/"), L"");
-    EXPECT_EQ(FileNameFromUrl(L"https://h"), L"");
-    EXPECT_EQ(FileNameFromUrl(L"https://h?x=/y.exe"), L"");
-    EXPECT_EQ(FileNameFromUrl(L"plain.exe"), L"plain.exe");
+    ExpectNames([](const std::wstring& url) { return FileNameFromUrl(url); },
+                {
+                    {L"https://h/f/setup.exe", L"setup.exe"},
+                    {L"https://h/f/setup.exe?sig=a/b&exp=1", L"setup.exe"},
+                    {L"https://h/f/setup.exe#part/2", L"setup.exe"},
+                    {L"https://h/f/setup%20x.exe", L"setup%20x.exe"},
+                    {L"https://h/f/", L""},
+                    {L"https://h", L""},
+                    {L"https://h?x=/y.exe", L""},
+                    {L"plain.exe", L"plain.exe"},
+                });
 }
 
 TEST(FileNames, AnyNameBecomesOnePlainNameInTheFolder) {
-    EXPECT_EQ(SafeFileName(L"setup.exe"), L"setup.exe");
-    EXPECT_EQ(SafeFileName(L"Kelvanor Setup 2.1.exe"), L"Kelvanor Setup 2.1.exe");
-    // Directory parts and climbing out are dropped.
-    EXPECT_EQ(SafeFileName(L"..\\..\\Windows\\evil.exe"), L"evil.exe");
-    EXPECT_EQ(SafeFileName(L"../../evil.exe"), L"evil.exe");
-    EXPECT_EQ(SafeFileName(L"C:\\Windows\\System32\\evil.dll"), L"evil.dll");
-    EXPECT_EQ(SafeFileName(L".."), kFallbackFileName);
-    EXPECT_EQ(SafeFileName(L"dir/"), kFallbackFileName);
-    EXPECT_EQ(SafeFileName(L""), kFallbackFileName);
-    EXPECT_EQ(SafeFileName(L" . . "), kFallbackFileName);
-    // Characters Windows forbids in names.
-    EXPECT_EQ(SafeFileName(L"a<b>c:d\"e|f?g*h.exe"), L"a_b_c_d_e_f_g_h.exe");
-    EXPECT_EQ(SafeFileName(std::wstring(L"tab\there\x01.exe")), L"tab_here_.exe");
-    // Windows drops trailing dots and blanks itself; two names would meet.
-    EXPECT_EQ(SafeFileName(L"setup.exe. . "), L"setup.exe");
-    // Device names, with or without an extension, in any case.
-    EXPECT_EQ(SafeFileName(L"CON"), L"_CON");
-    EXPECT_EQ(SafeFileName(L"nul.txt"), L"_nul.txt");
-    EXPECT_EQ(SafeFileName(L"Com1.exe"), L"_Com1.exe");
-    EXPECT_EQ(SafeFileName(L"lpt9"), L"_lpt9");
-    EXPECT_EQ(SafeFileName(L"console.exe"), L"console.exe");
-    EXPECT_EQ(SafeFileName(L"com10.exe"), L"com10.exe");
+    ExpectSafeNames({
+        {L"setup.exe", L"setup.exe"},
+        {L"Kelvanor Setup 2.1.exe", L"Kelvanor Setup 2.1.exe"},
+        // Directory parts and climbing out are dropped.
+        {L"..\\..\\Windows\\evil.exe", L"evil.exe"},
+        {L"../../evil.exe", L"evil.exe"},
+        {L"C:\\Windows\\System32\\evil.dll", L"evil.dll"},
+        {L"..", kFallbackFileName},
+        {L"dir/", kFallbackFileName},
+        {L"", kFallbackFileName},
+        {L" . . ", kFallbackFileName},
+        // Characters Windows forbids in names.
+        {L"a<b>c:d\"e|f?g*h.exe", L"a_b_c_d_e_f_g_h.exe"},
+        {std::wstring(L"tab\there\x01.exe"), L"tab_here_.exe"},
+        // Windows drops trailing dots and blanks itself; two names would meet.
+        {L"setup.exe. . ", L"setup.exe"},
+        // Device names, with or without an extension, in any case.
+        {L"CON", L"_CON"},
+        {L"nul.txt", L"_nul.txt"},
+        {L"Com1.exe", L"_Com1.exe"},
+        {L"lpt9", L"_lpt9"},
+        {L"console.exe", L"console.exe"},
+        {L"com10.exe", L"com10.exe"},
+    });
     // Long names keep their extension.
     const std::wstring longName = SafeFileName(std::wstring(300, L'a') + L".exe");
     EXPECT_EQ(longName.size(), kMaxFileNameLength);
@@ -55,10 +79,7 @@ TEST(FileNames, AnyNameBecomesOnePlainNameInTheFolder) {
 // Characters that turn the text around would let a program pose as a
 // document: they go, wherever they stand, and what is left is judged as usual.
 TEST(FileNames, DirectionControlsAreRemoved) {
-    const struct {
-        std::wstring name;
-        std::wstring safe;
-    } cases[] = {
+    ExpectSafeNames({
         {L"setup\u202Etxt.exe", L"setuptxt.exe"},
         {L"invoice\u202Efdp.scr", L"invoicefdp.scr"},
         {L"\u200E\u200Fa\u202Ab\u202Bc\u202Cd\u202De\u202Ef.exe", L"abcdef.exe"},
@@ -73,15 +94,11 @@ TEST(FileNames, DirectionControlsAreRemoved) {
         {L"C\u202EON", L"_CON"},
         {L"\u202E\u2066\u200F", kFallbackFileName},
         {L"..\\\u202E..\\evil\u202E.exe", L"evil.exe"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(SafeFileName(c.name), c.safe) << Narrow(c.name);
+    });
 }
 
 TEST(FileNames, EveryDeviceNameIsReserved) {
-    const struct {
-        std::wstring name;
-        std::wstring safe;
-    } cases[] = {
+    ExpectSafeNames({
         {L"CONIN$", L"_CONIN$"},
         {L"conin$.exe", L"_conin$.exe"},
         {L"CONOUT$", L"_CONOUT$"},
@@ -104,8 +121,7 @@ TEST(FileNames, EveryDeviceNameIsReserved) {
         {L"COM\u00B9\u00B9.exe", L"COM\u00B9\u00B9.exe"},
         {L"LPT10.exe", L"LPT10.exe"},
         {L"setup-COM\u00B9.exe", L"setup-COM\u00B9.exe"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(SafeFileName(c.name), c.safe) << Narrow(c.name);
+    });
 }
 
 TEST(FileNames, SecondCopiesAreNumberedBeforeTheExtension) {

@@ -10,7 +10,7 @@
 #include "download/DownloadManager.h"
 #include "shell/ConfigurationManager.h"
 #include "tests/download/DownloadTestSupport.h"
-#include "tests/driver/UiDriver.h"
+#include "tests/support/UiDriver.h"
 
 namespace ostrel::testing {
 namespace {

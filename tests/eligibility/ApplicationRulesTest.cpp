@@ -15,14 +15,14 @@
 #include "registry/RegistryView.h"
 #include "shell/TextConversion.h"
 #include "tests/eligibility/EligibilityTestSupport.h"
-#include "tests/eligibility/ImportHook.h"
+#include "tests/support/ImportHook.h"
 
 namespace {
 
 using nlohmann::json;
 using ostrel::testing::AppRegistration;
 using ostrel::testing::EligibilityTest;
-using ostrel::testing::ImportHook;
+using ostrel::testing::ImportProbe;
 using ostrel::testing::Narrow;
 using ostrel::testing::ScratchFolder;
 using ostrel::testing::UniqueName;
@@ -163,8 +163,7 @@ struct AppPathsOpens {
 TEST_F(EligibilityApplications, IndexReadsEveryViewOfTheMachineAndTheUser) {
     AppPathsOpens::opens.clear();
     AppPathsOpens::absent = false;
-    const ImportHook hook("advapi32.dll", "RegOpenKeyExW", reinterpret_cast<void*>(&AppPathsOpens::Call));
-    AppPathsOpens::original = hook.Original<decltype(&::RegOpenKeyExW)>();
+    const ImportProbe<AppPathsOpens> hook("advapi32.dll", "RegOpenKeyExW");
     EligibilityEngine engine(100);
     EXPECT_FALSE(engine.IsAppInstalled(AppName()));
     std::vector<std::pair<HKEY, REGSAM>> expected;
@@ -181,8 +180,7 @@ TEST_F(EligibilityApplications, WithoutAnyRegistrationTheIndexIsReadAgainAtEvery
     const AppRegistration registered(HKEY_CURRENT_USER, 0, name, folder.File(L"app.exe"));
     AppPathsOpens::opens.clear();
     AppPathsOpens::absent = true;
-    const ImportHook hook("advapi32.dll", "RegOpenKeyExW", reinterpret_cast<void*>(&AppPathsOpens::Call));
-    AppPathsOpens::original = hook.Original<decltype(&::RegOpenKeyExW)>();
+    const ImportProbe<AppPathsOpens> hook("advapi32.dll", "RegOpenKeyExW");
     EligibilityEngine engine(100);
     EXPECT_FALSE(engine.IsAppInstalled(name));
     const std::size_t onePass = AppPathsOpens::opens.size();

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "tests/eligibility/ImportHook.h"
+#include "tests/support/ImportHook.h"
 
 namespace ostrel::testing {
 
@@ -50,16 +50,15 @@ struct DiskProbe {
         return result;
     }
 
-    DiskProbe() : hook("kernel32.dll", "GetDiskFreeSpaceExW", reinterpret_cast<void*>(&Call)) {
+    DiskProbe() : hook("kernel32.dll", "GetDiskFreeSpaceExW") {
         calls = 0;
         root.clear();
         seenAvailable = 0;
         available.reset();
         failure = 0;
-        original = hook.Original<decltype(&::GetDiskFreeSpaceExW)>();
     }
 
-    ImportHook hook;
+    ImportProbe<DiskProbe> hook;
 };
 
 // GlobalMemoryStatusEx; also records the structure size the engine gave.
@@ -86,15 +85,14 @@ struct MemoryProbe {
         return result;
     }
 
-    MemoryProbe() : hook("kernel32.dll", "GlobalMemoryStatusEx", reinterpret_cast<void*>(&Call)) {
+    MemoryProbe() : hook("kernel32.dll", "GlobalMemoryStatusEx") {
         calls = 0;
         length = 0;
         total.reset();
         failure = 0;
-        original = hook.Original<decltype(&::GlobalMemoryStatusEx)>();
     }
 
-    ImportHook hook;
+    ImportProbe<MemoryProbe> hook;
 };
 
 // CreateToolhelp32Snapshot; a failure leaves the engine without a process list.
@@ -112,13 +110,12 @@ struct SnapshotProbe {
         return original(flags, processId);
     }
 
-    SnapshotProbe() : hook("kernel32.dll", "CreateToolhelp32Snapshot", reinterpret_cast<void*>(&Call)) {
+    SnapshotProbe() : hook("kernel32.dll", "CreateToolhelp32Snapshot") {
         calls = 0;
         failure = 0;
-        original = hook.Original<decltype(&::CreateToolhelp32Snapshot)>();
     }
 
-    ImportHook hook;
+    ImportProbe<SnapshotProbe> hook;
 };
 
 }  // namespace ostrel::testing

@@ -19,14 +19,14 @@
 #include "packages/EligibilityEngine.h"
 #include "packages/LocalPaths.h"
 #include "tests/eligibility/EligibilityTestSupport.h"
-#include "tests/eligibility/ImportHook.h"
+#include "tests/support/ImportHook.h"
 
 namespace {
 
 using nlohmann::json;
 using ostrel::testing::AppRegistration;
 using ostrel::testing::EligibilityTest;
-using ostrel::testing::ImportHook;
+using ostrel::testing::ImportProbe;
 using ostrel::testing::Narrow;
 using ostrel::testing::ScratchFolder;
 using ostrel::testing::UniqueName;
@@ -46,13 +46,12 @@ struct ExistenceProbe {
         return original(path);
     }
 
-    ExistenceProbe() : hook("shlwapi.dll", "PathFileExistsW", reinterpret_cast<void*>(&Call)) {
+    ExistenceProbe() : hook("shlwapi.dll", "PathFileExistsW") {
         asked.clear();
         present.clear();
-        original = hook.Original<decltype(&::PathFileExistsW)>();
     }
 
-    ImportHook hook;
+    ImportProbe<ExistenceProbe> hook;
 };
 
 // Every spelling by which the system reaches a share or a device; the local

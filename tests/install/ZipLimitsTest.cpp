@@ -22,7 +22,7 @@
 #include "install/MinizipExtraction.h"
 #include "install/ZipLimits.h"
 #include "shell/TextConversion.h"
-#include "tests/eligibility/ImportHook.h"
+#include "tests/support/ImportHook.h"
 #include "tests/install/InstallTestSupport.h"
 #include "tests/install/ZipBuilder.h"
 

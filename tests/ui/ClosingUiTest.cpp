@@ -3,6 +3,7 @@
 // removed however the wizard ends.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <set>
 #include <string>
 
@@ -19,6 +20,9 @@ bool PressEscape(HWND host) {
     return ::PostMessageW(host, WM_KEYDOWN, VK_ESCAPE, 1) && ::PostMessageW(host, WM_KEYUP, VK_ESCAPE, 0xC0000001);
 }
 
+// The two ways a user asks a running wizard to close.
+enum class CloseBy { WindowClose, Escape };
+
 class Closing : public InstallFlow {
 protected:
     void SetUp() override {
@@ -28,13 +32,35 @@ protected:
                             OfferJson("alpha", 1, "e2e/alpha.exe", "/S") + "," +
                             OfferJson("beta", 2, "e2e/beta.exe", "/S") + "]}"));
     }
+
+    // The welcome page after the language page; nullptr when the wizard did
+    // not show or did not get there.
+    HWND ReachWelcome(RunningWizard& wizard) {
+        EXPECT_NE(wizard.host, nullptr) << "the wizard did not show";
+        return wizard.host ? LeaveLanguagePage(wizard, L"WelcomePage") : nullptr;
+    }
+
+    // Asks the wizard to close the way a user would; the question it shows.
+    std::optional<MessageBoxInfo> AskToClose(RunningWizard& wizard, CloseBy how) {
+        const bool asked = how == CloseBy::Escape ? PressEscape(wizard.host) : wizard.driver.Close();
+        EXPECT_TRUE(asked) << "the close could not be asked for";
+        if (!asked) return std::nullopt;
+        return wizard.driver.WaitForMessageBox(kUiTimeoutMs);
+    }
+
+    // Answers the question with Cancel and waits until it is gone, then long
+    // enough for a close that should not happen to show.
+    void KeepRunning(RunningWizard& wizard, const MessageBoxInfo& box) {
+        ASSERT_TRUE(wizard.driver.Answer(box.window, IDCANCEL));
+        ASSERT_TRUE(wizard.driver.WaitUntil([&] { return !::IsWindow(box.window); }, kUiTimeoutMs));
+        ::Sleep(300);
+    }
 };
 
 TEST_F(Closing, CancelKeepsEverythingAndOkReportsEveryShownPackage) {
     RunningWizard wizard(L"DLM", L"cl-offr", Options());
-    ASSERT_NE(wizard.host, nullptr);
     UiDriver& driver = wizard.driver;
-    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    HWND welcome = ReachWelcome(wizard);
     ASSERT_NE(welcome, nullptr);
     const std::wstring workDirectory = NewWorkingDirectory();
     // Both offers seen, the first accepted; the second is on screen.
@@ -46,21 +72,17 @@ TEST_F(Closing, CancelKeepsEverythingAndOkReportsEveryShownPackage) {
     HWND second = driver.CurrentPage();
     ASSERT_EQ(driver.CurrentPageName(), L"ProductPage");
 
-    ASSERT_TRUE(driver.Close());
-    auto box = driver.WaitForMessageBox(kUiTimeoutMs);
+    auto box = AskToClose(wizard, CloseBy::WindowClose);
     ASSERT_TRUE(box.has_value());
     EXPECT_EQ(box->text, L"Are you sure you want to exit the installer?");
     EXPECT_EQ(box->caption, L"");
-    ASSERT_TRUE(driver.Answer(box->window, IDCANCEL));
-    ASSERT_TRUE(driver.WaitUntil([&] { return !::IsWindow(box->window); }, kUiTimeoutMs));
+    ASSERT_NO_FATAL_FAILURE(KeepRunning(wizard, *box));
     // Nothing changed: same page, nothing reported, nothing removed.
-    ::Sleep(300);
     EXPECT_EQ(driver.CurrentPage(), second);
     EXPECT_EQ(server.Events().size(), 1u);
     EXPECT_TRUE(IsDirectory(workDirectory));
 
-    ASSERT_TRUE(driver.Close());
-    box = driver.WaitForMessageBox(kUiTimeoutMs);
+    box = AskToClose(wizard, CloseBy::WindowClose);
     ASSERT_TRUE(box.has_value());
     ASSERT_TRUE(driver.Answer(box->window, IDOK));
     ASSERT_TRUE(wizard.process.WaitForExit(kUiTimeoutMs));
@@ -90,28 +112,23 @@ TEST_F(Closing, CancelKeepsEverythingAndOkReportsEveryShownPackage) {
 // same last events, the same clean-up.
 TEST_F(Closing, EscapeOnTheHostWindowAsksAndClosesLikeTheWindowsClose) {
     RunningWizard wizard(L"ISV", L"cl-offr", Options());
-    ASSERT_NE(wizard.host, nullptr);
     UiDriver& driver = wizard.driver;
-    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    HWND welcome = ReachWelcome(wizard);
     ASSERT_NE(welcome, nullptr);
     const std::wstring workDirectory = NewWorkingDirectory();
     ASSERT_TRUE(IsDirectory(workDirectory));
     // A file of its own makes the directory worth removing.
     ASSERT_TRUE(WriteFileBytes(workDirectory + L"\\left-over.bin", "bytes"));
 
-    ASSERT_TRUE(PressEscape(wizard.host));
-    auto box = driver.WaitForMessageBox(kUiTimeoutMs);
+    auto box = AskToClose(wizard, CloseBy::Escape);
     ASSERT_TRUE(box.has_value()) << "Escape ended the wizard without asking";
     EXPECT_EQ(box->text, L"Are you sure you want to exit the installer?");
-    ASSERT_TRUE(driver.Answer(box->window, IDCANCEL));
-    ASSERT_TRUE(driver.WaitUntil([&] { return !::IsWindow(box->window); }, kUiTimeoutMs));
-    ::Sleep(300);
+    ASSERT_NO_FATAL_FAILURE(KeepRunning(wizard, *box));
     EXPECT_FALSE(wizard.process.WaitForExit(0));
     EXPECT_EQ(driver.CurrentPage(), welcome);
     EXPECT_TRUE(IsDirectory(workDirectory));
 
-    ASSERT_TRUE(PressEscape(wizard.host));
-    box = driver.WaitForMessageBox(kUiTimeoutMs);
+    box = AskToClose(wizard, CloseBy::Escape);
     ASSERT_TRUE(box.has_value());
     ASSERT_TRUE(driver.Answer(box->window, IDOK));
     ASSERT_TRUE(wizard.process.WaitForExit(5000));
@@ -131,16 +148,14 @@ TEST_F(Closing, EscapeDuringADownloadStopsItAndSendsTheLastEvents) {
         {{"path", "/f/e2e/kestrel.exe"}, {"size", 4 * 1024 * 1024}, {"chunkBytes", 16384}, {"chunkDelayMs", 500}}));
     ASSERT_TRUE(server.SetFaults({{"path", "/f/e2e/kestrel.exe"}, {"statuses", {nullptr, 404}}}));
     RunningWizard wizard(L"DLM", L"cl-offr", Options());
-    ASSERT_NE(wizard.host, nullptr);
     UiDriver& driver = wizard.driver;
-    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    HWND welcome = ReachWelcome(wizard);
     ASSERT_NE(welcome, nullptr);
     const std::wstring workDirectory = NewWorkingDirectory();
     ASSERT_NE(WalkOffers(wizard, welcome, {true, false}, L"DownloadPageDLM"), nullptr) << Describe(wizard);
     ASSERT_TRUE(driver.WaitUntil([&] { return server.FullRequests(L"/f/e2e/kestrel.exe").size() == 1; }, kUiTimeoutMs));
 
-    ASSERT_TRUE(PressEscape(wizard.host));
-    const auto box = driver.WaitForMessageBox(kUiTimeoutMs);
+    const auto box = AskToClose(wizard, CloseBy::Escape);
     ASSERT_TRUE(box.has_value()) << "Escape ended the wizard without asking";
     ASSERT_TRUE(driver.Answer(box->window, IDOK));
     ASSERT_TRUE(wizard.process.WaitForExit(5000)) << "the wizard still runs after Escape";
@@ -162,9 +177,8 @@ TEST_F(Closing, EscapeDuringADownloadStopsItAndSendsTheLastEvents) {
 TEST_F(Closing, AWorkingDirectoryRemovedUnderTheWizardFailsTheDownloadWithoutAMessageBox) {
     ASSERT_TRUE(server.WriteServedFile(L"ostrel-tester.exe", SampleInstallerBytes()));
     RunningWizard wizard(L"ISV", L"cl-offr", Options());
-    ASSERT_NE(wizard.host, nullptr);
     UiDriver& driver = wizard.driver;
-    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    HWND welcome = ReachWelcome(wizard);
     ASSERT_NE(welcome, nullptr);
     const std::wstring workDirectory = NewWorkingDirectory();
     ASSERT_TRUE(::RemoveDirectoryW(workDirectory.c_str()));

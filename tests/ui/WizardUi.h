@@ -6,7 +6,7 @@
 
 #include "resources/resource.h"
 #include "tests/common/TestSupport.h"
-#include "tests/driver/UiDriver.h"
+#include "tests/support/UiDriver.h"
 
 namespace ostrel::testing {
 

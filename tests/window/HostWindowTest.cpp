@@ -13,7 +13,7 @@
 #include "shell/OstrelDlg.h"
 #include "tests/common/TestServer.h"
 #include "tests/common/TestSupport.h"
-#include "tests/driver/UiDriver.h"
+#include "tests/support/UiDriver.h"
 #include "tests/window/HostFixture.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/driver/WindowQueries.h"
+#include "tests/support/WindowQueries.h"
 
 namespace ostrel::testing {
 

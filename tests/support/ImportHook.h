@@ -62,4 +62,17 @@ private:
     std::vector<std::pair<void**, void*>> patched_;
 };
 
+// Puts Probe::Call in place of the import while the object lives, and gives
+// Probe::original the function it stands in for, so the probe can pass calls on.
+template <typename Probe>
+class ImportProbe {
+public:
+    ImportProbe(const char* dll, const char* function) : hook_(dll, function, reinterpret_cast<void*>(&Probe::Call)) {
+        Probe::original = hook_.template Original<decltype(Probe::original)>();
+    }
+
+private:
+    ImportHook hook_;
+};
+
 }  // namespace ostrel::testing

@@ -4,7 +4,7 @@
 # how often each hive's Software key was listed. Exits non-zero when a listing
 # repeats within one engine or an offer takes more than 5 ms on average.
 #
-#   tools/bench-eligibility.sh [offers ...]
+#   bench/bench-eligibility.sh [offers ...]
 #
 # Builds the 64-bit build (build/x86_64, or OSTREL_BENCH_BUILD_DIR) and runs
 # in the test prefix prepared by tools/test-env.sh.

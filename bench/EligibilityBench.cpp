@@ -30,7 +30,7 @@
 #include "registry/RegistryView.h"
 #include "shell/ConfigurationManager.h"
 #include "shell/TextConversion.h"
-#include "tests/eligibility/ImportHook.h"
+#include "tests/support/ImportHook.h"
 
 namespace {
 
@@ -218,8 +218,7 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<std::shared_ptr<Package>> keep;
     {
         const Fixtures fixtures;
-        ostrel::testing::ImportHook hook("advapi32.dll", "RegOpenKeyExW", reinterpret_cast<void*>(&SoftwareOpens::Call));
-        SoftwareOpens::original = hook.Original<decltype(&::RegOpenKeyExW)>();
+        const ostrel::testing::ImportProbe<SoftwareOpens> hook("advapi32.dll", "RegOpenKeyExW");
 
         // Not counted: the first evaluations also load the system libraries
         // that event delivery and the registry need.
