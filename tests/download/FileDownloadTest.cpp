@@ -90,7 +90,7 @@ TEST_F(FileDownload, RunsAsThePagesRunIt) {
     // Launched as the download pages launch it, polled while this thread pumps.
     std::future<std::pair<bool, CStringW>> future =
         std::async(std::launch::async, &DownloadManager::DownloadFile, manager, host.Url(L"/f/async.bin"),
-                   recorder.Window(), CStringW(), true);
+                   recorder.Window(), CStringW(), true, std::string());
     const auto result = recorder.Wait(future);
     ASSERT_TRUE(result.first) << Narrow(result.second);
     EXPECT_EQ(FileSha256(manager->lastFilePath), ServedSha256(L"/f/async.bin"));

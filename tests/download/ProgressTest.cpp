@@ -28,10 +28,11 @@ void ExpectKnownLengthSequence(const ProgressRecorder& recorder) {
 class Progress : public DownloadTest {
 protected:
     std::pair<bool, CStringW> Run(std::pair<bool, CStringW> (DownloadManager::*stage)(const CStringW&, HWND,
-                                                                                      const CStringW&, bool),
+                                                                                      const CStringW&, bool,
+                                                                                      const std::string&),
                                   const std::wstring& url) {
         std::future<std::pair<bool, CStringW>> future =
-            std::async(std::launch::async, stage, manager, url, recorder.Window(), CStringW(), true);
+            std::async(std::launch::async, stage, manager, url, recorder.Window(), CStringW(), true, std::string());
         return recorder.Wait(future);
     }
 
@@ -65,7 +66,8 @@ TEST_F(Progress, UnknownLengthIsAnnouncedOnceAndNothingElse) {
     for (const std::wstring& url : {host.Url(L"/f/chunked.bin"), host.HttpUrl(L"/f/close.bin")}) {
         ProgressRecorder fresh;
         std::future<std::pair<bool, CStringW>> future = std::async(
-            std::launch::async, &DownloadManager::DownloadFile, manager, url, fresh.Window(), CStringW(), true);
+            std::launch::async, &DownloadManager::DownloadFile, manager, url, fresh.Window(), CStringW(), true,
+            std::string());
         const auto result = fresh.Wait(future);
         ASSERT_TRUE(result.first) << Narrow(result.second);
         EXPECT_EQ(fresh.Posts(), (std::vector<ProgressPost>{{WM_DOWNLOAD_SIZE_UNKNOWN, 0}})) << Narrow(url);

@@ -57,7 +57,7 @@ TEST(Sha256, BytesGivenInPiecesDigestAsTheWhole) {
     // A download arrives in reads of any size, the last one short.
     const std::string piece(999, 'a');
     Sha256 digest;
-    for (int i = 0; i < 1001; ++i) digest.Add(piece.data(), i == 1000 ? 1 : piece.size());
+    for (int i = 0; i <= 1001; ++i) digest.Add(piece.data(), i == 1001 ? 1 : piece.size());
     digest.Add(nullptr, 0);
     EXPECT_EQ(digest.FinishHex(), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "api/Sha256.h"
 #include "tests/ui/InstallFlow.h"
 
 namespace {
@@ -51,8 +52,10 @@ protected:
 };
 
 TEST_F(InstallerWizardFlow, TheMainInstallerIsWaitedForThenTheOffersStart) {
-    ASSERT_TRUE(server.WriteConfiguration(L"is-full", Configuration(OfferJson("alpha", 1, "e2e/alpha.exe", "/S /alpha") +
-                                                                    "," + OfferJson("beta", 2, "e2e/beta.exe", "/S"))));
+    const std::string digest = Sha256Hex(installer);
+    ASSERT_TRUE(server.WriteConfiguration(
+        L"is-full", Configuration(OfferJson("alpha", 1, "e2e/alpha.exe", "/S /alpha", digest) + "," +
+                                  OfferJson("beta", 2, "e2e/beta.exe", "/S", digest))));
     // Every installer waits 2.5 s and ends with 7: the main one is waited for anyway.
     RunningWizard wizard(L"ISV", L"is-full", Options({L"OSTREL_SAMPLE_WAIT_MS=2500", L"OSTREL_SAMPLE_EXIT_CODE=7"}));
     ASSERT_NE(wizard.host, nullptr);
@@ -99,6 +102,35 @@ TEST_F(InstallerWizardFlow, TheMainInstallerIsWaitedForThenTheOffersStart) {
     ASSERT_TRUE(driver.Close());
     ASSERT_TRUE(wizard.process.WaitForExit(kUiTimeoutMs));
     EXPECT_FALSE(IsDirectory(workDirectory));
+}
+
+TEST_F(InstallerWizardFlow, AZipOfferIsCheckedAsTheArchiveNotAsTheProgramInside) {
+    // The digest of the installer inside the archive is not the archive's:
+    // that offer is refused before it is unpacked, the other one runs.
+    const std::string zip = ZipHoldingSampleInstaller("setup.exe");
+    ASSERT_TRUE(server.WriteServedFile(L"e2e/alpha.zip", zip));
+    const std::string inner = Sha256Hex(installer);
+    ASSERT_TRUE(server.WriteConfiguration(
+        L"is-hash", Configuration(OfferJson("alpha", 1, "e2e/alpha.zip", "/S /alpha", inner) + "," +
+                                 OfferJson("beta", 2, "e2e/beta.zip", "/S /beta", Sha256Hex(zip)))));
+    ASSERT_TRUE(server.WriteServedFile(L"e2e/beta.zip", zip));
+    RunningWizard wizard(L"ISV", L"is-hash", Options());
+    ASSERT_NE(wizard.host, nullptr);
+    ASSERT_NE(StartDownloads(wizard, {true, true}), nullptr) << Describe(wizard);
+    ASSERT_NE(wizard.driver.WaitForPage(L"FinishPageISV", kUiTimeoutMs), nullptr) << Describe(wizard);
+
+    const std::vector<json> runs = WaitForRuns(2);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].at("arguments"), json::array({kProductArguments}));
+    EXPECT_EQ(runs[1].at("arguments"), json::array({"/S", "/beta"}));
+    const std::vector<json> events = StoredEvents(4);
+    const json failed = FindEvent(events, "-1", "alpha");
+    ASSERT_FALSE(failed.is_null());
+    const std::string verifyFailure = "Failed to verify the download: SHA-256 " + Sha256Hex(zip) +
+                                      " differs from the expected " + inner + ".";
+    EXPECT_EQ(failed.at("12"), "DOWNLOAD FAILED: [WINHTTP] " + verifyFailure + " [WININET] " + verifyFailure);
+    EXPECT_FALSE(FindEvent(events, "3", "beta").is_null());
+    WaitForInstallersToEnd();
 }
 
 TEST_F(InstallerWizardFlow, AMainInstallerThatCannotStartFailsEveryQueuedOffer) {
