@@ -50,7 +50,7 @@ void StoreProductPicture(const std::vector<char>& bytes) {
 }  // namespace
 
 LoadingPage::LoadingPage(std::shared_ptr<LanguageManager> manager, HWND parent)
-    : IPage(std::move(manager), IDD_LOADING_PAGE, parent) {
+    : PageBase(std::move(manager), IDD_LOADING_PAGE, parent) {
     MapMessage(WM_REQUEST_COMPLETE, [this](WPARAM, LPARAM) { return OnRequestComplete(); });
 }
 
@@ -175,8 +175,5 @@ void LoadingPage::PictureDone(const std::shared_ptr<PictureCompletion>& completi
 }
 
 void LoadingPage::ShowConfigurationError() {
-    if (errorCallback) {
-        errorCallback(languageManager->GetText("PAGE_CONFIGURATION_ERROR_TITLE"),
-                      languageManager->GetText("PAGE_CONFIGURATION_ERROR_DESC"));
-    }
+    ReportError("PAGE_CONFIGURATION_ERROR_TITLE", "PAGE_CONFIGURATION_ERROR_DESC");
 }
