@@ -86,7 +86,7 @@ void DownloadPageIsv::OnInstallersStarted() {
 
 void DownloadPageIsv::OnMainInstallerNotStarted(Package& product, const nlohmann::json& failure) {
     product.SendEvent(EventType::Failed, failure);
-    queue.FailWaitingInstallers({{"12", kMainProductInstallationFailed}});
+    queue.FailWaitingInstallers({{event_field::kFailureText, kMainProductInstallationFailed}});
     ReportDownloadError();
 }
 
