@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <string>
@@ -164,7 +165,12 @@ TEST_F(RunProcessTest, RunningInstallersListOnlyThoseThatHaveNotEnded) {
     EXPECT_EQ(installers.Programs(), std::vector<CStringW>{installer_});
     const std::vector<SampleRun> runs = record_.WaitForRuns(2, kRecordTimeoutMs);
     ASSERT_EQ(runs.size(), 2u);
-    const framework::UniqueKernelHandle slow(::OpenProcess(SYNCHRONIZE, FALSE, runs[0].pid));
+    // The slow one may record itself after the quick one: it is the run that waits.
+    const auto slowRun = std::find_if(runs.begin(), runs.end(), [](const SampleRun& run) {
+        return run.arguments == std::vector<std::wstring>{L"/WAIT=3000"};
+    });
+    ASSERT_NE(slowRun, runs.end());
+    const framework::UniqueKernelHandle slow(::OpenProcess(SYNCHRONIZE, FALSE, slowRun->pid));
     ASSERT_TRUE(slow);
     ASSERT_EQ(::WaitForSingleObject(slow.Get(), kRecordTimeoutMs), WAIT_OBJECT_0);
     EXPECT_TRUE(installers.Programs().empty());
