@@ -93,6 +93,9 @@ bench_best() {
   echo "$best"
 }
 
+# a / b with two decimals: every ratio the tables print.
+ratio_of() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
 echo "== $mib MiB from the reference file host on $address, best of $runs runs each"
 printf '%-6s %14s %14s %7s %20s\n' scheme "curl MiB/s" "wizard MiB/s" ratio "peak working set"
 declare -A wizard_rate sha_rate
@@ -102,7 +105,7 @@ for scheme in https http; do
   read -r bench_rate peak before <<<"$(bench_best "$url")"
   wizard_rate[$scheme]=$bench_rate
   read -r sha_rate[$scheme] _ _ <<<"$(bench_best "$url" "$served_sha")"
-  ratio=$(awk -v a="$bench_rate" -v b="$curl_rate" 'BEGIN { printf "%.2f", a / b }')
+  ratio=$(ratio_of "$bench_rate" "$curl_rate")
   printf '%-6s %14s %14s %7s %14s MiB (%s MiB before the download)\n' \
     "$scheme" "$curl_rate" "$bench_rate" "${ratio}x" "$peak" "$before"
 done
@@ -110,7 +113,7 @@ echo "target: ratio >= 0.80, peak working set <= 32 MiB"
 echo "== the wizard with the file's SHA-256 named against without, best of $runs runs each"
 printf '%-14s %14s %14s %7s\n' "" "without MiB/s" "with MiB/s" ratio
 for scheme in https http; do
-  ratio=$(awk -v a="${sha_rate[$scheme]}" -v b="${wizard_rate[$scheme]}" 'BEGIN { printf "%.2f", a / b }')
+  ratio=$(ratio_of "${sha_rate[$scheme]}" "${wizard_rate[$scheme]}")
   printf '%-14s %14s %14s %7s\n' "sha256-$scheme" "${wizard_rate[$scheme]}" "${sha_rate[$scheme]}" "${ratio}x"
 done
 echo "target: with >= 0.95x without"
@@ -135,9 +138,9 @@ echo "== bare WinHTTP read loop (1 MiB reads, body dropped), best of $runs runs"
 printf '%-14s %14s %14s %7s\n' "" "loop MiB/s" "wizard MiB/s" ratio
 for scheme in https http; do
   loop_rate=$(winhttp_best "$scheme://$address/f/bench.bin")
-  ratio=$(awk -v a="${wizard_rate[$scheme]}" -v b="$loop_rate" 'BEGIN { printf "%.2f", a / b }')
+  ratio=$(ratio_of "${wizard_rate[$scheme]}" "$loop_rate")
   printf '%-14s %14s %14s %7s\n' "winhttp-$scheme" "$loop_rate" "${wizard_rate[$scheme]}" "${ratio}x"
-  ratio=$(awk -v a="${sha_rate[$scheme]}" -v b="$loop_rate" 'BEGIN { printf "%.2f", a / b }')
+  ratio=$(ratio_of "${sha_rate[$scheme]}" "$loop_rate")
   printf '%-14s %14s %14s %7s\n' "winhttp-$scheme-sha" "$loop_rate" "${sha_rate[$scheme]}" "${ratio}x"
 done
 echo "target: wizard >= 0.95x the bare WinHTTP loop"
