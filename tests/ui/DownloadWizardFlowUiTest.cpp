@@ -273,7 +273,7 @@ TEST_F(DownloadWizardFlow, AProductThatDiffersFromItsDigestLandsNowhereAndStarts
     ASSERT_NE(error, nullptr) << Describe(wizard);
     EXPECT_EQ(wizard.driver.ControlText(error, IDC_ERROR_TITLE), L"Error in downloading");
 
-    const std::vector<json> events = StoredEvents(2);
+    const std::vector<json> events = StoredEvents(3);  // the start, the product's failure, the offer's
     const json main = FindEvent(events, "-1", "Kestrel Viewer");
     ASSERT_FALSE(main.is_null());
     EXPECT_EQ(main.at("12"), "DOWNLOAD FAILED: [WINHTTP] " + VerifyFailure(digest, kWrongDigest) + " [WININET] " +
