@@ -9,9 +9,9 @@
 #include "api/BoundedJson.h"
 #include "api/JsonClient.h"
 #include "api/SystemProbes.h"
-#include "shell/ConfigurationManager.h"
-#include "shell/OstrelException.h"
-#include "shell/TextConversion.h"
+#include "core/ConfigurationManager.h"
+#include "core/OstrelException.h"
+#include "core/TextConversion.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include "api/EventProtocol.h"
 #include "api/Sha256.h"
 #include "api/SystemProbes.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 #include "registry/RegistryView.h"
-#include "shell/TextConversion.h"
+#include "core/TextConversion.h"
 
 EventTemplate BuildEventTemplate() {
     auto settings = ConfigurationManager::GetInstance();

@@ -8,8 +8,8 @@
 #include "api/SecureProtocols.h"
 #include "api/UrlParts.h"
 #include "api/WinHttpHandle.h"
-#include "shell/OstrelException.h"
-#include "shell/SystemInfo.h"
+#include "core/OstrelException.h"
+#include "core/SystemInfo.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "api/SecureProtocols.h"
 
-#include "shell/SystemInfo.h"
+#include "core/SystemInfo.h"
 
 namespace {
 

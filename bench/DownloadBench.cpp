@@ -15,8 +15,8 @@
 #include <string>
 
 #include "download/DownloadManager.h"
-#include "shell/ConfigurationManager.h"
-#include "shell/TextConversion.h"
+#include "core/ConfigurationManager.h"
+#include "core/TextConversion.h"
 
 namespace {
 

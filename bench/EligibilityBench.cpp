@@ -28,8 +28,8 @@
 #include "packages/EligibilityEngine.h"
 #include "packages/Package.h"
 #include "registry/RegistryView.h"
-#include "shell/ConfigurationManager.h"
-#include "shell/TextConversion.h"
+#include "core/ConfigurationManager.h"
+#include "core/TextConversion.h"
 #include "tests/support/ImportHook.h"
 
 namespace {

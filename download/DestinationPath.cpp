@@ -3,7 +3,7 @@
 #include <shlwapi.h>
 
 #include "download/FileNames.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 
 CStringW BuildDestinationPath(const CStringW& fileName, bool useWorkFolder) {
     auto settings = ConfigurationManager::GetInstance();

@@ -9,7 +9,7 @@
 #include "download/TemporaryDownloadFile.h"
 #include "download/RedirectTrail.h"
 #include "download/WinHttpExchange.h"
-#include "shell/SystemInfo.h"
+#include "core/SystemInfo.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "api/EventProtocol.h"
 #include "packages/Package.h"
 #include "resources/resource.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 
 DownloadPageDlm::DownloadPageDlm(std::shared_ptr<LanguageManager> manager, HWND parent)
     : PageBase(std::move(manager), IDD_DOWNLOAD_PAGE_DLM, parent) {

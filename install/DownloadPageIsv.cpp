@@ -3,7 +3,7 @@
 #include "api/EventProtocol.h"
 #include "packages/Package.h"
 #include "resources/resource.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "api/EventProtocol.h"
 #include "download/DownloadManager.h"
 #include "packages/Package.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 
 DownloadQueue::DownloadQueue(framework::CDialog& page, Client& client) : page(page), client(client) {
     page.MapTimer(TIMER_DOWNLOAD_POLL, [this] { PollDownload(); });

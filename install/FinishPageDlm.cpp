@@ -4,7 +4,7 @@
 
 #include "install/MinimizeBox.h"
 #include "resources/resource.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 
 CStringW SelectInFolderParameters(const CStringW& path) {
     return L"/select,\"" + path + L"\"";

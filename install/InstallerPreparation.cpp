@@ -11,7 +11,7 @@
 #include "install/FolderPaths.h"
 #include "install/MinizipExtraction.h"
 #include "install/ShellZipExtraction.h"
-#include "shell/WorkDirectory.h"
+#include "core/WorkDirectory.h"
 
 namespace {
 

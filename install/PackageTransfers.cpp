@@ -8,8 +8,8 @@
 #include "install/InstallerPreparation.h"
 #include "install/ProcessRunner.h"
 #include "packages/Package.h"
-#include "shell/ConfigurationManager.h"
-#include "shell/TextConversion.h"
+#include "core/ConfigurationManager.h"
+#include "core/TextConversion.h"
 
 namespace {
 

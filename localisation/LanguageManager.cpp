@@ -5,9 +5,9 @@
 #include <algorithm>
 
 #include "framework/MessageBox.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 #include "shell/IPage.h"
-#include "shell/TextConversion.h"
+#include "core/TextConversion.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "api/Sha256.h"
 #include "offers/OfferList.h"
 #include "packages/JsonNumbers.h"
-#include "shell/TextConversion.h"
+#include "core/TextConversion.h"
 
 using nlohmann::json;
 

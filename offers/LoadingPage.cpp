@@ -11,7 +11,7 @@
 #include "packages/EligibilityEngine.h"
 #include "packages/Package.h"
 #include "resources/resource.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 
 using nlohmann::json;
 

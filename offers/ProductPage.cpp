@@ -5,8 +5,8 @@
 #include "api/EventProtocol.h"
 #include "packages/Package.h"
 #include "resources/resource.h"
-#include "shell/ConfigurationManager.h"
-#include "shell/TextConversion.h"
+#include "core/ConfigurationManager.h"
+#include "core/TextConversion.h"
 #include "shell/WebLink.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include "packages/LocalPaths.h"
 #include "packages/Package.h"
 #include "registry/RegistryView.h"
-#include "shell/PathMacros.h"
-#include "shell/SystemInfo.h"
-#include "shell/TextConversion.h"
+#include "core/PathMacros.h"
+#include "core/SystemInfo.h"
+#include "core/TextConversion.h"
 
 namespace {
 

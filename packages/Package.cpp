@@ -3,8 +3,8 @@
 #include "api/EventProtocol.h"
 #include "download/DownloadManager.h"
 #include "framework/BitmapDecoding.h"
-#include "shell/ConfigurationManager.h"
-#include "shell/TextConversion.h"
+#include "core/ConfigurationManager.h"
+#include "core/TextConversion.h"
 
 using nlohmann::json;
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "api/JsonClient.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 
 using nlohmann::json;
 

@@ -4,8 +4,8 @@
 #include "api/Sha256.h"
 #include "packages/Base62.h"
 #include "packages/JsonNumbers.h"
-#include "shell/ConfigurationManager.h"
-#include "shell/TextConversion.h"
+#include "core/ConfigurationManager.h"
+#include "core/TextConversion.h"
 
 using nlohmann::json;
 

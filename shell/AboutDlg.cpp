@@ -1,7 +1,7 @@
 #include "shell/AboutDlg.h"
 
 #include "resources/resource.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 
 CAboutDlg::CAboutDlg(HWND parent) : framework::CDialog(IDD_ABOUTBOX, parent) {}
 

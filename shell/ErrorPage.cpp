@@ -1,7 +1,7 @@
 #include "shell/ErrorPage.h"
 
 #include "resources/resource.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 
 ErrorPage::ErrorPage(std::shared_ptr<LanguageManager> manager, HWND parent)
     : PageBase(std::move(manager), IDD_ERROR_PAGE, parent) {

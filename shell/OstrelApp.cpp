@@ -7,7 +7,7 @@
 
 #include "localisation/LanguageManager.h"
 #include "shell/OstrelDlg.h"
-#include "shell/WorkDirectory.h"
+#include "core/WorkDirectory.h"
 
 COstrelApp::COstrelApp() {
     // After an update restart Windows starts the wizard again; nothing else

@@ -1,8 +1,8 @@
 #include "shell/WelcomePage.h"
 
 #include "resources/resource.h"
-#include "shell/BuildConfig.h"
-#include "shell/ConfigurationManager.h"
+#include "core/BuildConfig.h"
+#include "core/ConfigurationManager.h"
 #include "shell/WebLink.h"
 
 WelcomePageIsv::WelcomePageIsv(std::shared_ptr<LanguageManager> manager, HWND parent)

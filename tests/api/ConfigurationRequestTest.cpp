@@ -7,8 +7,8 @@
 
 #include "api/ApiManager.h"
 #include "api/SystemProbes.h"
-#include "shell/ConfigurationManager.h"
-#include "shell/OstrelException.h"
+#include "core/ConfigurationManager.h"
+#include "core/OstrelException.h"
 #include "tests/common/TestServer.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "api/JsonClient.h"
-#include "shell/OstrelException.h"
+#include "core/OstrelException.h"
 #include "tests/common/TestServer.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "api/JsonClient.h"
-#include "shell/OstrelException.h"
+#include "core/OstrelException.h"
 #include "tests/common/TestServer.h"
 
 namespace {

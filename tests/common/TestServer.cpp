@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "api/WinHttpHandle.h"
-#include "shell/TextConversion.h"
+#include "core/TextConversion.h"
 #include "tests/common/TestSupport.h"
 
 namespace ostrel::testing {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "framework/Handles.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 
 namespace ostrel::testing {
 

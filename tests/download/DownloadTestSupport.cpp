@@ -8,7 +8,7 @@
 
 #include "api/Sha256.h"
 #include "download/DownloadMessages.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 #include "tests/common/TestSupport.h"
 
 namespace ostrel::testing {

@@ -8,7 +8,7 @@
 #include <future>
 
 #include "download/DownloadManager.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 #include "tests/download/DownloadTestSupport.h"
 #include "tests/support/UiDriver.h"
 

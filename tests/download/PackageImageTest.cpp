@@ -8,7 +8,7 @@
 #include "framework/ComPtr.h"
 #include "framework/Handles.h"
 #include "packages/Package.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 #include "tests/download/DownloadTestSupport.h"
 
 namespace ostrel::testing {

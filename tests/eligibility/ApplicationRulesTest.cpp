@@ -13,7 +13,7 @@
 
 #include "packages/EligibilityEngine.h"
 #include "registry/RegistryView.h"
-#include "shell/TextConversion.h"
+#include "core/TextConversion.h"
 #include "tests/eligibility/EligibilityTestSupport.h"
 #include "tests/support/ImportHook.h"
 

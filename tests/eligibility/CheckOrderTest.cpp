@@ -11,7 +11,7 @@
 #include <cwctype>
 
 #include "packages/EligibilityEngine.h"
-#include "shell/TextConversion.h"
+#include "core/TextConversion.h"
 #include "tests/eligibility/EligibilityTestSupport.h"
 #include "tests/eligibility/MeasurementProbes.h"
 

@@ -11,8 +11,8 @@
 #include <utility>
 
 #include "registry/RegistryView.h"
-#include "shell/ConfigurationManager.h"
-#include "shell/TextConversion.h"
+#include "core/ConfigurationManager.h"
+#include "core/TextConversion.h"
 #include "tests/common/TestSupport.h"
 
 namespace ostrel::testing {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "packages/EligibilityEngine.h"
-#include "shell/PathMacros.h"
+#include "core/PathMacros.h"
 #include "tests/common/TestSupport.h"
 #include "tests/eligibility/EligibilityTestSupport.h"
 #include "tests/eligibility/MeasurementProbes.h"

@@ -10,7 +10,7 @@
 #include "api/EventTemplate.h"
 #include "api/Sha256.h"
 #include "packages/Package.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 #include "tests/common/TestServer.h"
 
 namespace {

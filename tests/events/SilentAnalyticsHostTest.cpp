@@ -12,7 +12,7 @@
 #include "api/EventProtocol.h"
 #include "api/EventTemplate.h"
 #include "packages/Package.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 #include "tests/common/TestServer.h"
 
 namespace {

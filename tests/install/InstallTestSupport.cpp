@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "framework/Handles.h"
-#include "shell/TextConversion.h"
+#include "core/TextConversion.h"
 #include "tests/common/TestSupport.h"
 
 namespace ostrel::testing {

@@ -10,7 +10,7 @@
 
 #include "framework/Handles.h"
 #include "install/ProcessRunner.h"
-#include "shell/RunningInstallers.h"
+#include "core/RunningInstallers.h"
 #include "tests/common/TestSupport.h"
 #include "tests/install/InstallTestSupport.h"
 

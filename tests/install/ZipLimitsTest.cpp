@@ -21,7 +21,7 @@
 #include "install/InstallerPreparation.h"
 #include "install/MinizipExtraction.h"
 #include "install/ZipLimits.h"
-#include "shell/TextConversion.h"
+#include "core/TextConversion.h"
 #include "tests/support/ImportHook.h"
 #include "tests/install/InstallTestSupport.h"
 #include "tests/install/ZipBuilder.h"

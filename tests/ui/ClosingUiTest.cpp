@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "shell/TextConversion.h"
+#include "core/TextConversion.h"
 #include "tests/ui/InstallFlow.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "framework/Handles.h"
-#include "shell/TextConversion.h"
+#include "core/TextConversion.h"
 #include "tests/common/TestSupport.h"
 #include "tests/install/ZipBuilder.h"
 

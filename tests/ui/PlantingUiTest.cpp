@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "framework/Handles.h"
-#include "shell/TextConversion.h"
+#include "core/TextConversion.h"
 #include "tests/ui/InstallFlow.h"
 
 namespace {

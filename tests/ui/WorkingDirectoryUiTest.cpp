@@ -11,7 +11,7 @@
 #include <tuple>
 #include <vector>
 
-#include "shell/TextConversion.h"
+#include "core/TextConversion.h"
 #include "tests/common/FileLinks.h"
 #include "tests/ui/InstallFlow.h"
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "shell/BuildConfig.h"
-#include "shell/ConfigurationManager.h"
+#include "core/BuildConfig.h"
+#include "core/ConfigurationManager.h"
 #include "tests/common/TestSupport.h"
 
 namespace {

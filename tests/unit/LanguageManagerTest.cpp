@@ -10,7 +10,7 @@
 
 #include "framework/Controls.h"
 #include "localisation/LanguageManager.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 #include "tests/common/TestSupport.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "packages/Base62.h"
 #include "packages/JsonNumbers.h"
 #include "packages/Package.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "shell/ConfigurationManager.h"
-#include "shell/PathMacros.h"
+#include "core/ConfigurationManager.h"
+#include "core/PathMacros.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "framework/Handles.h"
-#include "shell/ConfigurationManager.h"
-#include "shell/FileObjects.h"
-#include "shell/WorkDirectory.h"
+#include "core/ConfigurationManager.h"
+#include "core/FileObjects.h"
+#include "core/WorkDirectory.h"
 #include "tests/common/FileLinks.h"
 #include "tests/common/TestSupport.h"
 

@@ -17,9 +17,9 @@
 #include "offers/OfferList.h"
 #include "packages/Package.h"
 #include "resources/resource.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 #include "shell/PageBase.h"
-#include "shell/TextConversion.h"
+#include "core/TextConversion.h"
 #include "tests/common/TestServer.h"
 #include "tests/common/TestSupport.h"
 

@@ -9,7 +9,7 @@
 
 #include "localisation/LanguageManager.h"
 #include "resources/resource.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 #include "shell/OstrelDlg.h"
 #include "tests/common/TestServer.h"
 #include "tests/common/TestSupport.h"

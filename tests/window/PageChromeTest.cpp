@@ -7,7 +7,7 @@
 
 #include "localisation/LanguageManager.h"
 #include "resources/resource.h"
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 #include "shell/IPage.h"
 #include "shell/StaticFromImage.h"
 #include "tests/common/TestSupport.h"

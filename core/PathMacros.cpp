@@ -1,4 +1,4 @@
-#include "shell/PathMacros.h"
+#include "core/PathMacros.h"
 
 #include "registry/RegistryView.h"
 

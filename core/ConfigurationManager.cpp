@@ -1,4 +1,4 @@
-#include "shell/ConfigurationManager.h"
+#include "core/ConfigurationManager.h"
 
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -9,11 +9,11 @@
 
 #include "framework/Handles.h"
 #include "framework/MessageBox.h"
-#include "shell/BuildConfig.h"
-#include "shell/BuildKey.h"
-#include "shell/FileObjects.h"
-#include "shell/FileVersion.h"
-#include "shell/TextConversion.h"
+#include "core/BuildConfig.h"
+#include "core/BuildKey.h"
+#include "core/FileObjects.h"
+#include "core/FileVersion.h"
+#include "core/TextConversion.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "shell/BuildKey.h"
+#include "core/BuildKey.h"
 
 #ifndef OSTREL_BUILD_KEY
 #error "OSTREL_BUILD_KEY must be defined by the build (\"DLM\" or \"ISV\")"

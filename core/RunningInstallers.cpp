@@ -1,4 +1,4 @@
-#include "shell/RunningInstallers.h"
+#include "core/RunningInstallers.h"
 
 void RunningInstallers::Add(HANDLE process, const CStringW& program) {
     HANDLE own = nullptr;

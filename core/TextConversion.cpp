@@ -1,4 +1,4 @@
-#include "shell/TextConversion.h"
+#include "core/TextConversion.h"
 
 #include <windows.h>
 

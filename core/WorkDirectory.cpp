@@ -1,12 +1,12 @@
-#include "shell/WorkDirectory.h"
+#include "core/WorkDirectory.h"
 
 #include <windows.h>
 
 #include <algorithm>
 
 #include "framework/Handles.h"
-#include "shell/ConfigurationManager.h"
-#include "shell/FileObjects.h"
+#include "core/ConfigurationManager.h"
+#include "core/FileObjects.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 
 #include "framework/SharedPicture.h"
 #include "framework/Strings.h"
-#include "shell/PathMacros.h"
-#include "shell/RunningInstallers.h"
+#include "core/PathMacros.h"
+#include "core/RunningInstallers.h"
 
 class Package;
 

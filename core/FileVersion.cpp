@@ -1,4 +1,4 @@
-#include "shell/FileVersion.h"
+#include "core/FileVersion.h"
 
 #include <windows.h>
 

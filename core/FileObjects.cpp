@@ -1,4 +1,4 @@
-#include "shell/FileObjects.h"
+#include "core/FileObjects.h"
 
 #include <cstddef>
 

@@ -1,4 +1,4 @@
-#include "shell/SystemInfo.h"
+#include "core/SystemInfo.h"
 
 bool IsOsVersionAtLeast(WORD major, WORD minor, WORD servicePackMajor) {
     OSVERSIONINFOEXW version{};
