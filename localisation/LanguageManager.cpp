@@ -6,7 +6,6 @@
 
 #include "framework/MessageBox.h"
 #include "core/ConfigurationManager.h"
-#include "shell/IPage.h"
 #include "core/TextConversion.h"
 
 namespace {
@@ -145,10 +144,11 @@ bool LanguageManager::SetLanguage(const CStringW& displayName) {
     // A document that fails part-way still counts: what was read is used.
     ParseLocaleDocument(document);
 
-    // Pages may leave the list while being refreshed; work on a copy.
-    const std::vector<IPage*> current = pages;
-    for (IPage* page : current) {
-        if (std::find(pages.begin(), pages.end(), page) != pages.end()) page->RefreshTexts();
+    // Re-textables may leave the list while being refreshed; work on a copy.
+    const std::vector<Retextable*> current = retextables;
+    for (Retextable* retextable : current) {
+        if (std::find(retextables.begin(), retextables.end(), retextable) != retextables.end())
+            retextable->RefreshTexts();
     }
 
     const auto code = languageCodes.find(displayName);
@@ -211,10 +211,10 @@ bool LanguageManager::ParseLocaleDocument(tinyxml2::XMLDocument& document) {
     return true;
 }
 
-void LanguageManager::AddPage(IPage* page) {
-    pages.push_back(page);
+void LanguageManager::AddRetextable(Retextable* retextable) {
+    retextables.push_back(retextable);
 }
 
-void LanguageManager::RemovePage(IPage* page) {
-    pages.erase(std::remove(pages.begin(), pages.end(), page), pages.end());
+void LanguageManager::RemoveRetextable(Retextable* retextable) {
+    retextables.erase(std::remove(retextables.begin(), retextables.end(), retextable), retextables.end());
 }

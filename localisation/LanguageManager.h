@@ -1,7 +1,7 @@
 // Texts of the wizard in the user's language: lists the locale documents
 // embedded for the wizard type, picks the user's language, loads one
 // document into a table with its placeholders replaced, hands texts out by
-// key and re-texts every page when the language changes.
+// key and re-texts everything registered with it when the language changes.
 #pragma once
 
 #include <functional>
@@ -14,9 +14,9 @@
 
 #include "framework/Controls.h"
 #include "framework/Strings.h"
+#include "localisation/Retextable.h"
 
 class ConfigurationManager;
-class IPage;
 
 class LanguageManager {
 public:
@@ -36,8 +36,10 @@ public:
     bool LoadLocaleDocument(int resourceId, tinyxml2::XMLDocument& document);
     bool ParseLocaleDocument(tinyxml2::XMLDocument& document);
 
-    void AddPage(IPage* page);
-    void RemovePage(IPage* page);
+    // Registered re-textables are called, in the order they came, on every
+    // change of language until they leave; the manager owns none of them.
+    void AddRetextable(Retextable* retextable);
+    void RemoveRetextable(Retextable* retextable);
 
 private:
     void ReportParseFailure(const std::string& detail) const;
@@ -46,7 +48,7 @@ private:
     MessageSink showMessage;
     std::map<CStringW, int> languageResources;
     std::map<CStringW, CStringW> languageCodes;
-    std::vector<IPage*> pages;
+    std::vector<Retextable*> retextables;
     std::map<std::string, std::string> texts;
 };
 

@@ -4,11 +4,11 @@
 
 IPage::IPage(std::shared_ptr<LanguageManager> manager, UINT templateId, HWND parent)
     : framework::CDialog(templateId, parent), languageManager(std::move(manager)) {
-    if (languageManager) languageManager->AddPage(this);
+    if (languageManager) languageManager->AddRetextable(this);
 }
 
 IPage::~IPage() {
-    if (languageManager) languageManager->RemovePage(this);
+    if (languageManager) languageManager->RemoveRetextable(this);
     // The window goes while the object is still a page, not a bare dialog.
     DestroyWindow();
 }

@@ -13,6 +13,7 @@
 
 #include "framework/Dialog.h"
 #include "framework/Strings.h"
+#include "localisation/Retextable.h"
 
 class LanguageManager;
 
@@ -27,7 +28,7 @@ enum class ButtonType : std::int32_t {
 using ButtonCallback = std::function<void(ButtonType)>;
 using ErrorCallback = std::function<void(const CStringW& title, const CStringW& text)>;
 
-class IPage : public framework::CDialog {
+class IPage : public framework::CDialog, public Retextable {
 public:
     IPage(std::shared_ptr<LanguageManager> languageManager, UINT templateId, HWND parent);
     ~IPage() override;
@@ -36,7 +37,7 @@ public:
     virtual void SetButtonCallback(ButtonCallback callback) = 0;
     virtual void SetErrorCallback(ErrorCallback callback) = 0;
     // Applies the current language to every registered control.
-    virtual void RefreshTexts();
+    void RefreshTexts() override;
     virtual CStringW GetPageName() = 0;
 
 protected:

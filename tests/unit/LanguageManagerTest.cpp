@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <initializer_list>
 #include <memory>
 #include <set>
 #include <string>
@@ -10,6 +12,7 @@
 
 #include "framework/Controls.h"
 #include "localisation/LanguageManager.h"
+#include "localisation/Retextable.h"
 #include "core/ConfigurationManager.h"
 #include "tests/common/TestSupport.h"
 
@@ -213,6 +216,64 @@ TEST(LanguageManager, UnknownWizardTypeListsNothing) {
     languages.manager->FillLanguageList(list.combo);
     EXPECT_EQ(list.combo.GetCount(), 0);
     EXPECT_EQ(list.combo.GetCurSel(), CB_ERR);
+}
+
+// Stands for a page: records, under its name, the text the manager hands out
+// at the moment it is re-texted, then runs what the test gives it.
+class RecordingRetextable : public Retextable {
+public:
+    RecordingRetextable(const LanguageManager& manager, std::vector<std::wstring>& log, std::wstring name)
+        : manager(manager), log(log), name(std::move(name)) {}
+    void RefreshTexts() override {
+        log.push_back(name + L":" + manager.GetText("BUTTON_NEXT"));
+        if (duringRefresh) duringRefresh();
+    }
+    std::function<void()> duringRefresh;
+
+private:
+    const LanguageManager& manager;
+    std::vector<std::wstring>& log;
+    std::wstring name;
+};
+
+TEST(LanguageManager, LanguageChangesRetextWhatIsRegisteredWithTheNewTexts) {
+    Languages languages("DLM");
+    HiddenComboBox list;
+    languages.manager->FillLanguageList(list.combo);
+    std::vector<std::wstring> log;
+    RecordingRetextable first(*languages.manager, log, L"first");
+    RecordingRetextable second(*languages.manager, log, L"second");
+    languages.manager->AddRetextable(&first);
+    languages.manager->AddRetextable(&second);
+
+    EXPECT_FALSE(languages.manager->SetLanguage(L"Deutsch"));
+    EXPECT_TRUE(log.empty());
+
+    ASSERT_TRUE(languages.manager->SetLanguage(L"espa\u00f1ol"));
+    EXPECT_EQ(log, (std::vector<std::wstring>{L"first:SIGUIENTE", L"second:SIGUIENTE"}));
+
+    languages.manager->RemoveRetextable(&first);
+    log.clear();
+    ASSERT_TRUE(languages.manager->SetLanguage(L"English"));
+    EXPECT_EQ(log, (std::vector<std::wstring>{L"second:Next"}));
+}
+
+TEST(LanguageManager, RetextablesThatLeaveDuringARefreshAreNotCalled) {
+    Languages languages("DLM");
+    HiddenComboBox list;
+    languages.manager->FillLanguageList(list.combo);
+    std::vector<std::wstring> log;
+    RecordingRetextable first(*languages.manager, log, L"first");
+    RecordingRetextable second(*languages.manager, log, L"second");
+    RecordingRetextable third(*languages.manager, log, L"third");
+    for (Retextable* retextable : std::initializer_list<Retextable*>{&first, &second, &third})
+        languages.manager->AddRetextable(retextable);
+    // The first one's refresh takes the second off the list, as a page that
+    // destroys another page would.
+    first.duringRefresh = [&] { languages.manager->RemoveRetextable(&second); };
+
+    ASSERT_TRUE(languages.manager->SetLanguage(L"English"));
+    EXPECT_EQ(log, (std::vector<std::wstring>{L"first:Next", L"third:Next"}));
 }
 
 }  // namespace
