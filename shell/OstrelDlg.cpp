@@ -7,7 +7,7 @@
 #include "api/EventTemplate.h"
 #include "localisation/LanguageManager.h"
 #include "packages/Package.h"
-#include "localisation/LanguagePage.h"
+#include "shell/LanguagePage.h"
 #include "offers/LoadingPage.h"
 #include "offers/ProductPage.h"
 #include "shell/WelcomePage.h"

@@ -12,7 +12,7 @@
 
 #include "install/FinishPageIsv.h"
 #include "localisation/LanguageManager.h"
-#include "localisation/LanguagePage.h"
+#include "shell/LanguagePage.h"
 #include "resources/resource.h"
 #include "shell/ErrorPage.h"
 #include "shell/PageBase.h"

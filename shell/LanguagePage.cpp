@@ -1,4 +1,4 @@
-#include "localisation/LanguagePage.h"
+#include "shell/LanguagePage.h"
 
 #include "localisation/LanguageManager.h"
 #include "resources/resource.h"
