@@ -5,6 +5,9 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
 
+echo "== checking that no folder includes a header from a folder above it"
+tools/check-layers.sh
+
 tools/setup-deps.sh
 
 echo "== building the 64-bit wizards and tests (run under wine64)"
