@@ -28,6 +28,7 @@
 #include "packages/EligibilityEngine.h"
 #include "packages/Package.h"
 #include "registry/RegistryView.h"
+#include "registry/ScopedKey.h"
 #include "core/ConfigurationManager.h"
 #include "core/TextConversion.h"
 #include "tests/support/ImportHook.h"
@@ -67,43 +68,40 @@ public:
     Fixtures() {
         const std::wstring suffix = std::to_wstring(::GetCurrentProcessId());
         vendor_ = L"OstrelBench-" + suffix;
-        HKEY key = nullptr;
+        win32::ScopedKey key;
         if (::RegCreateKeyExW(HKEY_CURRENT_USER, (L"Software\\" + vendor_ + L"\\Product").c_str(), 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+                              KEY_ALL_ACCESS, nullptr, key.Put(), nullptr) == ERROR_SUCCESS) {
             const wchar_t version[] = L"1";
-            ::RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), sizeof(version));
-            ::RegCloseKey(key);
+            ::RegSetValueExW(key.Get(), L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), sizeof(version));
         }
         wchar_t self[MAX_PATH] = {};
         ::GetModuleFileNameW(nullptr, self, MAX_PATH);
         DWORD disposition = 0;
-        HKEY appPaths = nullptr;
-        if (::RegCreateKeyExW(HKEY_CURRENT_USER, kAppPaths, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &appPaths,
+        win32::ScopedKey appPaths;
+        if (::RegCreateKeyExW(HKEY_CURRENT_USER, kAppPaths, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, appPaths.Put(),
                               &disposition) != ERROR_SUCCESS) {
             return;
         }
         createdAppPaths_ = disposition == REG_CREATED_NEW_KEY;
         for (const wchar_t* letter : {L"a", L"b"}) {
             const std::wstring app = L"ostrel-bench-" + suffix + L"-" + letter + L".exe";
-            ::RegSetKeyValueW(appPaths, app.c_str(), nullptr, REG_SZ, self,
+            ::RegSetKeyValueW(appPaths.Get(), app.c_str(), nullptr, REG_SZ, self,
                               static_cast<DWORD>((wcslen(self) + 1) * sizeof(wchar_t)));
             apps_.push_back(app);
         }
-        ::RegCloseKey(appPaths);
     }
     Fixtures(const Fixtures&) = delete;
     Fixtures& operator=(const Fixtures&) = delete;
     ~Fixtures() {
-        HKEY software = nullptr;
-        if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_ALL_ACCESS, &software) == ERROR_SUCCESS) {
-            ::RegDeleteTreeW(software, vendor_.c_str());
-            ::RegCloseKey(software);
+        win32::ScopedKey software;
+        if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_ALL_ACCESS, software.Put()) == ERROR_SUCCESS) {
+            ::RegDeleteTreeW(software.Get(), vendor_.c_str());
         }
-        HKEY appPaths = nullptr;
-        if (::RegOpenKeyExW(HKEY_CURRENT_USER, kAppPaths, 0, KEY_ALL_ACCESS, &appPaths) == ERROR_SUCCESS) {
-            for (const std::wstring& app : apps_) ::RegDeleteTreeW(appPaths, app.c_str());
-            ::RegCloseKey(appPaths);
+        win32::ScopedKey appPaths;
+        if (::RegOpenKeyExW(HKEY_CURRENT_USER, kAppPaths, 0, KEY_ALL_ACCESS, appPaths.Put()) == ERROR_SUCCESS) {
+            for (const std::wstring& app : apps_) ::RegDeleteTreeW(appPaths.Get(), app.c_str());
         }
+        appPaths.Reset();
         if (createdAppPaths_) ::RegDeleteKeyW(HKEY_CURRENT_USER, kAppPaths);
     }
 

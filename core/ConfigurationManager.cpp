@@ -7,8 +7,8 @@
 #include <ctime>
 #include <map>
 
-#include "framework/Handles.h"
 #include "framework/MessageBox.h"
+#include "registry/ScopedKey.h"
 #include "core/BuildConfig.h"
 #include "core/BuildKey.h"
 #include "core/FileObjects.h"
@@ -154,7 +154,7 @@ std::string ConfigurationManager::GetMachineId() {
     std::lock_guard lock(firstUseMutex);
     if (!machineId.empty()) return machineId;
 
-    framework::UniqueRegistryKey key;
+    win32::ScopedKey key;
     // The identifier lives in the 64-bit view, also for the 32-bit build.
     if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Cryptography", 0, KEY_READ | KEY_WOW64_64KEY,
                         key.Put()) != ERROR_SUCCESS) {

@@ -48,13 +48,6 @@ struct KernelHandleTraits {
     static void Close(Handle h) noexcept { ::CloseHandle(h); }
 };
 
-struct RegistryKeyTraits {
-    using Handle = HKEY;
-    static Handle Invalid() noexcept { return nullptr; }
-    static bool IsValid(Handle h) noexcept { return h != nullptr; }
-    static void Close(Handle h) noexcept { ::RegCloseKey(h); }
-};
-
 struct GlobalMemoryTraits {
     using Handle = HGLOBAL;
     static Handle Invalid() noexcept { return nullptr; }
@@ -69,13 +62,6 @@ struct LocalMemoryTraits {
     static void Close(Handle h) noexcept { ::LocalFree(h); }
 };
 
-struct IconTraits {
-    using Handle = HICON;
-    static Handle Invalid() noexcept { return nullptr; }
-    static bool IsValid(Handle h) noexcept { return h != nullptr; }
-    static void Close(Handle h) noexcept { ::DestroyIcon(h); }
-};
-
 struct FindHandleTraits {
     using Handle = HANDLE;
     static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
@@ -85,9 +71,7 @@ struct FindHandleTraits {
 
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFindHandle = UniqueHandle<FindHandleTraits>;
-using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
 using UniqueGlobalMemory = UniqueHandle<GlobalMemoryTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
-using UniqueIcon = UniqueHandle<IconTraits>;
 
 }  // namespace framework
