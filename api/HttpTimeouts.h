@@ -12,9 +12,6 @@ struct HttpTimeouts {
     int sendMs = 0;
     // Waiting for the response headers and for each read of the body.
     int receiveMs = 0;
-
-    // The longest one request can wait before its answer starts to arrive.
-    int TotalMs() const { return resolveMs + connectMs + sendMs + receiveMs; }
 };
 
 // Applies all four to a request handle before it is sent.

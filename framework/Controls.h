@@ -31,7 +31,6 @@ class CProgressCtrl : public CWnd {
 public:
     void SetRange(int lower, int upper) const { SendMessage(PBM_SETRANGE32, lower, upper); }
     void SetPos(int position) const { SendMessage(PBM_SETPOS, static_cast<WPARAM>(position)); }
-    int GetPos() const { return static_cast<int>(SendMessage(PBM_GETPOS)); }
     // Marquee animation needs the marquee style; it is switched on here so a
     // template can keep the smooth style for determinate progress.
     void SetMarquee(bool on, UINT intervalMs) const;

@@ -33,7 +33,6 @@ public:
     void EndDialog(INT_PTR result);
     bool IsEnded() const { return ended_; }
     INT_PTR Result() const { return result_; }
-    UINT TemplateId() const { return templateId_; }
 
     // Handlers for one control's command code, one control's notification
     // code, one timer id or one window message.

@@ -19,7 +19,6 @@ public:
 
     void Attach(HWND hwnd) override;
     void SetURL(const CStringW& address) { url = address; }
-    const CStringW& GetURL() const { return url; }
     // What opens the URL on a click (the owner decides which URLs are allowed).
     void SetOpener(Opener open) { opener = std::move(open); }
     // Resizes the control to its text.

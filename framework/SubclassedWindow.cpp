@@ -23,10 +23,6 @@ HWND CSubclassedWnd::Detach() {
     return CWnd::Detach();
 }
 
-LRESULT CSubclassedWnd::DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) const {
-    return ::DefSubclassProc(hwnd_, message, wParam, lParam);
-}
-
 LRESULT CALLBACK CSubclassedWnd::SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                                               UINT_PTR, DWORD_PTR data) {
     auto* self = reinterpret_cast<CSubclassedWnd*>(data);

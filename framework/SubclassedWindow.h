@@ -19,7 +19,6 @@ public:
 protected:
     // Handle a message; return false to let the control's own procedure run.
     virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) = 0;
-    LRESULT DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) const;
 
 private:
     static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,

@@ -86,8 +86,4 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
     return hwnd_ ? ::SendMessageW(hwnd_, message, wParam, lParam) : 0;
 }
 
-bool CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
-    return hwnd_ && ::PostMessageW(hwnd_, message, wParam, lParam);
-}
-
 }  // namespace framework

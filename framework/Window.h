@@ -17,7 +17,6 @@ public:
     virtual ~CWnd() = default;
 
     HWND GetSafeHwnd() const { return hwnd_; }
-    bool HasWindow() const { return hwnd_ != nullptr && ::IsWindow(hwnd_); }
 
     // Binds an existing window (a control of a dialog) to this object.
     virtual void Attach(HWND hwnd) { hwnd_ = hwnd; }
@@ -42,7 +41,6 @@ public:
     void ModifyStyle(LONG_PTR remove, LONG_PTR add, UINT positionFlags = 0) const;
 
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
-    bool PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
 
 protected:
     HWND hwnd_ = nullptr;

@@ -16,7 +16,6 @@ public:
     void StartMarquee();
     // percent above 100 asks for a marquee; otherwise a normal bar at percent.
     void ShowProgress(WPARAM percent);
-    bool MarqueeOn() const { return marqueeOn; }
 
 private:
     void StopMarquee();

@@ -34,7 +34,6 @@ public:
     void OnNavigateToPage() override;
     CStringW GetPageName() override { return L"LoadingPage"; }
     void SetCompletionCallback(CompletionCallback callback);
-    bool ConfigurationError() const { return configurationError.load(); }
 
 protected:
     BOOL OnInitDialog() override;
