@@ -8,7 +8,7 @@
 
 std::string GetFileVersionString() {
     HMODULE module = ::GetModuleHandleW(nullptr);
-    HRSRC resource = ::FindResourceW(module, MAKEINTRESOURCEW(1), RT_VERSION);
+    HRSRC resource = ::FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
     if (!resource) return std::string();
     HGLOBAL loaded = ::LoadResource(module, resource);
     if (!loaded) return std::string();

@@ -7,6 +7,7 @@
 #include "framework/MessageBox.h"
 #include "core/ConfigurationManager.h"
 #include "core/TextConversion.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -92,9 +93,9 @@ LanguageManager::LanguageManager(std::shared_ptr<ConfigurationManager> settingsI
 std::vector<int> LanguageManager::GetResourceIds() const {
     switch (settings ? settings->wizardType : WizardType::Unknown) {
     case WizardType::DLM:
-        return {105, 106};
+        return {IDR_LOCALE_DLM_EN, IDR_LOCALE_DLM_ES};
     case WizardType::ISV:
-        return {101, 102};
+        return {IDR_LOCALE_ISV_EN, IDR_LOCALE_ISV_ES};
     default:
         return {};
     }

@@ -14,6 +14,7 @@
 #include "localisation/LanguageManager.h"
 #include "localisation/Retextable.h"
 #include "core/ConfigurationManager.h"
+#include "resources/resource.h"
 #include "tests/common/TestSupport.h"
 
 namespace {
@@ -69,23 +70,23 @@ const std::set<std::string> kInstallerWizardKeys{
     "BUTTON_NEXT", "BUTTON_RETRY", "BUTTON_FINISH", "BUTTON_SKIP_ALL", "MSG_EXIT", "PROGRESS_QUIT"};
 
 TEST(LocaleDocuments, EachWizardTypeCarriesItsKeys) {
-    EXPECT_EQ(KeysOf(105), kDownloadWizardKeys);
-    EXPECT_EQ(KeysOf(106), kDownloadWizardKeys);
-    EXPECT_EQ(KeysOf(101), kInstallerWizardKeys);
+    EXPECT_EQ(KeysOf(IDR_LOCALE_DLM_EN), kDownloadWizardKeys);
+    EXPECT_EQ(KeysOf(IDR_LOCALE_DLM_ES), kDownloadWizardKeys);
+    EXPECT_EQ(KeysOf(IDR_LOCALE_ISV_EN), kInstallerWizardKeys);
     std::set<std::string> spanishInstaller = kInstallerWizardKeys;
     spanishInstaller.erase("PAGE_ERROR_TEXT");
-    EXPECT_EQ(KeysOf(102), spanishInstaller);
+    EXPECT_EQ(KeysOf(IDR_LOCALE_ISV_ES), spanishInstaller);
 }
 
 TEST(LanguageManager, ResourceIdsFollowTheWizardType) {
-    EXPECT_EQ(Languages("DLM").manager->GetResourceIds(), (std::vector<int>{105, 106}));
-    EXPECT_EQ(Languages("ISV").manager->GetResourceIds(), (std::vector<int>{101, 102}));
+    EXPECT_EQ(Languages("DLM").manager->GetResourceIds(), (std::vector<int>{IDR_LOCALE_DLM_EN, IDR_LOCALE_DLM_ES}));
+    EXPECT_EQ(Languages("ISV").manager->GetResourceIds(), (std::vector<int>{IDR_LOCALE_ISV_EN, IDR_LOCALE_ISV_ES}));
     EXPECT_TRUE(Languages("XYZ").manager->GetResourceIds().empty());
 }
 
 TEST(LanguageManager, EnglishDownloadTextsHaveTheirPlaceholdersReplaced) {
     Languages languages("DLM", L"Kestrel Viewer");
-    ASSERT_TRUE(languages.Load(105));
+    ASSERT_TRUE(languages.Load(IDR_LOCALE_DLM_EN));
     const LanguageManager& m = *languages.manager;
     EXPECT_EQ(m.GetText("SPLASH_TEXT"), L"To continue, please select your preferred language, and click \"Next\".");
     EXPECT_EQ(m.GetText("WELCOME_TEXT"),
@@ -101,7 +102,7 @@ TEST(LanguageManager, EnglishDownloadTextsHaveTheirPlaceholdersReplaced) {
 
 TEST(LanguageManager, SpanishTextsKeepTheirAccentsAndNonAsciiTitlesSurvive) {
     Languages languages("DLM", L"Caf\u00e9 \u00d1and\u00fa \u65e5\u672c");
-    ASSERT_TRUE(languages.Load(106));
+    ASSERT_TRUE(languages.Load(IDR_LOCALE_DLM_ES));
     const LanguageManager& m = *languages.manager;
     EXPECT_EQ(m.GetText("WELCOME_TEXT"),
               L"Esta acci\u00f3n descarga el Caf\u00e9 \u00d1and\u00fa \u65e5\u672c en su equipo. Haga clic en "
@@ -113,21 +114,21 @@ TEST(LanguageManager, SpanishTextsKeepTheirAccentsAndNonAsciiTitlesSurvive) {
 
 TEST(LanguageManager, InstallerTextsKeepWhiteSpaceAsWritten) {
     Languages languages("ISV");
-    ASSERT_TRUE(languages.Load(102));
+    ASSERT_TRUE(languages.Load(IDR_LOCALE_ISV_ES));
     const LanguageManager& m = *languages.manager;
     EXPECT_EQ(m.GetText("PAGE_FINISH_TEXT"), L"Ha instalado con \u00e9xito Ostrel Tester. pulse \"FINALIZAR\"  para continuar.");
     EXPECT_EQ(m.GetText("PAGE_FINISH_TITLE"), L"Gracias.\r\n Su instalaci\u00f3n se ha completado.");
     EXPECT_EQ(m.GetText("UNINSTALL_TEXT").substr(0, 2), L"\r\n");
     // The Spanish installer document has no text for this key.
     EXPECT_EQ(m.GetText("PAGE_ERROR_TEXT"), L"");
-    ASSERT_TRUE(languages.Load(101));
+    ASSERT_TRUE(languages.Load(IDR_LOCALE_ISV_EN));
     EXPECT_EQ(m.GetText("PAGE_ERROR_TEXT"), L"Click on \"Close\" and try again later.");
     EXPECT_EQ(m.GetText("BUTTON_SKIP_ALL"), L"Skip All");
 }
 
 TEST(LanguageManager, MissingKeysGiveEmptyText) {
     Languages languages("DLM");
-    ASSERT_TRUE(languages.Load(105));
+    ASSERT_TRUE(languages.Load(IDR_LOCALE_DLM_EN));
     EXPECT_EQ(languages.manager->GetText("PAGE_ERROR_TEXT"), L"");
     EXPECT_EQ(languages.manager->GetText(""), L"");
 }
@@ -142,7 +143,7 @@ TEST(LanguageManager, CommentsAndAttributesOfTextsAreIgnored) {
 
 TEST(LanguageManager, DocumentWithoutLocaleRootKeepsThePreviousTexts) {
     Languages languages("DLM");
-    ASSERT_TRUE(languages.Load(105));
+    ASSERT_TRUE(languages.Load(IDR_LOCALE_DLM_EN));
     EXPECT_FALSE(languages.Parse("<Other><A>x</A></Other>"));
     ASSERT_EQ(languages.messages.size(), 1u);
     EXPECT_EQ(languages.messages[0], L"Failed to parse language xml file, error code: No Locale element");
