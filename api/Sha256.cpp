@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <stdexcept>
+
+#include <nlohmann/json.hpp>
 
 namespace {
 
@@ -75,4 +78,13 @@ std::optional<std::string> ParseSha256Hex(std::string_view text) {
         lower.push_back(kHexDigits[value]);
     }
     return lower;
+}
+
+std::string ReadSha256Member(const nlohmann::json& object) {
+    const auto member = object.find("sha256");
+    if (member == object.end()) return {};
+    const std::optional<std::string> digest =
+        member->is_string() ? ParseSha256Hex(member->get<std::string>()) : std::nullopt;
+    if (!digest) throw std::invalid_argument("sha256 is not 64 hexadecimal digits");
+    return *digest;
 }

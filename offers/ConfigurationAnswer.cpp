@@ -1,5 +1,7 @@
 #include "offers/ConfigurationAnswer.h"
 
+#include <stdexcept>
+
 #include "api/Sha256.h"
 #include "offers/OfferList.h"
 #include "packages/JsonNumbers.h"
@@ -55,17 +57,13 @@ void ReadProductDescription(const json& response, ConfigurationAnswer& answer) {
     product.termsUrl = OptionalText(description, "ctu");
     product.channel = OptionalText(description, "ch");
     product.offerTag = OptionalText(description, "cfl");
-    if (description.contains("sha256")) {
-        // A digest that cannot be checked fails the configuration: the
-        // product must never run unverified when the server meant it verified.
-        const json& digest = description.at("sha256");
-        const std::optional<std::string> parsed =
-            digest.is_string() ? ParseSha256Hex(digest.get<std::string>()) : std::nullopt;
-        if (!parsed) {
-            answer.configurationError = true;
-            return;
-        }
-        product.sha256 = *parsed;
+    try {
+        product.sha256 = ReadSha256Member(description);
+    } catch (const std::invalid_argument&) {
+        // The product must never run unverified when the server meant it
+        // verified: the configuration fails instead.
+        answer.configurationError = true;
+        return;
     }
     answer.product = std::move(product);
 }

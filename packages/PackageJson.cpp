@@ -41,17 +41,6 @@ std::vector<std::wstring> ReadWideList(const json& ps, const char* key) {
     return items;
 }
 
-// A digest that is given must be one: a package that names a digest the
-// wizard cannot check is not offered at all.
-std::string ReadSha256(const json& ps) {
-    if (!ps.contains("sha256")) return {};
-    const json& value = ps.at("sha256");
-    if (!value.is_string()) ThrowTypeError("string", value);
-    const std::optional<std::string> digest = ParseSha256Hex(value.get<std::string>());
-    if (!digest) throw std::invalid_argument("sha256 is not 64 hexadecimal digits");
-    return *digest;
-}
-
 const json& ObjectMember(const json& object, const char* key) {
     const json& member = object.at(key);
     if (!member.is_object()) ThrowTypeError("object", member);
@@ -102,7 +91,8 @@ void Package::ReadOffer(const json& offer) {
     if (ps.contains("ctu")) termsUrl = ExpandPlaceholders(ps.at("ctu").get<std::string>());
     vertical = ps.contains("v") ? ReadInt32Field(ps.at("v")) : 0;
     if (ps.contains("c")) channel = ExpandPlaceholders(ps.at("c").get<std::string>());
-    expectedSha256 = ReadSha256(ps);
+    // A package that names a digest the wizard cannot check is not offered.
+    expectedSha256 = ReadSha256Member(ps);
 
     if (ps.contains("disk")) minFreeDiskMb = ReadUInt64Field(ps.at("disk"));
     if (ps.contains("ram")) minRamMb = ReadUInt64Field(ps.at("ram"));

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <memory>
 #include <set>
+#include <stdexcept>
 #include <string>
 
 #include "api/EventProtocol.h"
@@ -70,6 +71,16 @@ TEST(Sha256, OnlySixtyFourHexadecimalDigitsAreADigest) {
                                     lower.substr(0, 63) + "g", lower.substr(0, 63) + " ", lower.substr(0, 63) + '\0',
                                     std::string(64, '-')}) {
         EXPECT_EQ(ParseSha256Hex(text), std::nullopt) << text;
+    }
+}
+
+TEST(Sha256, AMemberThatIsThereButNotADigestIsAnErrorNotAnAbsence) {
+    const std::string upper = "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD";
+    EXPECT_EQ(ReadSha256Member(json::object()), "");
+    EXPECT_EQ(ReadSha256Member({{"sha256", upper}, {"u", "x"}}), ParseSha256Hex(upper).value());
+    for (const json& value : {json(""), json(nullptr), json(42),
+                                        json::array({upper}), json(upper.substr(1))}) {
+        EXPECT_THROW(ReadSha256Member({{"sha256", value}}), std::invalid_argument) << value.dump();
     }
 }
 
