@@ -156,6 +156,18 @@ HWND UiDriver::WaitForPage(const std::wstring& pageName, DWORD timeoutMs) {
   return page != nullptr && Text(page) == pageName ? page : nullptr;
 }
 
+HWND UiDriver::WaitForNextPage(HWND previous, const std::wstring& pageName, DWORD timeoutMs) {
+  const auto settled = [&](HWND page) { return page != nullptr && page != previous && Text(page) == pageName; };
+  HWND page = nullptr;
+  PollUntil(
+      [&] {
+        page = CurrentPage();
+        return settled(page);
+      },
+      timeoutMs);
+  return settled(page) ? page : nullptr;
+}
+
 std::wstring UiDriver::Text(HWND window) const {
   if (window == nullptr) return {};
   DWORD_PTR length = 0;

@@ -40,6 +40,9 @@ public:
 
   // Waits until the page with that name is the one shown; nullptr on timeout.
   HWND WaitForPage(const std::wstring& pageName, DWORD timeoutMs);
+  // The page named pageName once it is another window than `previous`: the
+  // next page of the same kind, settled (shown alone, its name set).
+  HWND WaitForNextPage(HWND previous, const std::wstring& pageName, DWORD timeoutMs);
   // The page shown, judged by the page's own visibility so that it still
   // answers while the host is hidden or minimised. nullptr / "" when no page
   // or more than one page is shown.

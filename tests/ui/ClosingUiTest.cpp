@@ -68,9 +68,8 @@ TEST_F(Closing, CancelKeepsEverythingAndOkReportsEveryShownPackage) {
     HWND first = driver.WaitForPage(L"ProductPage", kUiTimeoutMs);
     ASSERT_NE(first, nullptr);
     ASSERT_TRUE(driver.Click(first, IDC_ACCEPT));
-    ASSERT_TRUE(driver.WaitUntil([&] { return driver.CurrentPage() && driver.CurrentPage() != first; }, kUiTimeoutMs));
-    HWND second = driver.CurrentPage();
-    ASSERT_EQ(driver.CurrentPageName(), L"ProductPage");
+    HWND second = driver.WaitForNextPage(first, L"ProductPage", kUiTimeoutMs);
+    ASSERT_NE(second, nullptr);
 
     auto box = AskToClose(wizard, CloseBy::WindowClose);
     ASSERT_TRUE(box.has_value());
