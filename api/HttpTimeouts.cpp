@@ -1,8 +1,7 @@
 #include "api/HttpTimeouts.h"
 
 bool ApplyTimeouts(HINTERNET request, const HttpTimeouts& timeouts) {
-    if (!::WinHttpSetTimeouts(request, timeouts.resolveMs, timeouts.connectMs, timeouts.sendMs,
-                              timeouts.receiveMs)) {
+    if (!::WinHttpSetTimeouts(request, timeouts.resolveMs, timeouts.connectMs, timeouts.sendMs, timeouts.receiveMs)) {
         return false;
     }
     // The receive timeout alone covers reads; the wait for the headers has an

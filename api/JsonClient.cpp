@@ -96,8 +96,8 @@ bool SendJsonRequest(const std::wstring& host, const std::wstring& path, const s
     }
 
     const DWORD length = static_cast<DWORD>(body.size());
-    if (!::WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                              const_cast<char*>(body.data()), length, length, 0)) {
+    if (!::WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, const_cast<char*>(body.data()), length,
+                              length, 0)) {
         return false;
     }
     if (!::WinHttpReceiveResponse(request.Get(), nullptr)) return false;

@@ -24,5 +24,4 @@ bool PostJson(const CStringW& url, const std::string& body, const HttpHeaders& h
 
 // The transfer itself; false on any failure.
 bool SendJsonRequest(const std::wstring& host, const std::wstring& path, const std::string& body, HttpHeaders headers,
-                     std::string& response, DWORD& status,
-                     const std::optional<HttpTimeouts>& timeouts = std::nullopt);
+                     std::string& response, DWORD& status, const std::optional<HttpTimeouts>& timeouts = std::nullopt);

@@ -13,8 +13,9 @@ std::string GetOsVersionText() {
     // manifest entry; the kernel's own answer does not.
     HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
     auto rtlGetVersion =
-        ntdll ? reinterpret_cast<RtlGetVersionFunction>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlGetVersion")))
-              : nullptr;
+        ntdll
+            ? reinterpret_cast<RtlGetVersionFunction>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlGetVersion")))
+            : nullptr;
     if (!rtlGetVersion) return std::string();
     OSVERSIONINFOEXW version{};
     version.dwOSVersionInfoSize = sizeof(version);

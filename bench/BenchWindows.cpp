@@ -110,7 +110,9 @@ HWND FindShownWindow(DWORD processId, const std::wstring& name) {
     return search.found;
 }
 
-bool IsPainted(HWND root) { return !HasPendingPaint(root) && RoundTrip(root) && !HasPendingPaint(root); }
+bool IsPainted(HWND root) {
+    return !HasPendingPaint(root) && RoundTrip(root) && !HasPendingPaint(root);
+}
 
 HWND WaitUntilPainted(const StartedProcess& started, const std::wstring& name) {
     const ULONGLONG deadline = ::GetTickCount64() + kWindowTimeoutMs;

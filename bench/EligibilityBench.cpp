@@ -192,7 +192,8 @@ RunResult Run(int run, int count, const Fixtures& fixtures, std::vector<std::sha
     result.listings = engine.KeyCache().statistics().listings;
     result.keyOpens = engine.KeyCache().statistics().keyOpens;
     result.perPlace = SoftwareOpens::counts;
-    for (const auto& [place, opens] : result.perPlace) result.mostListingsOfOnePlace = std::max(result.mostListingsOfOnePlace, opens);
+    for (const auto& [place, opens] : result.perPlace)
+        result.mostListingsOfOnePlace = std::max(result.mostListingsOfOnePlace, opens);
     // Released at the very end, so the undeliverable events of all runs wait together.
     keep.insert(keep.end(), offers.begin(), offers.end());
     return result;
@@ -231,7 +232,8 @@ int wmain(int argc, wchar_t** argv) {
                         r.firstMs, r.accepted, r.listings, r.keyOpens);
             std::string places;
             for (const auto& [place, opens] : r.perPlace) {
-                places += (places.empty() ? "" : ", ") + PlaceName(place.first, place.second) + ": " + std::to_string(opens);
+                places +=
+                    (places.empty() ? "" : ", ") + PlaceName(place.first, place.second) + ": " + std::to_string(opens);
             }
             std::printf("         Software listings per hive and view: %s\n", places.empty() ? "none" : places.c_str());
             const std::size_t expectedPlaces = win32::IsWow64() ? 4 : 2;

@@ -95,8 +95,7 @@ int wmain(int argc, wchar_t** wideArgs) {
     if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
         return Fail("connect");
     }
-    const std::string request = "GET " + args[3] + " HTTP/1.1\r\nHost: " + args[1] +
-                                "\r\nConnection: close\r\n\r\n";
+    const std::string request = "GET " + args[3] + " HTTP/1.1\r\nHost: " + args[1] + "\r\nConnection: close\r\n\r\n";
 
     LARGE_INTEGER frequency{};
     LARGE_INTEGER start{};

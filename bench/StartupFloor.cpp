@@ -10,16 +10,12 @@ namespace {
 
 INT_PTR CALLBACK FloorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
-    case WM_INITDIALOG:
-        return TRUE;
+    case WM_INITDIALOG: return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) ::EndDialog(dialog, LOWORD(wParam));
         return TRUE;
-    case WM_CLOSE:
-        ::EndDialog(dialog, IDCANCEL);
-        return TRUE;
-    default:
-        return FALSE;
+    case WM_CLOSE: ::EndDialog(dialog, IDCANCEL); return TRUE;
+    default: return FALSE;
     }
 }
 

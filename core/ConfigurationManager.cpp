@@ -144,8 +144,8 @@ std::string ConfigurationManager::GetSessionTimestamp() {
     // Digits only, whatever the user's locale; formatted without streams,
     // whose locale machinery would be most of the program's size.
     char text[32] = {};
-    std::snprintf(text, sizeof(text), "%04d%02d%02d%02d%02d%02d", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    std::snprintf(text, sizeof(text), "%04d%02d%02d%02d%02d%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                  local.tm_hour, local.tm_min, local.tm_sec);
     sessionTimestamp = text;
     return sessionTimestamp;
 }

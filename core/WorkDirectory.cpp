@@ -12,8 +12,8 @@ namespace {
 
 // What removal through the handle needs; sharing no deletion, so nobody can
 // rename the object or put a link in its place while it is being removed.
-constexpr DWORD kRemovalAccess = DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES |
-                                 SYNCHRONIZE;
+constexpr DWORD kRemovalAccess =
+    DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
 constexpr DWORD kRemovalShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // Enough to judge and list what someone else holds, without disturbing them;
 // a file held with no sharing at all can still be judged by its attributes.
@@ -113,7 +113,8 @@ std::vector<CStringW> EntriesHolding(const CStringW& directory, const std::vecto
     std::vector<CStringW> entries;
     for (const CStringW& program : programs) {
         if (program.size() <= folder.size() || !SamePath(program.substr(0, folder.size()), folder)) continue;
-        const CStringW entry = folder + program.substr(folder.size(), program.find(L'\\', folder.size()) - folder.size());
+        const CStringW entry =
+            folder + program.substr(folder.size(), program.find(L'\\', folder.size()) - folder.size());
         if (!IsSpared(entry, entries)) entries.push_back(entry);
     }
     return entries;

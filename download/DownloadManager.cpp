@@ -46,8 +46,7 @@ DownloadManager::~DownloadManager() {
     cancelled = true;
 }
 
-CStringW DownloadManager::ResolveDestination(const CStringW& url, const CStringW& fileName,
-                                             bool useWorkFolder) const {
+CStringW DownloadManager::ResolveDestination(const CStringW& url, const CStringW& fileName, bool useWorkFolder) const {
     return fileName.empty() ? BuildDestinationPathFromUrl(url, useWorkFolder)
                             : BuildDestinationPath(fileName, useWorkFolder);
 }
@@ -69,7 +68,8 @@ std::pair<bool, CStringW> DownloadManager::DownloadFile(const CStringW& url, HWN
     // A cancelled download stays cancelled: a second transfer would put the
     // file where the user no longer wants it.
     if (!PauseUnlessCancelled(kFallbackPauseMs)) return result;
-    const std::pair<bool, CStringW> fallback = DownloadFileWinInet(url, window, fileName, useWorkFolder, expectedSha256);
+    const std::pair<bool, CStringW> fallback =
+        DownloadFileWinInet(url, window, fileName, useWorkFolder, expectedSha256);
     if (fallback.first) {
         result.first = true;
     } else {

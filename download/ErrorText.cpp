@@ -31,8 +31,8 @@ std::string IncompleteDownloadText(std::uint64_t length, std::uint64_t size) {
 
 std::string ToAnsi(const CStringW& text) {
     if (text.empty()) return std::string();
-    const int length = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                             nullptr, nullptr);
+    const int length =
+        ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     if (length < 1) return std::string();
     std::string result(static_cast<size_t>(length), '\0');
     ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), length, nullptr,

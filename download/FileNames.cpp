@@ -12,10 +12,10 @@ constexpr size_t kMaxExtensionLength = 16;
 // The superscript digits count as digits to the system's device name test;
 // COM0 and LPT0 are listed as reserved too.
 constexpr const wchar_t* kReservedNames[] = {
-    L"CON",        L"PRN",        L"AUX",        L"NUL",        L"CONIN$",     L"CONOUT$",    L"COM0",  L"COM1",
-    L"COM2",       L"COM3",       L"COM4",       L"COM5",       L"COM6",       L"COM7",       L"COM8",  L"COM9",
-    L"LPT0",       L"LPT1",       L"LPT2",       L"LPT3",       L"LPT4",       L"LPT5",       L"LPT6",  L"LPT7",
-    L"LPT8",       L"LPT9",       L"COM\u00B9", L"COM\u00B2", L"COM\u00B3", L"LPT\u00B9", L"LPT\u00B2", L"LPT\u00B3"};
+    L"CON",  L"PRN",  L"AUX",       L"NUL",       L"CONIN$",    L"CONOUT$",   L"COM0",      L"COM1",
+    L"COM2", L"COM3", L"COM4",      L"COM5",      L"COM6",      L"COM7",      L"COM8",      L"COM9",
+    L"LPT0", L"LPT1", L"LPT2",      L"LPT3",      L"LPT4",      L"LPT5",      L"LPT6",      L"LPT7",
+    L"LPT8", L"LPT9", L"COM\u00B9", L"COM\u00B2", L"COM\u00B3", L"LPT\u00B9", L"LPT\u00B2", L"LPT\u00B3"};
 
 // Characters that reorder the text around them when it is shown: with them
 // "setup\u202Etxt.exe" is displayed as "setupexe.txt".

@@ -6,11 +6,11 @@
 namespace {
 
 struct UrlParts {
-    CStringW scheme;     // without ':'; empty for a relative reference
+    CStringW scheme;  // without ':'; empty for a relative reference
     bool hasAuthority = false;
     CStringW authority;  // without "//"
     CStringW path;
-    CStringW query;      // with '?', empty when there is none
+    CStringW query;  // with '?', empty when there is none
 };
 
 bool IsSchemeChar(wchar_t c, bool first) {

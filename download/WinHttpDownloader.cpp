@@ -17,8 +17,8 @@ constexpr wchar_t kMemoryUserAgent[] = L"A WinHTTP Example Program/1.0";
 
 WinHttpProfile FileProfile() {
     // Windows 8 and later pick the proxy the way the system does.
-    const DWORD access = IsOsVersionAtLeast(6, 2, 0) ? WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY
-                                                     : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
+    const DWORD access =
+        IsOsVersionAtLeast(6, 2, 0) ? WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
     return WinHttpProfile{nullptr, access, 0};
 }
 
@@ -58,7 +58,7 @@ std::unique_ptr<WinHttpExchange> WinHttpDownloader::Fetch(RedirectTrail& trail, 
 }
 
 CStringW WinHttpDownloader::DownloadToFile(const CStringW& url, const CStringW& destination, HWND window,
-                                        const std::string& expectedSha256) {
+                                           const std::string& expectedSha256) {
     // Created first, so its name is claimed before any byte arrives. A failure
     // to create it is reported after the response head: when the server fails
     // too, the server's failure is the one worth reading.

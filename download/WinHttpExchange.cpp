@@ -12,8 +12,8 @@ WinHttpExchange::WinHttpExchange(const CStringW& url, const WinHttpProfile& prof
 }
 
 void WinHttpExchange::Open(const CStringW& url, const WinHttpProfile& profile) {
-    session_.Reset(::WinHttpOpen(profile.userAgent, profile.accessType, WINHTTP_NO_PROXY_NAME,
-                                 WINHTTP_NO_PROXY_BYPASS, 0));
+    session_.Reset(
+        ::WinHttpOpen(profile.userAgent, profile.accessType, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session_) throw ErrorWithLastError(L"Failed to open HTTP session:");
     if (!SetSecureProtocols(session_.Get())) throw ErrorWithLastError(L"Failed to set secure protocols:");
     // Every 3xx comes back to the transfer, which judges each hop itself

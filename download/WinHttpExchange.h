@@ -16,7 +16,7 @@
 struct WinHttpProfile {
     const wchar_t* userAgent;  // null: none
     DWORD accessType;
-    DWORD requestFlags;        // added to WINHTTP_FLAG_SECURE for https
+    DWORD requestFlags;  // added to WINHTTP_FLAG_SECURE for https
 };
 
 class WinHttpExchange {

@@ -68,7 +68,7 @@ void WinInetDownloader::ThrowIfCancelled() const {
 }
 
 CStringW WinInetDownloader::DownloadToFile(const CStringW& url, const CStringW& destination, HWND window,
-                                        const std::string& expectedSha256) {
+                                           const std::string& expectedSha256) {
     TemporaryDownloadFile file(destination, expectedSha256);
 
     UniqueWinInetHandle internet(::InternetOpenW(L"", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));

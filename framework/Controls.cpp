@@ -12,8 +12,8 @@ CStringW CComboBox::GetLBText(int index) const {
     const LRESULT length = SendMessage(CB_GETLBTEXTLEN, static_cast<WPARAM>(index));
     if (length == CB_ERR || length <= 0) return CStringW();
     std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1);
-    const LRESULT copied = SendMessage(CB_GETLBTEXT, static_cast<WPARAM>(index),
-                                       reinterpret_cast<LPARAM>(buffer.data()));
+    const LRESULT copied =
+        SendMessage(CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buffer.data()));
     if (copied == CB_ERR || copied < 0) return CStringW();
     return CStringW(buffer.data(), static_cast<size_t>(copied));
 }

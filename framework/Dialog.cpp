@@ -12,13 +12,13 @@ HINSTANCE ModuleInstance() {
 }
 
 bool IsInputMessage(UINT message) {
-    return (message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
-           (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST);
+    return (message >= WM_KEYFIRST && message <= WM_KEYLAST) || (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST);
 }
 
 }  // namespace
 
-CDialog::CDialog(UINT templateId, HWND parent) : templateId_(templateId), parent_(parent) {}
+CDialog::CDialog(UINT templateId, HWND parent) : templateId_(templateId), parent_(parent) {
+}
 
 CDialog::~CDialog() {
     DestroyWindow();
@@ -88,7 +88,7 @@ void CDialog::EndDialog(INT_PTR result) {
 
 bool CDialog::PreTranslateDialogMessage(MSG& message) {
     if (!IsInputMessage(message.message)) return false;
-    for (HWND window = message.hwnd; window; ) {
+    for (HWND window = message.hwnd; window;) {
         if (::GetPropW(window, kDialogProperty) && ::IsDialogMessageW(window, &message)) return true;
         if (!(::GetWindowLongPtrW(window, GWL_STYLE) & WS_CHILD)) break;
         window = ::GetParent(window);
@@ -142,12 +142,9 @@ INT_PTR CALLBACK CDialog::StaticDialogProc(HWND hwnd, UINT message, WPARAM wPara
 
 INT_PTR CDialog::DialogProc(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_INITDIALOG:
-        return OnInitDialog();
-    case WM_COMMAND:
-        return RouteCommand(wParam);
-    case WM_NOTIFY:
-        return RouteNotify(lParam);
+    case WM_INITDIALOG: return OnInitDialog();
+    case WM_COMMAND: return RouteCommand(wParam);
+    case WM_NOTIFY: return RouteNotify(lParam);
     case WM_TIMER: {
         const auto found = timers_.find(wParam);
         if (found == timers_.end()) return FALSE;
@@ -156,8 +153,7 @@ INT_PTR CDialog::DialogProc(UINT message, WPARAM wParam, LPARAM lParam) {
         handler();
         return TRUE;
     }
-    default:
-        break;
+    default: break;
     }
     const auto found = messages_.find(message);
     if (found == messages_.end()) return FALSE;

@@ -21,6 +21,7 @@ GdiplusSession::~GdiplusSession() {
     Gdiplus::GdiplusShutdown(gdiplusToken);
 }
 
-GdiplusUse::GdiplusUse() : entry_(gdiplusGate) {}
+GdiplusUse::GdiplusUse() : entry_(gdiplusGate) {
+}
 
 }  // namespace framework

@@ -79,11 +79,8 @@ bool CLinkButton::OnMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
         result = TRUE;
         return true;
     case WM_SETFOCUS:
-    case WM_KILLFOCUS:
-        Invalidate(false);
-        return false;
-    default:
-        return false;
+    case WM_KILLFOCUS: Invalidate(false); return false;
+    default: return false;
     }
 }
 

@@ -14,8 +14,8 @@ CSubclassedWnd::~CSubclassedWnd() {
 void CSubclassedWnd::Attach(HWND hwnd) {
     Detach();
     CWnd::Attach(hwnd);
-    if (hwnd_) ::SetWindowSubclass(hwnd_, &CSubclassedWnd::SubclassProc, kSubclassId,
-                                   reinterpret_cast<DWORD_PTR>(this));
+    if (hwnd_)
+        ::SetWindowSubclass(hwnd_, &CSubclassedWnd::SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
 }
 
 HWND CSubclassedWnd::Detach() {
@@ -23,8 +23,8 @@ HWND CSubclassedWnd::Detach() {
     return CWnd::Detach();
 }
 
-LRESULT CALLBACK CSubclassedWnd::SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                              UINT_PTR, DWORD_PTR data) {
+LRESULT CALLBACK CSubclassedWnd::SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                              DWORD_PTR data) {
     auto* self = reinterpret_cast<CSubclassedWnd*>(data);
     if (message == WM_NCDESTROY) {
         // The window goes away before the object: forget it.

@@ -44,8 +44,8 @@ void CWnd::Invalidate(bool erase) const {
 
 void CWnd::MoveWindow(const RECT& rect) const {
     if (hwnd_) {
-        ::SetWindowPos(hwnd_, nullptr, rect.left, rect.top, rect.right - rect.left,
-                       rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SetWindowPos(hwnd_, nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
     }
 }
 

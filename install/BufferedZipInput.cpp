@@ -84,19 +84,14 @@ ZPOS64_T ZCALLBACK Tell(voidpf, voidpf handle) {
 long ZCALLBACK Seek(voidpf, voidpf handle, ZPOS64_T offset, int origin) {
     BufferedStream& stream = Stream(handle);
     switch (origin) {
-    case ZLIB_FILEFUNC_SEEK_SET:
-        stream.position = offset;
-        return 0;
-    case ZLIB_FILEFUNC_SEEK_CUR:
-        stream.position += offset;
-        return 0;
+    case ZLIB_FILEFUNC_SEEK_SET: stream.position = offset; return 0;
+    case ZLIB_FILEFUNC_SEEK_CUR: stream.position += offset; return 0;
     case ZLIB_FILEFUNC_SEEK_END:
         // The file's own seek knows where it ends.
         if (stream.file.zseek64_file(stream.file.opaque, stream.handle, offset, ZLIB_FILEFUNC_SEEK_END) != 0) return -1;
         stream.position = stream.file.ztell64_file(stream.file.opaque, stream.handle);
         return 0;
-    default:
-        return -1;
+    default: return -1;
     }
 }
 

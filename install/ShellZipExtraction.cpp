@@ -54,8 +54,7 @@ bool CopyItems(IShellDispatch* shell, BSTR archive, BSTR target) {
     if (FAILED(items->get_Count(&count)) || count < 1) return false;
 
     ComPtr<IDispatch> itemsDispatch;
-    if (FAILED(items->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(itemsDispatch.Put()))) ||
-        !itemsDispatch) {
+    if (FAILED(items->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(itemsDispatch.Put()))) || !itemsDispatch) {
         return false;
     }
     return destination->CopyHere(BorrowedDispatch(itemsDispatch.Get()), Integer(kQuietCopyOptions)) == S_OK;

@@ -12,10 +12,9 @@ namespace {
 
 constexpr UINT kZipNameCodePage = 437;
 constexpr wchar_t kForbiddenInNames[] = L"<>:\"|?*";
-constexpr const wchar_t* kDeviceNames[] = {L"CON",  L"PRN",  L"AUX",  L"NUL",  L"CONIN$", L"CONOUT$", L"COM1",
-                                           L"COM2", L"COM3", L"COM4", L"COM5", L"COM6",   L"COM7",    L"COM8",
-                                           L"COM9", L"LPT1", L"LPT2", L"LPT3", L"LPT4",   L"LPT5",    L"LPT6",
-                                           L"LPT7", L"LPT8", L"LPT9"};
+constexpr const wchar_t* kDeviceNames[] = {L"CON",  L"PRN",  L"AUX",  L"NUL",  L"CONIN$", L"CONOUT$", L"COM1", L"COM2",
+                                           L"COM3", L"COM4", L"COM5", L"COM6", L"COM7",   L"COM8",    L"COM9", L"LPT1",
+                                           L"LPT2", L"LPT3", L"LPT4", L"LPT5", L"LPT6",   L"LPT7",    L"LPT8", L"LPT9"};
 
 CStringW Widen(const std::string& text, UINT codePage) {
     if (text.empty()) return {};
@@ -102,7 +101,7 @@ bool IsInsideFolder(const CStringW& folder, const CStringW& path) {
     const CStringW full = FullPath(path);
     if (base.empty() || full.empty()) return false;
     if (base.back() != L'\\') base += L'\\';
-    return full.size() > base.size() && ::CompareStringOrdinal(full.c_str(), static_cast<int>(base.size()),
-                                                               base.c_str(), static_cast<int>(base.size()),
-                                                               TRUE) == CSTR_EQUAL;
+    return full.size() > base.size() &&
+           ::CompareStringOrdinal(full.c_str(), static_cast<int>(base.size()), base.c_str(),
+                                  static_cast<int>(base.size()), TRUE) == CSTR_EQUAL;
 }

@@ -8,8 +8,7 @@ ZipLimits ZipLimitsFor(const CStringW& folder) {
     ZipLimits limits;
     ULARGE_INTEGER available{};
     // Unknown free space leaves the fixed cap; writing then fails on its own.
-    if (::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr) &&
-        available.QuadPart < limits.maxBytes) {
+    if (::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr) && available.QuadPart < limits.maxBytes) {
         limits.maxBytes = available.QuadPart;
         limits.boundByFreeSpace = true;
     }
@@ -17,7 +16,8 @@ ZipLimits ZipLimitsFor(const CStringW& folder) {
 }
 
 UnpackAccount::UnpackAccount(const ZipLimits& limits, const std::atomic<bool>* cancelled)
-    : limits_(limits), cancelled_(cancelled) {}
+    : limits_(limits), cancelled_(cancelled) {
+}
 
 bool UnpackAccount::BeginEntry() {
     if (Refused()) return false;

@@ -33,8 +33,8 @@ void ExpandPlaceholders(std::string& text, const std::map<std::string, std::stri
 
         const auto found = texts.find(text.substr(open + 1, close - open - 1));
         const int level = depth[open];
-        const bool fits = found != texts.end() &&
-                          text.size() - (close - open + 1) + found->second.size() <= kMaxTextBytes;
+        const bool fits =
+            found != texts.end() && text.size() - (close - open + 1) + found->second.size() <= kMaxTextBytes;
         if (found == texts.end() || level >= kMaxPlaceholderDepth || !fits) {
             position = close + 1;
             continue;
@@ -83,7 +83,8 @@ CStringW GetLanguageDisplayName(const CStringW& localeName) {
 
 LanguageManager::LanguageManager()
     : LanguageManager(ConfigurationManager::GetInstance(),
-                      [](const CStringW& text) { framework::AfxMessageBox(text, MB_OK); }) {}
+                      [](const CStringW& text) { framework::AfxMessageBox(text, MB_OK); }) {
+}
 
 LanguageManager::LanguageManager(std::shared_ptr<ConfigurationManager> settingsIn, MessageSink sink)
     : settings(std::move(settingsIn)), showMessage(std::move(sink)) {
@@ -92,12 +93,9 @@ LanguageManager::LanguageManager(std::shared_ptr<ConfigurationManager> settingsI
 
 std::vector<int> LanguageManager::GetResourceIds() const {
     switch (settings ? settings->wizardType : WizardType::Unknown) {
-    case WizardType::DLM:
-        return {IDR_LOCALE_DLM_EN, IDR_LOCALE_DLM_ES};
-    case WizardType::ISV:
-        return {IDR_LOCALE_ISV_EN, IDR_LOCALE_ISV_ES};
-    default:
-        return {};
+    case WizardType::DLM: return {IDR_LOCALE_DLM_EN, IDR_LOCALE_DLM_ES};
+    case WizardType::ISV: return {IDR_LOCALE_ISV_EN, IDR_LOCALE_ISV_ES};
+    default: return {};
     }
 }
 

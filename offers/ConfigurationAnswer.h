@@ -54,8 +54,7 @@ inline constexpr wchar_t kOffersSwitchedOff[] = L"00xA";
 // download wizard, whose answer must describe the product; its channel then
 // decides about the offers, otherwise the channel the wizard already has.
 // Throws the JSON library's errors for a missing or mistyped member.
-ConfigurationAnswer ReadConfigurationAnswer(const nlohmann::json& response, bool readsProduct,
-                                            const CStringW& channel);
+ConfigurationAnswer ReadConfigurationAnswer(const nlohmann::json& response, bool readsProduct, const CStringW& channel);
 
 // The product description "i"; an empty title or address sets the
 // configuration error instead. Throws when "i" is missing or not an object.

@@ -46,8 +46,8 @@ CStringW NeutraliseUrl(const CStringW& url) {
 
 CStringW BuildTermsSentence(const CStringW& displayName, const CStringW& privacyUrl, const CStringW& termsUrl) {
     return L"When you click \"ACCEPT\", you agree to the installation of \"" + NeutraliseText(displayName) +
-           L"\" and that you have read the " + L"<a href=\"" + NeutraliseUrl(privacyUrl) +
-           L"\">Privacy Policy</a>" + L" and agree to the terms of its " + L"<a href=\"" + NeutraliseUrl(termsUrl) +
+           L"\" and that you have read the " + L"<a href=\"" + NeutraliseUrl(privacyUrl) + L"\">Privacy Policy</a>" +
+           L" and agree to the terms of its " + L"<a href=\"" + NeutraliseUrl(termsUrl) +
            L"\">End User License Agreement</a>" + L". Check \"Add/Remove Programs\" to uninstall.";
 }
 

@@ -57,7 +57,8 @@ const EligibilityEngine::NamedCheck EligibilityEngine::kChecks[] = {
     {"excluded app", &EligibilityEngine::RejectedByExcludedApp},
 };
 
-EligibilityEngine::EligibilityEngine(int maxOffersIn) : maxOffers(maxOffersIn) {}
+EligibilityEngine::EligibilityEngine(int maxOffersIn) : maxOffers(maxOffersIn) {
+}
 
 std::vector<std::string> EligibilityEngine::CheckNames() {
     std::vector<std::string> names;

@@ -94,8 +94,7 @@ bool DataMatches(HKEY key, const std::wstring& valueName, const std::wstring& ex
         }
         return value == ExpectedNumber<unsigned long long>(expected, std::wcstoull, "stoull");
     }
-    default:
-        return false;
+    default: return false;
     }
 }
 

@@ -74,12 +74,14 @@ void Package::DownloadImage(const std::function<void()>& onDone) {
         if (onDone) onDone();
         return;
     }
-    DownloadManager::GetInstance()->DownloadToMemoryAsync(url, [this, onDone](std::unique_ptr<std::vector<char>> bytes) {
-        try {
-            if (bytes && !bytes->empty()) framework::StoreDecodedPicture(*bytes, image);
-        } catch (const std::exception&) {
-            // No picture then; onDone must still run.
-        }
-        if (onDone) onDone();
-    });
+    DownloadManager::GetInstance()->DownloadToMemoryAsync(url,
+                                                          [this, onDone](std::unique_ptr<std::vector<char>> bytes) {
+                                                              try {
+                                                                  if (bytes && !bytes->empty())
+                                                                      framework::StoreDecodedPicture(*bytes, image);
+                                                              } catch (const std::exception&) {
+                                                                  // No picture then; onDone must still run.
+                                                              }
+                                                              if (onDone) onDone();
+                                                          });
 }

@@ -15,8 +15,8 @@ constexpr DWORD kPauseAfterFailedDeliveryMs = 5000;
 // connection and never answers may cost it one attempt, about 13 s, no more.
 constexpr HttpTimeouts kDeliveryTimeouts{2000, 3000, 3000, 5000};
 // After one of these has been delivered, the package reports nothing more.
-constexpr EventType kFinalEventTypes[] = {EventType::Failed, EventType::Rejected, EventType::Done,
-                                          EventType::Declined, EventType::Closed};
+constexpr EventType kFinalEventTypes[] = {EventType::Failed, EventType::Rejected, EventType::Done, EventType::Declined,
+                                          EventType::Closed};
 
 bool IsFinalEventType(EventType type) {
     return std::find(std::begin(kFinalEventTypes), std::end(kFinalEventTypes), type) != std::end(kFinalEventTypes);
@@ -53,9 +53,9 @@ void PackageEvents::Send(EventType type, const json& extra) {
     }
     EventState state;
     try {
-        state.thread = std::make_shared<std::thread>(&PackageEvents::Deliver, this, type, std::move(body),
-                                                     std::move(headers), extra,
-                                                     ConfigurationManager::GetInstance()->eventsUrl);
+        state.thread =
+            std::make_shared<std::thread>(&PackageEvents::Deliver, this, type, std::move(body), std::move(headers),
+                                          extra, ConfigurationManager::GetInstance()->eventsUrl);
         state.thread->detach();
     } catch (const std::exception&) {
         EventFinished();

@@ -100,7 +100,8 @@ void Package::ReadOffer(const json& offer) {
     if (ps.contains("win64")) requires64BitOs = ReadBool(ps.at("win64"));
 
     const PathMacroMap macros = ConfigurationManager::GetInstance()->GetPathMacros();
-    for (const std::string& file : ReadList(ps, "fe")) blockingFiles.push_back(ExpandPathMacros(Utf8ToWide(file), macros));
+    for (const std::string& file : ReadList(ps, "fe"))
+        blockingFiles.push_back(ExpandPathMacros(Utf8ToWide(file), macros));
     blockingProcesses = ReadList(ps, "a");
     blockingKeys = ReadWideList(ps, "r");
     blockingValues = ReadWideList(ps, "rvn");

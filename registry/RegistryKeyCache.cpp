@@ -18,9 +18,11 @@ std::vector<std::wstring> ListSoftwareKey(HKEY hive, REGSAM viewFlag) {
 
 }  // namespace
 
-RegistryKeyCache::RegistryKeyCache() : RegistryKeyCache(ListSoftwareKey) {}
+RegistryKeyCache::RegistryKeyCache() : RegistryKeyCache(ListSoftwareKey) {
+}
 
-RegistryKeyCache::RegistryKeyCache(SoftwareLister lister) : lister_(std::move(lister)) {}
+RegistryKeyCache::RegistryKeyCache(SoftwareLister lister) : lister_(std::move(lister)) {
+}
 
 bool RegistryKeyCache::KeyExists(std::wstring_view path) {
     const std::size_t rootLength = SoftwareRootLength(path);
@@ -55,7 +57,8 @@ const RegistryKeyCache::Listing* RegistryKeyCache::FindOrLoadListing(HKEY hive, 
     } catch (const RegistryError&) {
         return nullptr;
     }
-    listings_.push_back({hive, viewFlag, {std::make_move_iterator(names.begin()), std::make_move_iterator(names.end())}});
+    listings_.push_back(
+        {hive, viewFlag, {std::make_move_iterator(names.begin()), std::make_move_iterator(names.end())}});
     return &listings_.back();
 }
 

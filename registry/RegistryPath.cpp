@@ -27,7 +27,8 @@ std::optional<std::wstring> WithFullHiveName(std::wstring_view path) {
         if (BeginsWithHive(lower, name)) return std::wstring(name) + std::wstring(path.substr(name.size()));
     }
     for (const auto& [shortName, fullName] : hiveAbbreviations) {
-        if (BeginsWithHive(lower, shortName)) return std::wstring(fullName) + std::wstring(path.substr(shortName.size()));
+        if (BeginsWithHive(lower, shortName))
+            return std::wstring(fullName) + std::wstring(path.substr(shortName.size()));
     }
     return std::nullopt;
 }
@@ -69,7 +70,9 @@ std::vector<std::wstring> SplitPath(std::wstring_view text, wchar_t separator) {
     return pieces;
 }
 
-std::vector<std::wstring> ExpandKeyPath(std::wstring_view path) { return ExpandKeyPath(path, IsWow64()); }
+std::vector<std::wstring> ExpandKeyPath(std::wstring_view path) {
+    return ExpandKeyPath(path, IsWow64());
+}
 
 std::vector<std::wstring> ExpandKeyPath(std::wstring_view path, bool sixtyFourBitWindows) {
     if (path.empty()) return {};

@@ -29,8 +29,8 @@ inline constexpr std::array<std::pair<std::wstring_view, std::wstring_view>, 5> 
 inline constexpr std::array<std::wstring_view, 2> softwareRoots = {L"hkey_local_machine\\software\\",
                                                                    L"hkey_current_user\\software\\"};
 
-inline constexpr std::array<std::wstring_view, 2> wow64SoftwareRoots = {
-    L"hkey_local_machine\\software\\wow6432node\\", L"hkey_current_user\\software\\wow6432node\\"};
+inline constexpr std::array<std::wstring_view, 2> wow64SoftwareRoots = {L"hkey_local_machine\\software\\wow6432node\\",
+                                                                        L"hkey_current_user\\software\\wow6432node\\"};
 
 // Lower case independent of the C runtime's locale, so that a name folds the
 // same way whichever thread or build compares it.

@@ -15,7 +15,9 @@ constexpr char readQwordFailed[] = "Cannot read QWORD from registry.";
 // one that keeps growing is not worth waiting for.
 constexpr int stringReadAttempts = 4;
 
-const wchar_t* SubkeyOrSelf(const std::wstring& subkey) { return subkey.empty() ? nullptr : subkey.c_str(); }
+const wchar_t* SubkeyOrSelf(const std::wstring& subkey) {
+    return subkey.empty() ? nullptr : subkey.c_str();
+}
 
 template <typename Number>
 Number ReadNumber(HKEY key, const std::wstring& name, DWORD restriction, const char* failure) {

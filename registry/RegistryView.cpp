@@ -37,7 +37,9 @@ bool IsWow64() {
 #endif
 }
 
-bool SelectRegistryView(std::wstring& path, REGSAM& access) { return SelectRegistryView(path, access, IsWow64()); }
+bool SelectRegistryView(std::wstring& path, REGSAM& access) {
+    return SelectRegistryView(path, access, IsWow64());
+}
 
 bool SelectRegistryView(std::wstring& path, REGSAM& access, bool sixtyFourBitWindows) {
     const std::size_t rootLength = SoftwareRootLength(path);

@@ -24,7 +24,9 @@ constexpr REGSAM ThirtyTwoBitViewFlag() noexcept {
 }
 
 // The access flag that reaches the 64-bit view (a no-op for a 64-bit process).
-constexpr REGSAM SixtyFourBitViewFlag() noexcept { return KEY_WOW64_64KEY; }
+constexpr REGSAM SixtyFourBitViewFlag() noexcept {
+    return KEY_WOW64_64KEY;
+}
 
 // For a path under a Software root, adds the flag of the view it names to
 // `access` and, for a Wow6432Node path, rewrites it to the path inside that

@@ -3,7 +3,8 @@
 #include "resources/resource.h"
 #include "core/ConfigurationManager.h"
 
-CAboutDlg::CAboutDlg(HWND parent) : framework::CDialog(IDD_ABOUTBOX, parent) {}
+CAboutDlg::CAboutDlg(HWND parent) : framework::CDialog(IDD_ABOUTBOX, parent) {
+}
 
 BOOL CAboutDlg::OnInitDialog() {
     const CStringW version = ConfigurationManager::GetInstance()->fileVersion;

@@ -37,8 +37,8 @@ bool IsFinishPage(const CStringW& name) {
 
 COstrelDlg::COstrelDlg(std::shared_ptr<LanguageManager> manager, HWND parent)
     : framework::CDialog(IDD_OSTREL_DIALOG, parent), languageManager(std::move(manager)) {
-    m_hIcon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME),
-                                              IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+    m_hIcon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                              0, 0, LR_DEFAULTSIZE | LR_SHARED));
     MapMessage(WM_LOAD_COMPLETE, [this](WPARAM, LPARAM) { return OnLoadCompleteMessage(); });
     MapMessage(WM_CLOSE, [this](WPARAM, LPARAM) -> LRESULT {
         OnClose();
@@ -75,12 +75,8 @@ BOOL COstrelDlg::OnInitDialog() {
 
     auto settings = ConfigurationManager::GetInstance();
     switch (settings->wizardType) {
-    case WizardType::DLM:
-        SetWindowText(L"Setup");
-        break;
-    case WizardType::ISV:
-        SetWindowText(settings->productTitle + L" ");
-        break;
+    case WizardType::DLM: SetWindowText(L"Setup"); break;
+    case WizardType::ISV: SetWindowText(settings->productTitle + L" "); break;
     default:
         framework::ShowMessageBox(hwnd_, L"Invalid wizard type", framework::kApplicationName,
                                   MB_OK | MB_ICONERROR | MB_SYSTEMMODAL);
@@ -104,7 +100,8 @@ BOOL COstrelDlg::OnInitDialog() {
 }
 
 bool COstrelDlg::TakeSingleInstanceMutex() {
-    const CStringW name = L"Global\\Ostrel" + CStringW(BuildKey(), BuildKey() + std::char_traits<char>::length(BuildKey())) +
+    const CStringW name = L"Global\\Ostrel" +
+                          CStringW(BuildKey(), BuildKey() + std::char_traits<char>::length(BuildKey())) +
                           L"SingleInstanceMutex";
     instanceMutex.Reset(::CreateMutexW(nullptr, TRUE, name.c_str()));
     const DWORD error = ::GetLastError();
@@ -243,17 +240,14 @@ void COstrelDlg::OnPageButton(ButtonType button) {
         ShowPage(currentPage + 1);
         break;
     case ButtonType::Accept:
-    case ButtonType::Decline:
-        ShowPage(currentPage + 1);
-        break;
+    case ButtonType::Decline: ShowPage(currentPage + 1); break;
     case ButtonType::Close:
     case ButtonType::Finish:
         // Nothing the wizard downloaded for itself may outlive it.
         DeleteWorkDirectory();
         EndDialog(1);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -362,12 +356,9 @@ INT_PTR COstrelDlg::DialogProc(UINT message, WPARAM wParam, LPARAM lParam) {
             return TRUE;
         }
         return FALSE;
-    case WM_PAINT:
-        return PaintMinimizedIcon() ? TRUE : FALSE;
-    case WM_QUERYDRAGICON:
-        return reinterpret_cast<INT_PTR>(m_hIcon);
-    default:
-        return framework::CDialog::DialogProc(message, wParam, lParam);
+    case WM_PAINT: return PaintMinimizedIcon() ? TRUE : FALSE;
+    case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(m_hIcon);
+    default: return framework::CDialog::DialogProc(message, wParam, lParam);
     }
 }
 

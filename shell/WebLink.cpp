@@ -27,7 +27,7 @@ bool IsWebUrl(const CStringW& url) {
 
 bool OpenWebUrl(const CStringW& url) {
     if (!IsWebUrl(url)) return false;
-    const auto result = reinterpret_cast<INT_PTR>(
-        ::ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    const auto result =
+        reinterpret_cast<INT_PTR>(::ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
     return result > 32;
 }

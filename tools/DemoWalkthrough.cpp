@@ -72,8 +72,8 @@ bool WalkThrough(const std::wstring& key, const std::wstring& folder, const std:
     ok &= Shot(driver, host, folder, prefix + L"welcome-page");
     driver.Click(welcome, IDC_NEXT);
     HWND previous = welcome;
-    for (int offer = 1; driver.WaitUntil([&] { return driver.CurrentPage() && driver.CurrentPage() != previous; }, 3000);
-         ++offer) {
+    for (int offer = 1;
+         driver.WaitUntil([&] { return driver.CurrentPage() && driver.CurrentPage() != previous; }, 3000); ++offer) {
         HWND current = driver.CurrentPage();
         if (driver.CurrentPageName() != L"ProductPage") break;
         ::Sleep(200);

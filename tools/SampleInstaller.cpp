@@ -97,9 +97,9 @@ std::optional<DWORD> Number(const std::wstring& text) {
 std::optional<std::wstring> SwitchValue(const std::vector<std::wstring>& arguments, const wchar_t* prefix) {
     const size_t prefixLength = std::wcslen(prefix);
     for (const std::wstring& argument : arguments) {
-        if (argument.size() > prefixLength && ::CompareStringOrdinal(argument.c_str(), static_cast<int>(prefixLength),
-                                                                     prefix, static_cast<int>(prefixLength),
-                                                                     TRUE) == CSTR_EQUAL) {
+        if (argument.size() > prefixLength &&
+            ::CompareStringOrdinal(argument.c_str(), static_cast<int>(prefixLength), prefix,
+                                   static_cast<int>(prefixLength), TRUE) == CSTR_EQUAL) {
             return argument.substr(prefixLength);
         }
     }

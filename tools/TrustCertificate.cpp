@@ -40,8 +40,8 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     CertificateContext certificate;
-    certificate.context = ::CertCreateCertificateContext(
-        X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size()));
+    certificate.context = ::CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                                         static_cast<DWORD>(der.size()));
     if (!certificate.context) {
         std::fwprintf(stderr, L"not a DER certificate: %lu\n", ::GetLastError());
         return 1;
@@ -50,9 +50,8 @@ int wmain(int argc, wchar_t** argv) {
     // the add under Wine but stores nothing.
     StoreHandle store;
     store.handle = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
-    if (!store.handle ||
-        !::CertAddCertificateContextToStore(store.handle, certificate.context, CERT_STORE_ADD_REPLACE_EXISTING,
-                                            nullptr)) {
+    if (!store.handle || !::CertAddCertificateContextToStore(store.handle, certificate.context,
+                                                             CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
         std::fwprintf(stderr, L"cannot add the certificate to the Root store: %lu\n", ::GetLastError());
         return 1;
     }

@@ -146,8 +146,7 @@ bool ReadSettings(int argc, char** argv, Settings& settings) {
 int main(int argc, char** argv) {
   Settings settings;
   if (!ReadSettings(argc, argv, settings)) {
-    std::fprintf(stderr,
-                 "usage: ostrel-event-load --ca FILE [--address A] [--port P] [--clients N] [--seconds S]\n");
+    std::fprintf(stderr, "usage: ostrel-event-load --ca FILE [--address A] [--port P] [--clients N] [--seconds S]\n");
     return 2;
   }
   const auto start = Clock::now();

@@ -55,7 +55,8 @@ EventCheck CheckEvent(const std::string& body, const std::vector<std::string>& a
   // The event travels as JSON text inside a string, not as a nested object.
   if (data == envelope.end() || !data->is_string()) return fail(400, "\"data\" is missing or not a string");
   BodyJson eventJson = ParseBodyJson(data->get_ref<const std::string&>());
-  if (eventJson.verdict == BodyJson::Verdict::TooDeep) return fail(400, std::string("\"data\": ") + eventJson.Problem());
+  if (eventJson.verdict == BodyJson::Verdict::TooDeep)
+    return fail(400, std::string("\"data\": ") + eventJson.Problem());
   json& event = eventJson.value;
   if (!event.is_object()) return fail(400, "\"data\" does not hold a JSON object");
   auto machineId = event.find("1");

@@ -19,10 +19,10 @@ std::string ExpectedSignature(const std::string& machineId, const std::string& s
 
 // The outcome of one analytics POST before anything is stored.
 struct EventCheck {
-  int status = 200;          // 200, 400 (malformed envelope or event) or 401 (signature)
+  int status = 200;  // 200, 400 (malformed envelope or event) or 401 (signature)
   std::string message;
   std::string table;
-  nlohmann::json data;       // the decoded event object when status is 200
+  nlohmann::json data;  // the decoded event object when status is 200
 };
 
 // authorization: every value of the Authorization header in the request (normally one).

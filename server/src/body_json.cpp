@@ -12,9 +12,12 @@ struct NestedTooDeep {};
 
 const char* BodyJson::Problem() const {
   switch (verdict) {
-    case Verdict::Parsed: return "";
-    case Verdict::TooDeep: return "JSON nested too deeply";
-    case Verdict::Malformed: break;
+    case Verdict::Parsed:
+      return "";
+    case Verdict::TooDeep:
+      return "JSON nested too deeply";
+    case Verdict::Malformed:
+      break;
   }
   return "not JSON";
 }

@@ -11,9 +11,9 @@ namespace ostrel {
 
 // Which configuration file answers a configuration request.
 struct ConfigChoice {
-  int status = 200;             // 400: request not a JSON object (or nested too deeply); 404: no file to serve
-  std::filesystem::path file;   // set when status is 200
-  std::string reason;           // for the log line
+  int status = 200;            // 400: request not a JSON object (or nested too deeply); 404: no file to serve
+  std::filesystem::path file;  // set when status is 200
+  std::string reason;          // for the log line
 };
 
 // The download token "u" as a safe file stem, or "" when it is absent, not a string,

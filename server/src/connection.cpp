@@ -50,8 +50,8 @@ void Connection::Drain() {
   char sink[4096];
   std::size_t drained = 0;
   while (drained < kMaxDrainBytes) {
-    const int wait = static_cast<int>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(end - SteadyClock::now()).count());
+    const int wait =
+        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - SteadyClock::now()).count());
     pollfd p{sock_, POLLIN, 0};
     if (wait <= 0 || ::poll(&p, 1, wait) <= 0) return;
     const ssize_t n = ::recv(sock_, sink, sizeof sink, MSG_DONTWAIT);
@@ -102,9 +102,12 @@ std::ptrdiff_t Connection::ReceiveNow(char* out, std::size_t size) {
   const int n = SSL_read(ssl_.get(), out, chunk);
   if (n > 0) return n;
   switch (SSL_get_error(ssl_.get(), n)) {
-    case SSL_ERROR_ZERO_RETURN: return 0;
-    case SSL_ERROR_WANT_READ: return -1;
-    default: return -2;
+    case SSL_ERROR_ZERO_RETURN:
+      return 0;
+    case SSL_ERROR_WANT_READ:
+      return -1;
+    default:
+      return -2;
   }
 }
 
@@ -138,8 +141,6 @@ std::ptrdiff_t Connection::TakePending(char* out, std::size_t size) {
   return static_cast<std::ptrdiff_t>(n);
 }
 
-bool Connection::HasBytes() const {
-  return HasPending() || (ssl_ && SSL_pending(ssl_.get()) > 0) || Readable(sock_);
-}
+bool Connection::HasBytes() const { return HasPending() || (ssl_ && SSL_pending(ssl_.get()) > 0) || Readable(sock_); }
 
 }  // namespace ostrel

@@ -51,8 +51,8 @@ void ControlService::Mount(Routes& routes) {
   routes.ControlGet("/_test/events", [this](const httplib::Request&, httplib::Response& res) {
     json out = json::array();
     for (const StoredEvent& e : store_.Events()) {
-      out.push_back({{"id", e.id}, {"receivedAt", e.receivedAt}, {"table", e.table}, {"fields", e.fields},
-                     {"raw", e.rawBody}});
+      out.push_back(
+          {{"id", e.id}, {"receivedAt", e.receivedAt}, {"table", e.table}, {"fields", e.fields}, {"raw", e.rawBody}});
     }
     SendJson(res, 200, Dump(out));
   });

@@ -24,8 +24,7 @@ const json& ArrayMember(const json& object, const char* key) {
 }
 
 int DelayValue(const json& value, const char* what) {
-  if (!value.is_number_integer() || value.get<long long>() < 0 ||
-      value.get<long long>() > FaultBook::kMaxDelayMs) {
+  if (!value.is_number_integer() || value.get<long long>() < 0 || value.get<long long>() > FaultBook::kMaxDelayMs) {
     throw std::invalid_argument(std::string(what) + " must be a whole number of milliseconds from 0 to " +
                                 std::to_string(FaultBook::kMaxDelayMs));
   }

@@ -18,8 +18,8 @@ struct FaultStep {
   std::optional<int> status;        // answer with this status instead of the real handler
   std::optional<std::string> body;  // answer with these bytes instead of the real handler
   std::string contentType = "application/json";
-  int delayMs = 0;                  // wait this long before answering
-  bool drop = false;                // after the delay, close the connection without any answer
+  int delayMs = 0;    // wait this long before answering
+  bool drop = false;  // after the delay, close the connection without any answer
 
   // A step with only a delay still lets the real handler answer.
   bool ReplacesAnswer() const { return drop || status.has_value() || body.has_value(); }

@@ -9,10 +9,10 @@ namespace {
 
 using nlohmann::json;
 
-const std::set<std::string> kKnownKeys = {
-    "path",     "remove",    "body",       "bodyBase64",   "size",       "seed",        "status",
-    "framing",  "contentLength", "cutAfter", "location",   "redirect",   "failFirst",   "failStatus",
-    "chunkBytes", "chunkDelayMs", "contentType", "cutWith"};
+const std::set<std::string> kKnownKeys = {"path",         "remove",      "body",      "bodyBase64",    "size",
+                                          "seed",         "status",      "framing",   "contentLength", "cutAfter",
+                                          "location",     "redirect",    "failFirst", "failStatus",    "chunkBytes",
+                                          "chunkDelayMs", "contentType", "cutWith"};
 const std::set<std::string> kRedirectKeys = {"hops", "status", "scheme", "relative", "to"};
 
 [[noreturn]] void Refuse(const std::string& message) { throw std::invalid_argument(message); }
@@ -119,8 +119,8 @@ FileBehaviour ReadBehaviour(const json& request) {
   if (const json* v = Member(request, "failFirst")) behaviour.failFirst = WholeNumberIn(*v, "failFirst", 0, 1000);
   if (const json* v = Member(request, "failStatus")) behaviour.failStatus = WholeNumberIn(*v, "failStatus", 200, 599);
   if (const json* v = Member(request, "chunkBytes")) {
-    behaviour.chunkBytes = static_cast<std::size_t>(
-        WholeNumberIn(*v, "chunkBytes", 1, static_cast<long long>(FileBook::kMaxChunkBytes)));
+    behaviour.chunkBytes =
+        static_cast<std::size_t>(WholeNumberIn(*v, "chunkBytes", 1, static_cast<long long>(FileBook::kMaxChunkBytes)));
   }
   if (const json* v = Member(request, "chunkDelayMs")) {
     behaviour.chunkDelayMs = WholeNumberIn(*v, "chunkDelayMs", 0, FileBook::kMaxChunkDelayMs);

@@ -26,7 +26,7 @@ struct RedirectChain {
   int hops = 1;
   int status = 302;
   RedirectScheme scheme = RedirectScheme::Same;
-  bool relative = false;         // "name?hop=k" instead of an absolute URL
+  bool relative = false;          // "name?hop=k" instead of an absolute URL
   std::optional<std::string> to;  // Location of the last hop, verbatim
 };
 
@@ -40,10 +40,10 @@ struct FileBehaviour {
   bool cutWithNoise = false;                   // before the drop, bytes that are no TLS record
   std::optional<std::string> location;         // Location header, verbatim
   std::optional<RedirectChain> redirect;
-  int failFirst = 0;                           // the first N requests get failStatus, no body
+  int failFirst = 0;  // the first N requests get failStatus, no body
   int failStatus = 503;
-  std::size_t chunkBytes = 64 * 1024;          // bytes per write
-  int chunkDelayMs = 0;                        // pause after each write (slow delivery)
+  std::size_t chunkBytes = 64 * 1024;  // bytes per write
+  int chunkDelayMs = 0;                // pause after each write (slow delivery)
   std::string contentType = "application/octet-stream";
 };
 

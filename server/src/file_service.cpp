@@ -48,10 +48,14 @@ std::string Authority(const std::string& scheme, const RequestOrigin& origin) {
 
 std::string SchemeFor(RedirectScheme scheme, bool secure) {
   switch (scheme) {
-    case RedirectScheme::Http: return "http";
-    case RedirectScheme::Https: return "https";
-    case RedirectScheme::Alternate: return secure ? "http" : "https";
-    case RedirectScheme::Same: break;
+    case RedirectScheme::Http:
+      return "http";
+    case RedirectScheme::Https:
+      return "https";
+    case RedirectScheme::Alternate:
+      return secure ? "http" : "https";
+    case RedirectScheme::Same:
+      break;
   }
   return secure ? "https" : "http";
 }
@@ -59,8 +63,12 @@ std::string SchemeFor(RedirectScheme scheme, bool secure) {
 // What one response still has to send; shared by the provider calls of that response.
 struct Delivery {
   Delivery(std::shared_ptr<const FileContent> content, const FileBehaviour& behaviour, FaultBook& faults)
-      : cursor(std::move(content)), chunkBytes(behaviour.chunkBytes), delayMs(behaviour.chunkDelayMs),
-        faults(faults), buffer(behaviour.chunkBytes), noiseOnCut(behaviour.cutWithNoise) {}
+      : cursor(std::move(content)),
+        chunkBytes(behaviour.chunkBytes),
+        delayMs(behaviour.chunkDelayMs),
+        faults(faults),
+        buffer(behaviour.chunkBytes),
+        noiseOnCut(behaviour.cutWithNoise) {}
 
   // Writes the next piece, at most max bytes; false when the connection is to drop
   // (cut off, client gone, server stopping).
@@ -122,22 +130,19 @@ void SendContent(httplib::Response& res, const FileBehaviour& behaviour, std::sh
       return;
     }
     case Framing::Chunked:
-      res.set_chunked_content_provider(type, [delivery](std::size_t, httplib::DataSink& sink) {
-        return delivery->WriteOrFinish(sink, false);
-      });
+      res.set_chunked_content_provider(
+          type, [delivery](std::size_t, httplib::DataSink& sink) { return delivery->WriteOrFinish(sink, false); });
       return;
     case Framing::Close:
-      res.set_content_provider(type, [delivery](std::size_t, httplib::DataSink& sink) {
-        return delivery->WriteOrFinish(sink, true);
-      });
+      res.set_content_provider(
+          type, [delivery](std::size_t, httplib::DataSink& sink) { return delivery->WriteOrFinish(sink, true); });
       return;
   }
 }
 
 }  // namespace
 
-std::string HopLocation(const RedirectChain& chain, const std::string& path, int nextHop,
-                        const RequestOrigin& origin) {
+std::string HopLocation(const RedirectChain& chain, const std::string& path, int nextHop, const RequestOrigin& origin) {
   if (nextHop >= chain.hops && chain.to) return *chain.to;
   const std::string query = "?hop=" + std::to_string(nextHop);
   if (chain.relative) return path.substr(path.rfind('/') + 1) + query;
@@ -183,16 +188,15 @@ void FileService::Mount(Routes& routes) {
       SendError(res, 400, e.what());
     }
   });
-  routes.ControlGet("/_test/files", [this](const httplib::Request& req, httplib::Response& res) {
-    Describe(req, res);
-  });
-  routes.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { Serve(req, res); },
-             Transport::Both);
+  routes.ControlGet("/_test/files",
+                    [this](const httplib::Request& req, httplib::Response& res) { Describe(req, res); });
+  routes.Get(
+      ".*", [this](const httplib::Request& req, httplib::Response& res) { Serve(req, res); }, Transport::Both);
   // A POST meets a behaviour set for its path, so clients that post (the JSON
   // client) can be given cut and broken answers too. The JSON endpoints come
   // before this route and keep their paths.
-  routes.Post(".*", [this](const httplib::Request& req, httplib::Response& res) { ServePost(req, res); },
-              Transport::Both);
+  routes.Post(
+      ".*", [this](const httplib::Request& req, httplib::Response& res) { ServePost(req, res); }, Transport::Both);
 }
 
 void FileService::ServePost(const httplib::Request& req, httplib::Response& res) {

@@ -43,9 +43,7 @@ struct Tally {
 };
 
 // Texts come from the wire: quote them so odd bytes and blanks stay visible.
-std::string Quote(const std::string& text) {
-  return json(text).dump(-1, ' ', false, json::error_handler_t::replace);
-}
+std::string Quote(const std::string& text) { return json(text).dump(-1, ' ', false, json::error_handler_t::replace); }
 
 }  // namespace
 
@@ -78,7 +76,8 @@ json ReportJson(const std::vector<StoredEvent>& events) {
         counts[t.name] = it == tally.counts.end() ? 0 : it->second;
       }
       json package = {{"kind", tally.kind}, {"offer", key.id}, {"counts", counts}};
-      for (const auto& [typeName, texts] : tally.details) package[typeName == "rejected" ? "reasons" : "errors"] = texts;
+      for (const auto& [typeName, texts] : tally.details)
+        package[typeName == "rejected" ? "reasons" : "errors"] = texts;
       if (!tally.otherTypes.empty()) package["otherTypes"] = tally.otherTypes;
       list.push_back(std::move(package));
     }

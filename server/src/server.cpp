@@ -230,7 +230,8 @@ void OstrelServer::Configure(Listener& listener) {
   });
   if (options_.logRequests) {
     const Listener* self = &listener;
-    server.set_logger([this, self](const httplib::Request& req, const httplib::Response& res) { Log(*self, req, res); });
+    server.set_logger(
+        [this, self](const httplib::Request& req, const httplib::Response& res) { Log(*self, req, res); });
   }
 }
 
@@ -248,10 +249,10 @@ void OstrelServer::Post(const std::string& pattern, Handler handler, Transport t
   for (auto& listener : listeners_) {
     const Listener* self = listener.get();
     Handler serve = Includes(transport, listener->transport) ? handler : WrongListener();
-    listener->server->Post(pattern, WithBoundedBody(maxBody, [this, self, serve](const httplib::Request& req,
-                                                                                 httplib::Response& res) {
-                             ServePublic(*self, serve, req, res);
-                           }));
+    listener->server->Post(
+        pattern, WithBoundedBody(maxBody, [this, self, serve](const httplib::Request& req, httplib::Response& res) {
+          ServePublic(*self, serve, req, res);
+        }));
   }
 }
 

@@ -17,13 +17,13 @@
 namespace ostrel {
 
 struct ServerOptions {
-  std::string address;              // loopback IPv4 address, checked again by Start()
-  int httpsPort = 443;              // 0: any free port (tests)
-  std::optional<int> httpPort;      // plain HTTP as well, for the file host
-  std::filesystem::path certFile;   // PEM certificate (chain) and key
+  std::string address;             // loopback IPv4 address, checked again by Start()
+  int httpsPort = 443;             // 0: any free port (tests)
+  std::optional<int> httpPort;     // plain HTTP as well, for the file host
+  std::filesystem::path certFile;  // PEM certificate (chain) and key
   std::filesystem::path keyFile;
   std::filesystem::path dataDir;
-  bool logRequests = true;          // one line per request on stderr
+  bool logRequests = true;  // one line per request on stderr
   // A connection that has not sent a whole request head this long after it was
   // accepted, or after its last answer, is closed.
   std::chrono::milliseconds headTimeout{5000};

@@ -24,8 +24,8 @@ void SendJson(httplib::Response& res, int status, const std::string& body) {
 }
 
 void SendError(httplib::Response& res, int status, const std::string& message) {
-  SendJson(res, status, nlohmann::json{{"error", message}}.dump(-1, ' ', false,
-                                                               nlohmann::json::error_handler_t::replace));
+  SendJson(res, status,
+           nlohmann::json{{"error", message}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
 }  // namespace ostrel

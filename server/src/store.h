@@ -25,7 +25,7 @@ struct RequestRecord {
   std::string method;
   std::string path;
   nlohmann::json headers = nlohmann::json::array();  // [[name, value], ...] in arrival order
-  std::string body;        // raw bytes
+  std::string body;                                  // raw bytes
   int status = 0;
 };
 
@@ -34,7 +34,7 @@ struct StoredEvent {
   std::int64_t id = 0;
   std::string receivedAt;
   std::string table;
-  std::string rawBody;     // the whole POST body, byte for byte
+  std::string rawBody;  // the whole POST body, byte for byte
   nlohmann::json fields = nlohmann::json::object();
 };
 
@@ -65,8 +65,8 @@ class Store {
 
   // data: the decoded event object; each member becomes its own row of event_fields.
   // Returns the event's id once it is committed; throws when it could not be.
-  std::int64_t AddEvent(const std::string& receivedAt, const std::string& table,
-                        const std::string& rawBody, const nlohmann::json& data);
+  std::int64_t AddEvent(const std::string& receivedAt, const std::string& table, const std::string& rawBody,
+                        const nlohmann::json& data);
   std::vector<StoredEvent> Events() const;
   std::int64_t EventCount() const;
 

@@ -34,8 +34,7 @@ bool PollFor(socket_t sock, short events, int timeoutMs) {
 }
 
 int MillisecondsUntil(SteadyClock::time_point deadline) {
-  return static_cast<int>(
-      std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count());
+  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count());
 }
 
 std::string OpenSslError() {
@@ -228,14 +227,20 @@ bool WireServer::process_and_close_socket(socket_t sock) {
 
 bool WireServer::Serve(Connection& connection) {
   switch (connection.Handshake(tls_.get())) {
-    case Connection::Progress::Ready: break;
-    case Connection::Progress::NeedsBytes: return true;
-    case Connection::Progress::Failed: return false;
+    case Connection::Progress::Ready:
+      break;
+    case Connection::Progress::NeedsBytes:
+      return true;
+    case Connection::Progress::Failed:
+      return false;
   }
   switch (connection.GatherHead(limits_.maxHeadBytes)) {
-    case Connection::Progress::Ready: break;
-    case Connection::Progress::NeedsBytes: return true;
-    case Connection::Progress::Failed: return false;
+    case Connection::Progress::Ready:
+      break;
+    case Connection::Progress::NeedsBytes:
+      return true;
+    case Connection::Progress::Failed:
+      return false;
   }
   servedSocket = connection.Socket();
   const bool keep = ServeRequests(connection);
@@ -270,9 +275,12 @@ bool WireServer::ServeRequests(Connection& connection) {
     // a moment for it here spares the hand-over to the watcher and back.
     if (!connection.HasBytes()) PollFor(connection.Socket(), POLLIN, kNextRequestGraceMs);
     switch (connection.GatherHead(limits_.maxHeadBytes)) {
-      case Connection::Progress::Ready: continue;
-      case Connection::Progress::NeedsBytes: return true;
-      case Connection::Progress::Failed: return false;
+      case Connection::Progress::Ready:
+        continue;
+      case Connection::Progress::NeedsBytes:
+        return true;
+      case Connection::Progress::Failed:
+        return false;
     }
   }
 }

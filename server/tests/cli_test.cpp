@@ -15,16 +15,15 @@ TEST(LoopbackAddressTest, OnlyDottedIpv4In127Slash8) {
   for (const std::string a : {"127.0.0.1", "127.0.0.2", "127.255.255.254", "127.1.2.3"}) {
     EXPECT_TRUE(IsLoopbackAddress(a)) << a;
   }
-  for (const std::string a : {"0.0.0.0", "10.0.0.1", "128.0.0.1", "126.255.255.255", "192.168.1.1", "::1",
-                              "localhost", "127.1", "127.0.0.256", "127.0.0.1 ", "", "127.0.0.1:443"}) {
+  for (const std::string a : {"0.0.0.0", "10.0.0.1", "128.0.0.1", "126.255.255.255", "192.168.1.1", "::1", "localhost",
+                              "127.1", "127.0.0.256", "127.0.0.1 ", "", "127.0.0.1:443"}) {
     EXPECT_FALSE(IsLoopbackAddress(a)) << a;
   }
 }
 
 TEST(CommandLineTest, ServeTakesEveryOption) {
-  auto command = ParseCommandLine(
-      Serve({"--address", "127.0.0.3", "--port", "8443", "--http-port", "80", "--pid-file", "p", "--quiet",
-             "--control-token-file", "t"}));
+  auto command = ParseCommandLine(Serve({"--address", "127.0.0.3", "--port", "8443", "--http-port", "80", "--pid-file",
+                                         "p", "--quiet", "--control-token-file", "t"}));
   auto* serve = std::get_if<ServeCommand>(&command);
   ASSERT_TRUE(serve);
   EXPECT_EQ(serve->options.address, "127.0.0.3");

@@ -11,8 +11,8 @@ using testing::TempDir;
 using testing::WriteFile;
 
 std::string RequestWithToken(const json& token) {
-  json request = {{"a", "Kelvanor"}, {"i", "Kelvanor_DLM"}, {"l", "en"}, {"o", "10.0.19045"},
-                  {"plv", "1.0.0.0"}, {"prv", "0.1"}, {"s", "Kelvanor_3cpp"}};
+  json request = {{"a", "Kelvanor"},  {"i", "Kelvanor_DLM"}, {"l", "en"},           {"o", "10.0.19045"},
+                  {"plv", "1.0.0.0"}, {"prv", "0.1"},        {"s", "Kelvanor_3cpp"}};
   if (!token.is_discarded()) request["u"] = token;
   return request.dump();
 }
@@ -46,12 +46,8 @@ TEST_F(ConfigChoiceTest, TokenWithFileSelectsThatFile) {
 
 TEST_F(ConfigChoiceTest, FallsBackToDefault) {
   const std::vector<std::pair<std::string, json>> cases = {
-      {"unknown token", "zz9-zzz"},
-      {"empty token", ""},
-      {"token absent", json(json::value_t::discarded)},
-      {"token a number", 1234567},
-      {"token null", nullptr},
-      {"token an array", json::array({"ab1-c2d"})},
+      {"unknown token", "zz9-zzz"},         {"empty token", ""},     {"token absent", json(json::value_t::discarded)},
+      {"token a number", 1234567},          {"token null", nullptr}, {"token an array", json::array({"ab1-c2d"})},
       {"token in another case", "AB1-C2D"},
   };
   for (const auto& [what, token] : cases) {
@@ -61,10 +57,24 @@ TEST_F(ConfigChoiceTest, FallsBackToDefault) {
 
 TEST_F(ConfigChoiceTest, PathTraversalNeverLeavesTheFolder) {
   const std::vector<std::string> attempts = {
-      "../secret",     "..",           "../configs/ab1-c2d", "sub/inner",     "sub\\inner",
-      "..\\secret",    "/etc/passwd",  "%2e%2e%2fsecret",    "dot.ted",
-      "ab1-c2d.json",  "ab1-c2d ",     " ab1-c2d",           "ab1-c2d\n",     std::string("ab1-c2d\0x", 9),
-      "ab1_c2d",       "ab1-c2d/",     "./ab1-c2d",          "ab1-c2d/../ab1-c2d",
+      "../secret",
+      "..",
+      "../configs/ab1-c2d",
+      "sub/inner",
+      "sub\\inner",
+      "..\\secret",
+      "/etc/passwd",
+      "%2e%2e%2fsecret",
+      "dot.ted",
+      "ab1-c2d.json",
+      "ab1-c2d ",
+      " ab1-c2d",
+      "ab1-c2d\n",
+      std::string("ab1-c2d\0x", 9),
+      "ab1_c2d",
+      "ab1-c2d/",
+      "./ab1-c2d",
+      "ab1-c2d/../ab1-c2d",
   };
   for (const std::string& token : attempts) {
     EXPECT_EQ(TokenStem(json::parse(RequestWithToken(token))), "") << token;

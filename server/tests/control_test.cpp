@@ -31,9 +31,7 @@ struct Answer {
   bool operator==(const Answer&) const = default;
 };
 
-std::ostream& operator<<(std::ostream& out, const Answer& answer) {
-  return out << answer.status << " " << answer.body;
-}
+std::ostream& operator<<(std::ostream& out, const Answer& answer) { return out << answer.status << " " << answer.body; }
 
 struct ControlRequest {
   std::string method;
@@ -87,9 +85,7 @@ class ControlInterfaceTest : public testing::ServerFixture<5> {
   }
 
   // What a path nothing serves gets with the same method.
-  Answer Unserved(bool secure, const std::string& method) {
-    return Send(secure, {method, "/no-such-thing", "{}"}, {});
-  }
+  Answer Unserved(bool secure, const std::string& method) { return Send(secure, {method, "/no-such-thing", "{}"}, {}); }
 
   // The public endpoints still answer as if no control request had come in.
   void ExpectNothingChanged() {
@@ -104,7 +100,6 @@ class ControlInterfaceTest : public testing::ServerFixture<5> {
       EXPECT_EQ(record.path.rfind("/_test/", 0), std::string::npos) << record.path << " was recorded";
     }
   }
-
 };
 
 TEST_F(ControlInterfaceTest, WithoutATokenTheInterfaceDoesNotExist) {
@@ -180,9 +175,9 @@ TEST(ControlTokenFileTest, ServeWritesAPrivateTokenThatOpensTheInterface) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     std::freopen(logFile.c_str(), "w", stderr);
-    execl(OSTREL_SERVER_BINARY, OSTREL_SERVER_BINARY, "serve", "--address", address.c_str(), "--port", "0",
-          "--cert", certs.cert.c_str(), "--key", certs.key.c_str(), "--data", data.path().c_str(), "--pid-file",
-          pidFile.c_str(), "--control-token-file", tokenFile.c_str(), static_cast<char*>(nullptr));
+    execl(OSTREL_SERVER_BINARY, OSTREL_SERVER_BINARY, "serve", "--address", address.c_str(), "--port", "0", "--cert",
+          certs.cert.c_str(), "--key", certs.key.c_str(), "--data", data.path().c_str(), "--pid-file", pidFile.c_str(),
+          "--control-token-file", tokenFile.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   struct StopAtEnd {

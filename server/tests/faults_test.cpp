@@ -12,10 +12,8 @@ using nlohmann::json;
 
 TEST(FaultBookTest, StepsAreUsedUpInOrderThenServiceIsNormal) {
   FaultBook book;
-  auto [path, count] = book.Set({{"path", "/o"},
-                                 {"statuses", {503, 500, 200}},
-                                 {"bodies", {"not json", nullptr, " \r\n\t"}},
-                                 {"delayMs", 5}});
+  auto [path, count] = book.Set(
+      {{"path", "/o"}, {"statuses", {503, 500, 200}}, {"bodies", {"not json", nullptr, " \r\n\t"}}, {"delayMs", 5}});
   EXPECT_EQ(path, "/o");
   EXPECT_EQ(count, 3u);
 

@@ -216,9 +216,9 @@ TEST(FileHostRulesTest, NoSpellingReachesAFileOutsideTheFolder) {
   const std::string secret = (dir.path() / "secret.txt").string();
 
   const std::vector<std::string> outside = {
-      "/f/" + secret,                  // leading slash: the absolute path replaces the folder
+      "/f/" + secret,  // leading slash: the absolute path replaces the folder
       "/f//" + secret,
-      "/f/" + secret.substr(1),        // relative, but from the folder it names nothing
+      "/f/" + secret.substr(1),  // relative, but from the folder it names nothing
       "/f/\\" + secret.substr(1),
       "/f/sub\\..\\..\\secret.txt",
       "/f/..",
@@ -228,7 +228,7 @@ TEST(FileHostRulesTest, NoSpellingReachesAFileOutsideTheFolder) {
       "/f/.../secret.txt",
       "/f/sub/..",
       "/f/" + std::string("sub/b.bin\0", 10),
-      "/f/../files/sub/b.bin",         // leads back inside, still refused: no .. at all
+      "/f/../files/sub/b.bin",  // leads back inside, still refused: no .. at all
   };
   for (const std::string& path : outside) {
     EXPECT_FALSE(FolderFileFor(files, path)) << path;

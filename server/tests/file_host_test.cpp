@@ -115,8 +115,7 @@ class FileHostTest : public testing::ServerFixture<3> {
 
   // A request that asks the server to close afterwards, for answers with a length.
   WireAnswer RawGetClosing(const std::string& target, bool secure = false) {
-    const std::string request =
-        "GET " + target + " HTTP/1.1\r\nHost: " + address_ + "\r\nConnection: close\r\n\r\n";
+    const std::string request = "GET " + target + " HTTP/1.1\r\nHost: " + address_ + "\r\nConnection: close\r\n\r\n";
     return Split(RawExchange(address_, secure ? server_->HttpsPort() : *server_->HttpPort(),
                              secure ? certs_.ca : std::filesystem::path(), {request}));
   }
@@ -268,9 +267,9 @@ TEST_F(FileHostTest, ControlUploadsMayBeMuchLargerThanWizardRequests) {
 
 TEST_F(FileHostTest, ChunkedAndCloseDelimitedBodiesCarryNoLength) {
   const std::string expected = Generated(20000, 9);
-  ASSERT_EQ(SetFile({{"path", "/f/chunked"}, {"size", 20000}, {"seed", 9}, {"framing", "chunked"},
-                     {"chunkBytes", 7000}}),
-            200);
+  ASSERT_EQ(
+      SetFile({{"path", "/f/chunked"}, {"size", 20000}, {"seed", 9}, {"framing", "chunked"}, {"chunkBytes", 7000}}),
+      200);
   ASSERT_EQ(SetFile({{"path", "/f/close"}, {"size", 20000}, {"seed", 9}, {"framing", "close"}}), 200);
 
   WireAnswer chunked = RawGetClosing("/f/chunked");
@@ -305,9 +304,10 @@ TEST_F(FileHostTest, CutBodiesKeepTheAnnouncedLength) {
   EXPECT_EQ(huge.body.size(), 1000u);
 
   // Without a length the cut looks like an end; chunked has no last chunk.
-  ASSERT_EQ(SetFile({{"path", "/f/cutchunks"}, {"size", 5000}, {"framing", "chunked"}, {"cutAfter", 3000},
-                     {"chunkBytes", 1000}}),
-            200);
+  ASSERT_EQ(
+      SetFile(
+          {{"path", "/f/cutchunks"}, {"size", 5000}, {"framing", "chunked"}, {"cutAfter", 3000}, {"chunkBytes", 1000}}),
+      200);
   bool complete = true;
   EXPECT_EQ(Unchunk(RawGet("/f/cutchunks").body, complete).size(), 3000u);
   EXPECT_FALSE(complete);
@@ -411,11 +411,11 @@ TEST_F(FileHostTest, SlowDeliveryTakesItsTime) {
 }
 
 TEST_F(FileHostTest, PathsWithABehaviourAnswerPostsTheSameWay) {
-  ASSERT_EQ(SetFile({{"path", "/j/cut"}, {"size", 3000}, {"framing", "chunked"}, {"cutAfter", 1000},
-                     {"chunkBytes", 500}}),
-            200);
-  const std::string request = "POST /j/cut HTTP/1.1\r\nHost: " + address_ +
-                              "\r\nContent-Type: application/json\r\nContent-Length: 2\r\n\r\n{}";
+  ASSERT_EQ(
+      SetFile({{"path", "/j/cut"}, {"size", 3000}, {"framing", "chunked"}, {"cutAfter", 1000}, {"chunkBytes", 500}}),
+      200);
+  const std::string request =
+      "POST /j/cut HTTP/1.1\r\nHost: " + address_ + "\r\nContent-Type: application/json\r\nContent-Length: 2\r\n\r\n{}";
   const WireAnswer cut = Split(RawExchange(address_, *server_->HttpPort(), {}, {request}));
   EXPECT_EQ(cut.statusLine, "HTTP/1.1 200 OK");
   bool complete = true;

@@ -68,13 +68,11 @@ class HostileBodyTest : public testing::ServerFixture<31> {
 
   // The raw answer to bytes sent as they are, "" when the connection closed
   // without one.
-  std::string Raw(const std::string& bytes) {
-    return RawExchange(address_, server_->HttpsPort(), certs_.ca, {bytes});
-  }
+  std::string Raw(const std::string& bytes) { return RawExchange(address_, server_->HttpsPort(), certs_.ca, {bytes}); }
 
   static std::string Head(const std::string& path, const std::string& lines) {
-    return "POST " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Type: application/json\r\n" +
-           lines + "\r\n";
+    return "POST " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Type: application/json\r\n" + lines +
+           "\r\n";
   }
 
   static std::string Post(const std::string& path, const std::string& body, const std::string& extra = "") {

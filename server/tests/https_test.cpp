@@ -45,8 +45,8 @@ std::unique_ptr<httplib::SSLClient> VerifyingClient(const std::string& address, 
 }
 
 std::string WizardConfigRequest(const std::string& token) {
-  return json{{"a", "Kelvanor"}, {"i", "Kelvanor_DLM"}, {"l", "en"}, {"o", "10.0.19045"}, {"plv", "1.0.0.0"},
-              {"prv", "0.1"}, {"s", "Kelvanor_3cpp"}, {"u", token}}
+  return json{{"a", "Kelvanor"}, {"i", "Kelvanor_DLM"},  {"l", "en"}, {"o", "10.0.19045"}, {"plv", "1.0.0.0"},
+              {"prv", "0.1"},    {"s", "Kelvanor_3cpp"}, {"u", token}}
       .dump();
 }
 
@@ -106,7 +106,6 @@ class HttpsTest : public testing::ServerFixture<0> {
 
   static constexpr const char* kDefaultConfig = R"({"i":{"ct":"Default App","cu":"https://example.invalid/a.exe"}})";
   static constexpr const char* kTokenConfig = "{\"i\":{\"ct\":\"Token App\",\"cu\":\"u\"},\n \"l\":\"de\"}\n";
-
 };
 
 TEST_F(HttpsTest, ConfigRequestGetsFileBytesAndIsRecordedVerbatim) {
@@ -322,7 +321,8 @@ TEST_F(HttpsTest, ExpectContinueGetsOnlyTheFinalResponse) {
   std::string body = WizardConfigRequest("ab1-c2d");
   std::string head = "POST /o HTTP/1.1\r\nHost: " + address_ +
                      "\r\nConnection: close\r\nExpect: 100-continue\r\nContent-Type: application/json\r\n"
-                     "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+                     "Content-Length: " +
+                     std::to_string(body.size()) + "\r\n\r\n";
   std::string expected = ReadFile(data_.path() / "configs" / "ab1-c2d.json");
 
   std::string together = testing::RawExchange(address_, server_->HttpsPort(), certs_.ca, {head + body});
@@ -406,10 +406,11 @@ TEST_F(HttpsTest, PlainHttpListenerCarriesControlButNotWizardEndpoints) {
   ASSERT_TRUE(server_->HttpPort());
   ASSERT_NE(*server_->HttpPort(), server_->HttpsPort());
 
-  std::string rawPlain = testing::RawExchange(address_, *server_->HttpPort(), {},
-                                             {std::string("GET /_test/faults HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
-                                                          "Expect: 100-continue\r\nX-Control-Token: ") +
-                                              kControlToken + "\r\n\r\n"});
+  std::string rawPlain =
+      testing::RawExchange(address_, *server_->HttpPort(), {},
+                           {std::string("GET /_test/faults HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                                        "Expect: 100-continue\r\nX-Control-Token: ") +
+                            kControlToken + "\r\n\r\n"});
   EXPECT_EQ(rawPlain.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << rawPlain;
 
   httplib::Client plain(address_, *server_->HttpPort());

@@ -24,8 +24,8 @@ json MainEvent(const std::string& product, const std::string& type) {
 
 json OfferEvent(const std::string& product, const std::string& offer, const std::string& type,
                 const std::map<std::string, json>& extra = {}) {
-  std::map<std::string, json> fields = {{"5", offer}, {"6", type}, {"10", 2}, {"16", "ch1"}, {"17", "1"},
-                                        {"18", "tag"}, {"22", product}};
+  std::map<std::string, json> fields = {{"5", offer}, {"6", type},   {"10", 2},      {"16", "ch1"},
+                                        {"17", "1"},  {"18", "tag"}, {"22", product}};
   for (const auto& [k, v] : extra) fields[k] = v;
   return WizardEvent(fields);
 }
@@ -47,8 +47,8 @@ TEST_F(StoreTest, EachFieldIsItsOwnRowWithItsJsonType) {
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(Store::FileIn(dir_.path()).c_str(), &db), SQLITE_OK);
   sqlite3_stmt* stmt = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT field, value, value_json FROM event_fields WHERE event_id = ?", -1,
-                               &stmt, nullptr),
+  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT field, value, value_json FROM event_fields WHERE event_id = ?", -1, &stmt,
+                               nullptr),
             SQLITE_OK);
   sqlite3_bind_int64(stmt, 1, id);
   json fromRows = json::object();
@@ -216,8 +216,8 @@ TEST_F(ReportTest, CountsEventsPerProductAndOfferByType) {
   ASSERT_EQ(report["products"].size(), 2u);
 
   const json& main = Package(report, "Kelvanor Pro", "main", "Kelvanor Pro");
-  EXPECT_EQ(main["counts"], (json{{"started", 1}, {"rejected", 0}, {"declined", 0}, {"done", 0},
-                                  {"failed", 0}, {"closed", 1}}));
+  EXPECT_EQ(main["counts"],
+            (json{{"started", 1}, {"rejected", 0}, {"declined", 0}, {"done", 0}, {"failed", 0}, {"closed", 1}}));
 
   const json& b = Package(report, "Kelvanor Pro", "offer", "OFR-B");
   EXPECT_EQ(b["counts"]["rejected"], 3);

@@ -97,7 +97,6 @@ class SlowClientTest : public testing::ServerFixture<41> {
   static constexpr auto kHeadTimeout = std::chrono::milliseconds(5000);
   // Room for the watcher's sweep and a loaded machine.
   static constexpr auto kSlack = std::chrono::milliseconds(2500);
-
 };
 
 TEST_F(SlowClientTest, HundredsOfIdleConnectionsLeaveTheEndpointsAnswering) {
@@ -116,8 +115,9 @@ TEST_F(SlowClientTest, HundredsOfIdleConnectionsLeaveTheEndpointsAnswering) {
   EXPECT_LT(Clock::now() - opened, std::chrono::seconds(1));
   const auto start = Clock::now();
   for (int n = 1; n <= 20; ++n) {
-    ASSERT_EQ(PostEvent(n), 200) << "event " << n << " after " << std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        Clock::now() - start).count() << " ms";
+    ASSERT_EQ(PostEvent(n), 200) << "event " << n << " after "
+                                 << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count()
+                                 << " ms";
   }
   EXPECT_EQ(server_->GetStore().Events().size(), 20u);
   // None of them ever sent a whole head: all are closed once their time is up.

@@ -41,9 +41,7 @@ TestCertificates MakeCertificates(const std::filesystem::path& dir, const std::v
   return {dir / "ca.pem", dir / "server.pem", dir / "server.key"};
 }
 
-std::string LoopbackAddressFor(int salt) {
-  return "127.0.0." + std::to_string(100 + (getpid() + salt) % 100);
-}
+std::string LoopbackAddressFor(int salt) { return "127.0.0." + std::to_string(100 + (getpid() + salt) % 100); }
 
 void WriteFile(const std::filesystem::path& file, const std::string& bytes) {
   std::filesystem::create_directories(file.parent_path());
@@ -93,8 +91,7 @@ std::string RawExchange(const std::string& address, int port, const std::filesys
   std::string received;
   char buffer[4096];
   for (;;) {
-    int n = ssl ? SSL_read(ssl.get(), buffer, sizeof buffer)
-                : static_cast<int>(::recv(sock, buffer, sizeof buffer, 0));
+    int n = ssl ? SSL_read(ssl.get(), buffer, sizeof buffer) : static_cast<int>(::recv(sock, buffer, sizeof buffer, 0));
     if (n <= 0) break;
     received.append(buffer, static_cast<std::size_t>(n));
   }

@@ -46,8 +46,8 @@ TEST_F(ConfigurationRequest, SendsEightCompactFieldsInKeyOrder) {
 }
 
 TEST_F(ConfigurationRequest, LanguageIsTwoLowerCaseLetters) {
-    for (const auto& [code, sent] : std::vector<std::pair<std::wstring, std::string>>{
-             {L"de-DE", "de"}, {L"PT", "pt"}, {L"x", "x"}, {L"", ""}}) {
+    for (const auto& [code, sent] :
+         std::vector<std::pair<std::wstring, std::string>>{{L"de-DE", "de"}, {L"PT", "pt"}, {L"x", "x"}, {L"", ""}}) {
         settings->languageCode = code;
         ApiManager::GetInstance()->RequestConfiguration();
         EXPECT_EQ(json::parse(LastRequest()).at("l"), sent);
@@ -64,8 +64,8 @@ TEST_F(ConfigurationRequest, AFailedAttemptIsRetriedAndOnlyTheLastAnswerIsParsed
 }
 
 TEST_F(ConfigurationRequest, AfterThreeFailuresTheLastJsonBodyStillCounts) {
-    ASSERT_TRUE(server.SetFaults({{"path", "/o"}, {"statuses", {500, 500, 500}},
-                                  {"bodies", {"no", "no", R"({"last":true})"}}}));
+    ASSERT_TRUE(server.SetFaults(
+        {{"path", "/o"}, {"statuses", {500, 500, 500}}, {"bodies", {"no", "no", R"({"last":true})"}}}));
     const auto started = std::chrono::steady_clock::now();
     auto answer = ApiManager::GetInstance()->RequestConfiguration();
     EXPECT_EQ(*answer, json({{"last", true}}));

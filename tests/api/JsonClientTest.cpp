@@ -110,8 +110,10 @@ TEST_F(JsonClient, ACutAnswerIsAFailedRequestNotAShortOne) {
     for (const json& cut : cuts) {
         const std::wstring path = L"/j/cut-" + std::to_wstring(++number);
         json behaviour = cut;
-        behaviour.update({{"path", std::string(path.begin(), path.end())}, {"body", std::string(40000, '{')},
-                          {"cutAfter", 20000}, {"contentType", "application/json"}});
+        behaviour.update({{"path", std::string(path.begin(), path.end())},
+                          {"body", std::string(40000, '{')},
+                          {"cutAfter", 20000},
+                          {"contentType", "application/json"}});
         ASSERT_TRUE(server.SetFile(behaviour));
         std::string response;
         DWORD status = 0;

@@ -36,9 +36,8 @@ bool IsWine() {
 // The Unix path of a Windows path (Wine only).
 std::optional<std::string> UnixPath(const std::wstring& path) {
     using Convert = char*(CDECL*)(const wchar_t*);
-    const auto convert =
-        reinterpret_cast<Convert>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"),
-                                                                           "wine_get_unix_file_name")));
+    const auto convert = reinterpret_cast<Convert>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     if (!convert) return std::nullopt;
     char* unix = convert(path.c_str());
     if (!unix) return std::nullopt;
@@ -51,7 +50,8 @@ std::optional<std::string> UnixPath(const std::wstring& path) {
 // process handle cannot be waited for, so callers watch for its effect.
 bool StartUnixTool(const std::wstring& tool, const std::vector<std::string>& arguments) {
     std::wstring commandLine = L"\"Z:\\bin\\" + tool + L"\"";
-    for (const std::string& argument : arguments) commandLine += L" \"" + std::wstring(argument.begin(), argument.end()) + L"\"";
+    for (const std::string& argument : arguments)
+        commandLine += L" \"" + std::wstring(argument.begin(), argument.end()) + L"\"";
     std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
     writable.push_back(L'\0');
     STARTUPINFOW startup{};

@@ -1,6 +1,5 @@
 #include "tests/download/DownloadTestSupport.h"
 
-
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -26,8 +25,7 @@ std::wstring DownloadServerAddress() {
     return L"127.0.0.4";
 }
 
-ScratchFolders::ScratchFolders()
-    : downloads_(MakeTemporaryFolder(L"dld")), work_(MakeTemporaryFolder(L"dlw")) {
+ScratchFolders::ScratchFolders() : downloads_(MakeTemporaryFolder(L"dld")), work_(MakeTemporaryFolder(L"dlw")) {
     auto settings = ConfigurationManager::GetInstance();
     savedDownloads_ = settings->downloadFolder;
     savedWork_ = settings->workDirectory;

@@ -92,7 +92,8 @@ TEST_F(FailureText, ShortBodiesNameBothLengths) {
         EXPECT_EQ(WinHttp(url), "Download was incomplete: content length: 100, downloaded: 99");
         EXPECT_EQ(WinInet(url), "Download was incomplete: content length: 100, downloaded: 99");
     }
-    EXPECT_EQ(WinHttp(host.Url(L"/f/huge.bin")), "Download was incomplete: content length: 4294967396, downloaded: 1000");
+    EXPECT_EQ(WinHttp(host.Url(L"/f/huge.bin")),
+              "Download was incomplete: content length: 4294967396, downloaded: 1000");
     EXPECT_EQ(WinInet(host.HttpUrl(L"/f/huge.bin")),
               "Download was incomplete: content length: 4294967396, downloaded: 1000");
     EXPECT_TRUE(FilesIn(folders->Work()).empty());
@@ -113,7 +114,8 @@ TEST_F(FailureText, AFileThatCannotBeCreatedFailsAfterTheResponseHead) {
     EXPECT_EQ(WinHttpTo(host.Url(L"/f/a.bin"), nowhere), WithCode("Failed to open file for writing:", ERROR_DIRECTORY));
     EXPECT_EQ(WinInetTo(host.HttpUrl(L"/f/a.bin"), nowhere),
               WithCode("Failed to open file for writing:", ERROR_DIRECTORY));
-    EXPECT_EQ(WinHttpTo(host.Url(L"/f/a.bin"), L""), WithCode("Failed to open file for writing:", ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(WinHttpTo(host.Url(L"/f/a.bin"), L""),
+              WithCode("Failed to open file for writing:", ERROR_PATH_NOT_FOUND));
     // The requests went out all the same.
     EXPECT_EQ(RequestCount(L"/f/a.bin"), 3u);
 }

@@ -37,7 +37,8 @@ TEST_F(Fallback, BothStagesFailingGiveBothTextsAndNoFile) {
     const auto missing = Download(host.Url(L"/f/missing.bin"));
     EXPECT_FALSE(missing.first);
     const std::wstring expected =
-        L"[WINHTTP] Download failed: Server returned status code: 404 [WININET] Server returned status code: HTTP 404 - ";
+        L"[WINHTTP] Download failed: Server returned status code: 404 [WININET] Server returned status code: HTTP 404 "
+        L"- ";
     EXPECT_EQ(missing.second.substr(0, expected.size()), expected) << Narrow(missing.second);
 
     const std::wstring refused = L"http://" + host.Address() + L":9/f/x.bin";
@@ -156,8 +157,8 @@ TEST_F(Fallback, CancellingDuringTheSecondStageStopsItAtItsNextRead) {
 TEST_F(Fallback, ABodyCutWithoutALengthFailsBothStagesAndLeavesNoFile) {
     // A body ended by closing, whose TLS session breaks half way: no length
     // would tell it is short.
-    Serve({{"path", "/f/broken.exe"}, {"size", 100000}, {"framing", "close"}, {"cutAfter", 50000},
-           {"cutWith", "noise"}});
+    Serve(
+        {{"path", "/f/broken.exe"}, {"size", 100000}, {"framing", "close"}, {"cutAfter", 50000}, {"cutWith", "noise"}});
     const auto result = Download(host.Url(L"/f/broken.exe"), false);
     EXPECT_FALSE(result.first);
     const std::wstring text = result.second;

@@ -24,9 +24,9 @@ TEST_F(InvalidPath, FailsTheDownloadWithoutAMessageBox) {
 
     auto manager = std::make_shared<DownloadManager>();
     // From a worker, as in the wizard.
-    std::future<std::pair<bool, CStringW>> download = std::async(
-        std::launch::async, &DownloadManager::DownloadFile, manager, host.Url(L"/f/a.bin"), nullptr, L"a.bin", false,
-        std::string());
+    std::future<std::pair<bool, CStringW>> download =
+        std::async(std::launch::async, &DownloadManager::DownloadFile, manager, host.Url(L"/f/a.bin"), nullptr,
+                   L"a.bin", false, std::string());
 
     // A box would hold the download thread until answered: each one is
     // counted and answered, so a failure never hangs the test.

@@ -65,9 +65,9 @@ TEST_F(Progress, UnknownLengthIsAnnouncedOnceAndNothingElse) {
     Serve({{"path", "/f/close.bin"}, {"size", 300000}, {"framing", "close"}});
     for (const std::wstring& url : {host.Url(L"/f/chunked.bin"), host.HttpUrl(L"/f/close.bin")}) {
         ProgressRecorder fresh;
-        std::future<std::pair<bool, CStringW>> future = std::async(
-            std::launch::async, &DownloadManager::DownloadFile, manager, url, fresh.Window(), CStringW(), true,
-            std::string());
+        std::future<std::pair<bool, CStringW>> future =
+            std::async(std::launch::async, &DownloadManager::DownloadFile, manager, url, fresh.Window(), CStringW(),
+                       true, std::string());
         const auto result = fresh.Wait(future);
         ASSERT_TRUE(result.first) << Narrow(result.second);
         EXPECT_EQ(fresh.Posts(), (std::vector<ProgressPost>{{WM_DOWNLOAD_SIZE_UNKNOWN, 0}})) << Narrow(url);

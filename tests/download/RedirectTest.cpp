@@ -193,7 +193,8 @@ TEST_F(Redirect, RelativeLocationsResolveAgainstTheCurrentUrl) {
 TEST_F(Redirect, LongLocationsAreReadWhole) {
     Serve({{"path", "/f/long.bin"}, {"size", 4000}});
     const std::string padding(400, 'p');
-    Serve({{"path", "/f/to-long-absolute"}, {"status", 300},
+    Serve({{"path", "/f/to-long-absolute"},
+           {"status", 300},
            {"location", "https://" + Narrow(host.Address()) + "/f/long.bin?pad=" + padding}});
     Serve({{"path", "/f/to-long-path"}, {"status", 300}, {"location", "/f/long.bin?pad=" + padding}});
     EXPECT_EQ(Fetch(host.Url(L"/f/to-long-absolute"), L"/f/long.bin"), "ok");

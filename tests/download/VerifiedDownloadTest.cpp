@@ -15,8 +15,8 @@ namespace {
 const std::string kWrongDigest = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
 
 std::wstring VerifyFailure(const std::string& actual, const std::string& expected) {
-    const std::string text = "Failed to verify the download: SHA-256 " + actual + " differs from the expected " +
-                             expected + ".";
+    const std::string text =
+        "Failed to verify the download: SHA-256 " + actual + " differs from the expected " + expected + ".";
     return std::wstring(text.begin(), text.end());
 }
 

@@ -84,7 +84,8 @@ TEST_F(EligibilityCheckOrder, ChecksAfterTheFailingOneMeasureNothing) {
     EXPECT_FALSE(engine.Evaluate(noDisk, limitReached));
     EXPECT_EQ(DiskProbe::calls, 1);
     EXPECT_EQ(MemoryProbe::calls, 0);
-    ExpectReasons({{first, ""}, {sameCategory, "SAME VERTICAL OFFER ALREADY PRESENT"}, {noDisk, "NOT ENOUGH DISK SPACE"}});
+    ExpectReasons(
+        {{first, ""}, {sameCategory, "SAME VERTICAL OFFER ALREADY PRESENT"}, {noDisk, "NOT ENOUGH DISK SPACE"}});
 }
 
 // The table is where the order is written; a check added to it needs its

@@ -42,7 +42,8 @@ std::set<std::pair<HKEY, REGSAM>> createdAppPaths;
 }  // namespace
 
 const Place machine64{HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, L"hkey_local_machine\\software\\"};
-const Place machine32{HKEY_LOCAL_MACHINE, win32::ThirtyTwoBitViewFlag(), L"hkey_local_machine\\software\\wow6432node\\"};
+const Place machine32{HKEY_LOCAL_MACHINE, win32::ThirtyTwoBitViewFlag(),
+                      L"hkey_local_machine\\software\\wow6432node\\"};
 const Place user{HKEY_CURRENT_USER, KEY_WOW64_64KEY, L"hkey_current_user\\software\\"};
 
 std::wstring EligibilityServerAddress() {
@@ -55,11 +56,13 @@ std::wstring UniqueName(const std::wstring& stem) {
     static std::atomic<int> count{0};
     // The tick count keeps a name from a crashed earlier run with the same
     // process id from being taken for this run's.
-    return stem + L"-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(::GetTickCount64() % 100000) +
-           L"-" + std::to_wstring(++count);
+    return stem + L"-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+           std::to_wstring(::GetTickCount64() % 100000) + L"-" + std::to_wstring(++count);
 }
 
-std::string Narrow(const std::wstring& text) { return WideToUtf8(text); }
+std::string Narrow(const std::wstring& text) {
+    return WideToUtf8(text);
+}
 
 void EligibilityTest::SetUp() {
     ASSERT_TRUE(server.Reset()) << "reference server on " << Narrow(server.Address()) << " not reachable";
@@ -133,8 +136,8 @@ void EligibilityTest::ExpectReasons(const std::vector<std::pair<std::shared_ptr<
         const auto found = reasons.find(offer->OfferCode());
         const std::vector<std::string>& got = found == reasons.end() ? none : found->second;
         if (reason.empty()) {
-            EXPECT_TRUE(got.empty()) << offer->OfferCode() << " should send no event, yet reported: "
-                                     << ::testing::PrintToString(got);
+            EXPECT_TRUE(got.empty()) << offer->OfferCode()
+                                     << " should send no event, yet reported: " << ::testing::PrintToString(got);
         } else {
             EXPECT_EQ(got, std::vector<std::string>{reason}) << offer->OfferCode();
         }
@@ -158,12 +161,14 @@ void EligibilityTest::ExpectOutcomes(const std::vector<Case>& cases) {
 ScratchKey::ScratchKey(HKEY hive, REGSAM viewFlag, std::wstring parent, std::wstring name)
     : hive_(hive), viewFlag_(viewFlag), parent_(std::move(parent)), name_(std::move(name)) {
     const std::wstring path = parent_.empty() ? name_ : parent_ + L"\\" + name_;
-    Check(::RegCreateKeyExW(hive_, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | viewFlag_, nullptr, key_.Put(), nullptr),
-          "RegCreateKeyEx");
+    Check(
+        ::RegCreateKeyExW(hive_, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | viewFlag_, nullptr, key_.Put(), nullptr),
+        "RegCreateKeyEx");
 }
 
 ScratchKey::ScratchKey(const Place& place, std::wstring name)
-    : ScratchKey(place.hive, place.viewFlag, L"Software", std::move(name)) {}
+    : ScratchKey(place.hive, place.viewFlag, L"Software", std::move(name)) {
+}
 
 ScratchKey::~ScratchKey() {
     key_.Reset();
@@ -249,12 +254,14 @@ ScratchFolder::ScratchFolder() {
     if (!::CreateDirectoryW(path_.c_str(), nullptr)) throw std::runtime_error("cannot create the scratch folder");
 }
 
-ScratchFolder::~ScratchFolder() { RemoveDirectoryTree(path_); }
+ScratchFolder::~ScratchFolder() {
+    RemoveDirectoryTree(path_);
+}
 
 std::wstring ScratchFolder::File(const std::wstring& name) const {
     const std::wstring file = path_ + L"\\" + name;
-    const HANDLE handle = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                       nullptr);
+    const HANDLE handle =
+        ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create a scratch file");
     ::CloseHandle(handle);
     return file;
@@ -263,7 +270,8 @@ std::wstring ScratchFolder::File(const std::wstring& name) const {
 RunningProgram::RunningProgram(const ScratchFolder& folder, const std::wstring& fileName)
     : path_(folder.path() + L"\\" + fileName) {
     const std::wstring standIn = ProgramFolder() + L"\\ostrel_eligibility_helper.exe";
-    if (!::CopyFileW(standIn.c_str(), path_.c_str(), FALSE)) throw std::runtime_error("cannot copy the stand-in program");
+    if (!::CopyFileW(standIn.c_str(), path_.c_str(), FALSE))
+        throw std::runtime_error("cannot copy the stand-in program");
     // Set by the stand-in once it runs, so it is never ended while starting.
     const std::wstring readyName = L"Local\\" + UniqueName(L"ostrel-elig-ready");
     const HANDLE ready = ::CreateEventW(nullptr, TRUE, FALSE, readyName.c_str());
@@ -282,7 +290,8 @@ RunningProgram::RunningProgram(const ScratchFolder& folder, const std::wstring& 
     const DWORD started = ::WaitForMultipleObjects(2, waitFor, FALSE, 10000);
     ::CloseHandle(ready);
     const std::wstring listed = Lower(fileName);
-    const std::vector<std::wstring> names = started == WAIT_OBJECT_0 ? RunningProcessNames() : std::vector<std::wstring>();
+    const std::vector<std::wstring> names =
+        started == WAIT_OBJECT_0 ? RunningProcessNames() : std::vector<std::wstring>();
     if (std::find(names.begin(), names.end(), listed) != names.end()) return;
     ::TerminateProcess(process_.hProcess, 1);
     ::WaitForSingleObject(process_.hProcess, 5000);

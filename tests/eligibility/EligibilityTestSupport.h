@@ -97,7 +97,8 @@ public:
 
     void AddSubkey(const std::wstring& below) const;
     void Set(const std::wstring& below, const std::wstring& name, DWORD type, const void* data, std::size_t size) const;
-    void SetText(const std::wstring& below, const std::wstring& name, const std::wstring& text, DWORD type = REG_SZ) const;
+    void SetText(const std::wstring& below, const std::wstring& name, const std::wstring& text,
+                 DWORD type = REG_SZ) const;
     void SetDword(const std::wstring& below, const std::wstring& name, std::uint32_t value) const;
     void SetQword(const std::wstring& below, const std::wstring& name, std::uint64_t value) const;
 

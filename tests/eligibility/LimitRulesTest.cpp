@@ -50,8 +50,8 @@ TEST_F(EligibilityLimit, TheOfferAfterTheLastAcceptedOneSetsTheFlag) {
     // An offer that would fail a later check is stopped by the limit first, and silently.
     const auto sameCategory = Offer({{"v", offers[0]->Vertical()}, {"ov", 64}});
     EXPECT_FALSE(engine.Evaluate(sameCategory, limitReached));
-    ExpectReasons({{offers[0], ""}, {offers[1], ""}, {offers[2], ""}, {offers[3], ""}, {offers[4], ""},
-                   {sameCategory, ""}});
+    ExpectReasons(
+        {{offers[0], ""}, {offers[1], ""}, {offers[2], ""}, {offers[3], ""}, {offers[4], ""}, {sameCategory, ""}});
 }
 
 TEST_F(EligibilityLimit, TheFlagIsNeverResetByAnAcceptedOffer) {

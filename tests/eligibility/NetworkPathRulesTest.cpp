@@ -161,7 +161,9 @@ TEST(NetworkPaths, OnlyLocalSpellingsAreLocal) {
         {L"\\\\?\\C:\\x", true},
         {L"\\\\.\\C:", true},
         {L"\\??\\C:\\x", true},
-        {L"/?" L"?/C:/x", true},  // split: "??/" would read as a trigraph
+        {L"/?"
+         L"?/C:/x",
+         true},  // split: "??/" would read as a trigraph
         {L"\"\\\\host\\share\"", true},
         {L"\t\\\\host", true},
         {L"C:\\Program Files\\app.exe", false},

@@ -135,9 +135,9 @@ TEST_F(EligibilityRegistryKeys, ABareSoftwareRootEndsTheEvaluation) {
     const ScratchKey vendor(user);
     vendor.SetText(L"", L"v", L"1");
     std::vector<std::pair<std::shared_ptr<Package>, std::string>> expected;
-    for (const json& requirements : {json{{"r", {"hklm\\software\\"}}}, json{{"r", {"HKCU\\Software\\"}}},
-                                     json{{"rvn", {"hklm\\software\\\\installdir"}}},
-                                     json{{"rvd", {"hkcu\\software\\\\v\\1"}}}}) {
+    for (const json& requirements :
+         {json{{"r", {"hklm\\software\\"}}}, json{{"r", {"HKCU\\Software\\"}}},
+          json{{"rvn", {"hklm\\software\\\\installdir"}}}, json{{"rvd", {"hkcu\\software\\\\v\\1"}}}}) {
         SCOPED_TRACE(requirements.dump());
         const auto offer = Offer(requirements);
         ExpectEscapes<std::out_of_range>(offer, "invalid vector subscript");
@@ -186,8 +186,8 @@ TEST_F(EligibilityRegistryKeys, SoftwareIsListedOncePerHiveAndViewAndAbsentVendo
     EligibilityEngine next(100);
     const auto lateSeen = Offer({{"r", {Narrow(late.name())}}});
     EXPECT_FALSE(next.Evaluate(lateSeen, limitReached));
-    ExpectReasons({{offers[0], ""}, {offers[1], ""}, {offers[2], ""}, {lateOffer, ""}, {deeper, ""},
-                   {lateSeen, kKeyExists}});
+    ExpectReasons(
+        {{offers[0], ""}, {offers[1], ""}, {offers[2], ""}, {lateOffer, ""}, {deeper, ""}, {lateSeen, kKeyExists}});
 }
 
 // ---------------------------------------------------------------------------
@@ -312,7 +312,9 @@ protected:
         vendor.reset();
     }
 
-    Case Data(const std::string& valueAndData, const char* reason) { return {{{"rvd", {product + valueAndData}}}, reason}; }
+    Case Data(const std::string& valueAndData, const char* reason) {
+        return {{{"rvd", {product + valueAndData}}}, reason};
+    }
 
     std::unique_ptr<ScratchKey> vendor;
     std::string product;

@@ -81,12 +81,8 @@ TEST_F(EligibilityDisk, WholeMiBOfTheSpaceFreeForTheUser) {
     };
     const std::uint64_t all = std::numeric_limits<std::uint64_t>::max();
     const Step steps[] = {
-        {1ull << 30, 1024, true},
-        {(1ull << 30) - 1, 1024, false},  // 1 byte short of a GiB is 1023 MiB
-        {(1ull << 30) - 1, 1023, true},
-        {all, all >> 20, true},
-        {all, (all >> 20) + 1, false},
-        {0, 1, false},
+        {1ull << 30, 1024, true},       {(1ull << 30) - 1, 1024, false},  // 1 byte short of a GiB is 1023 MiB
+        {(1ull << 30) - 1, 1023, true}, {all, all >> 20, true},          {all, (all >> 20) + 1, false}, {0, 1, false},
     };
     std::vector<std::pair<std::shared_ptr<Package>, std::string>> expected;
     for (const Step& step : steps) {

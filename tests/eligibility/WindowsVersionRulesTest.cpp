@@ -55,10 +55,18 @@ protected:
     // Every code of the table, codes beside it and codes without a requirement.
     void ExpectCodesFollow(const WindowsVersion& running) {
         const std::pair<json, std::optional<WindowsVersion>> codes[] = {
-            {61, WindowsVersion{6, 1}}, {62, WindowsVersion{6, 2}}, {63, WindowsVersion{6, 3}},
-            {100, WindowsVersion{10, 0}}, {64, std::nullopt},       {1, std::nullopt},
-            {60, std::nullopt},          {99, std::nullopt},        {101, std::nullopt},
-            {true, std::nullopt},        {0, WindowsVersion{}},     {-5, WindowsVersion{}},
+            {61, WindowsVersion{6, 1}},
+            {62, WindowsVersion{6, 2}},
+            {63, WindowsVersion{6, 3}},
+            {100, WindowsVersion{10, 0}},
+            {64, std::nullopt},
+            {1, std::nullopt},
+            {60, std::nullopt},
+            {99, std::nullopt},
+            {101, std::nullopt},
+            {true, std::nullopt},
+            {0, WindowsVersion{}},
+            {-5, WindowsVersion{}},
             {std::numeric_limits<std::int32_t>::min(), WindowsVersion{}},
         };
         EligibilityEngine engine(100);

@@ -67,9 +67,9 @@ TEST(Sha256, OnlySixtyFourHexadecimalDigitsAreADigest) {
     const std::string lower = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
     EXPECT_EQ(ParseSha256Hex(lower), lower);
     EXPECT_EQ(ParseSha256Hex("BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"), lower);
-    for (const std::string& text : {std::string(), lower.substr(1), lower + "0", "0x" + lower.substr(2),
-                                    lower.substr(0, 63) + "g", lower.substr(0, 63) + " ", lower.substr(0, 63) + '\0',
-                                    std::string(64, '-')}) {
+    for (const std::string& text :
+         {std::string(), lower.substr(1), lower + "0", "0x" + lower.substr(2), lower.substr(0, 63) + "g",
+          lower.substr(0, 63) + " ", lower.substr(0, 63) + '\0', std::string(64, '-')}) {
         EXPECT_EQ(ParseSha256Hex(text), std::nullopt) << text;
     }
 }
@@ -78,8 +78,7 @@ TEST(Sha256, AMemberThatIsThereButNotADigestIsAnErrorNotAnAbsence) {
     const std::string upper = "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD";
     EXPECT_EQ(ReadSha256Member(json::object()), "");
     EXPECT_EQ(ReadSha256Member({{"sha256", upper}, {"u", "x"}}), ParseSha256Hex(upper).value());
-    for (const json& value : {json(""), json(nullptr), json(42),
-                                        json::array({upper}), json(upper.substr(1))}) {
+    for (const json& value : {json(""), json(nullptr), json(42), json::array({upper}), json(upper.substr(1))}) {
         EXPECT_THROW(ReadSha256Member({{"sha256", value}}), std::invalid_argument) << value.dump();
     }
 }
@@ -152,8 +151,8 @@ TEST_F(AnalyticsEvents, TwoFailedDeliveriesLoseTheEventButNotTheNextOne) {
 
 TEST_F(AnalyticsEvents, MainProductEventsShareOneSignatureAndSurviveNonAsciiTitles) {
     settings->productTitle = L"Caf\u00e9 \u00d1and\u00fa \u2615";
-    auto main = std::make_shared<Package>(BuildEventTemplate(), true, settings->productTitle, L"tag", settings->productTitle,
-                                          L"web", 0);
+    auto main = std::make_shared<Package>(BuildEventTemplate(), true, settings->productTitle, L"tag",
+                                          settings->productTitle, L"web", 0);
     main->SendEvent(EventType::Started, nullptr);
     main->SendEvent(EventType::Failed, json{{"12", "Download failed"}});
     main->WaitForEvents();
@@ -170,7 +169,9 @@ TEST_F(AnalyticsEvents, MainProductEventsShareOneSignatureAndSurviveNonAsciiTitl
     EXPECT_EQ(signatures.size(), 1u);
     for (const json& event : stored) {
         const json data = EventData(event);
-        EXPECT_EQ(data.at("22").get<std::string>(), "Caf\xC3\xA9 \xC3\x91" "and\xC3\xBA \xE2\x98\x95");
+        EXPECT_EQ(data.at("22").get<std::string>(),
+                  "Caf\xC3\xA9 \xC3\x91"
+                  "and\xC3\xBA \xE2\x98\x95");
         EXPECT_EQ(data.at("5"), data.at("22"));
         EXPECT_EQ(data.at("10"), 1);
         EXPECT_EQ(data.at("17"), "");

@@ -39,7 +39,8 @@ void EndRun(DWORD pid) {
 
 }  // namespace
 
-ScratchFolder::ScratchFolder(const wchar_t* prefix) : path_(MakeTemporaryFolder(prefix)) {}
+ScratchFolder::ScratchFolder(const wchar_t* prefix) : path_(MakeTemporaryFolder(prefix)) {
+}
 
 ScratchFolder::~ScratchFolder() {
     RemoveDirectoryTree(path_);

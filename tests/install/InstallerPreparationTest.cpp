@@ -56,7 +56,8 @@ protected:
 
 TEST_F(PrepareInstallerTest, AZipRunsTheProgramFromItsOwnNewFolder) {
     // Another package's installer already lies in the working folder, first in any listing.
-    ASSERT_TRUE(::CopyFileW(ostrel::testing::SampleInstallerPath().c_str(), (work_ + L"\\aaa_other.exe").c_str(), TRUE));
+    ASSERT_TRUE(
+        ::CopyFileW(ostrel::testing::SampleInstallerPath().c_str(), (work_ + L"\\aaa_other.exe").c_str(), TRUE));
     const std::wstring package = MakeZip(L"offer.zip", {"offer_setup.exe"}, {{"readme.txt", "read me"}});
 
     const CStringW program = Prepare(package);
@@ -99,17 +100,18 @@ TEST_F(PrepareInstallerTest, EveryPreparationGetsAFolderNoOneHadBefore) {
 }
 
 TEST_F(PrepareInstallerTest, EntriesThatWouldLandOutsideTheFolderAreNeverWritten) {
-    const std::wstring package = MakeZip(L"offer.zip", {"../escaped_work.exe", "..\\escaped_backslash.exe",
-                                                        "bin/../../../escaped_user.exe", "setup.exe"},
-                                         {{"/escaped_root.txt", "x"},
-                                          {"C:escaped_drive.txt", "x"},
-                                          {"setup.exe:escaped_stream", "x"},
-                                          {"docs/readme.txt", "read me"}});
+    const std::wstring package =
+        MakeZip(L"offer.zip",
+                {"../escaped_work.exe", "..\\escaped_backslash.exe", "bin/../../../escaped_user.exe", "setup.exe"},
+                {{"/escaped_root.txt", "x"},
+                 {"C:escaped_drive.txt", "x"},
+                 {"setup.exe:escaped_stream", "x"},
+                 {"docs/readme.txt", "read me"}});
     const CStringW program = Prepare(package);
     EXPECT_TRUE(SameFile(program, work_ + L"\\offer\\setup.exe")) << program;
-    EXPECT_EQ(FilesBelow(scratch_.Path()), (std::vector<std::wstring>{L"user\\work\\offer.zip",
-                                                                       L"user\\work\\offer\\docs\\readme.txt",
-                                                                       L"user\\work\\offer\\setup.exe"}));
+    EXPECT_EQ(FilesBelow(scratch_.Path()),
+              (std::vector<std::wstring>{L"user\\work\\offer.zip", L"user\\work\\offer\\docs\\readme.txt",
+                                         L"user\\work\\offer\\setup.exe"}));
     EXPECT_EQ(RunProcess(program, L"", true), kEndedWithZero);
 }
 

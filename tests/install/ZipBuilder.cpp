@@ -28,8 +28,8 @@ bool ZipBuilder::AddBytes(const std::string& entryName, const std::string& bytes
                                   kMadeByFat, utf8Name ? kUtf8NameFlag : 0, 0) != ZIP_OK) {
         return false;
     }
-    const bool written = bytes.empty() ||
-                         ::zipWriteInFileInZip(zip_.Get(), bytes.data(), static_cast<unsigned>(bytes.size())) == ZIP_OK;
+    const bool written =
+        bytes.empty() || ::zipWriteInFileInZip(zip_.Get(), bytes.data(), static_cast<unsigned>(bytes.size())) == ZIP_OK;
     return ::zipCloseFileInZip(zip_.Get()) == ZIP_OK && written;
 }
 
@@ -38,8 +38,7 @@ bool ZipBuilder::AddFile(const std::string& entryName, const std::wstring& sourc
     return bytes && AddBytes(entryName, *bytes);
 }
 
-bool ZipBuilder::AddRaw(const std::string& entryName, const std::string& stored, std::uint64_t claimedSize,
-                        uLong crc) {
+bool ZipBuilder::AddRaw(const std::string& entryName, const std::string& stored, std::uint64_t claimedSize, uLong crc) {
     if (!zip_) return false;
     zip_fileinfo info{};
     const int zip64 = claimedSize >= 0xFFFFFFFFull ? 1 : 0;

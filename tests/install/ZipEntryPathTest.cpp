@@ -30,11 +30,31 @@ TEST(SafeZipEntryPath, KeepsNamesBelowTheFolderWithWindowsSeparators) {
 
 TEST(SafeZipEntryPath, RefusesNamesThatLeaveTheFolderOrNameDevices) {
     const std::vector<CStringW> refused{
-        L"",           L"../setup.exe",   L"..\\setup.exe",  L"bin/../../setup.exe", L"..",
-        L"./../x.exe", L"... /x.exe",     L"/setup.exe",     L"\\setup.exe",         L"\\\\server\\share\\x.exe",
-        L"C:/x.exe",   L"C:x.exe",        L"x.exe:stream",   L"bin./x.exe",          L"bin /x.exe",
-        L"con",        L"CON.txt",        L"lpt1/x.exe",     L"nul .txt",            L"COM9",
-        L"a\x01.exe",  L"what?.exe",      L"a|b.exe",        L"/",                   L"bin/./x.exe",
+        L"",
+        L"../setup.exe",
+        L"..\\setup.exe",
+        L"bin/../../setup.exe",
+        L"..",
+        L"./../x.exe",
+        L"... /x.exe",
+        L"/setup.exe",
+        L"\\setup.exe",
+        L"\\\\server\\share\\x.exe",
+        L"C:/x.exe",
+        L"C:x.exe",
+        L"x.exe:stream",
+        L"bin./x.exe",
+        L"bin /x.exe",
+        L"con",
+        L"CON.txt",
+        L"lpt1/x.exe",
+        L"nul .txt",
+        L"COM9",
+        L"a\x01.exe",
+        L"what?.exe",
+        L"a|b.exe",
+        L"/",
+        L"bin/./x.exe",
     };
     for (const CStringW& name : refused) {
         EXPECT_FALSE(SafeZipEntryPath(name).has_value()) << std::string(name.begin(), name.end());

@@ -30,15 +30,16 @@ namespace {
 
 using ostrel::testing::FilesBelow;
 using ostrel::testing::ImportHook;
-using ostrel::testing::SampleRecord;
 using ostrel::testing::SameFile;
+using ostrel::testing::SampleRecord;
 using ostrel::testing::ScratchFolder;
 using ostrel::testing::ZipBuilder;
 
 constexpr std::uint64_t kGiB = 1ull << 30;
 constexpr std::uint64_t kMiB = 1ull << 20;
 const std::string kTooManyEntries = "ZIP PACKAGE REFUSED: MORE THAN 10000 ENTRIES";
-const std::string kTooHighRatio = "ZIP PACKAGE REFUSED: AN ENTRY UNPACKS TO MORE THAN 1000 TIMES ITS SIZE IN THE ARCHIVE";
+const std::string kTooHighRatio =
+    "ZIP PACKAGE REFUSED: AN ENTRY UNPACKS TO MORE THAN 1000 TIMES ITS SIZE IN THE ARCHIVE";
 const std::string kAboveCap = "ZIP PACKAGE REFUSED: MORE THAN 4294967296 BYTES UNPACKED";
 
 std::string FreeSpaceRefusal(std::uint64_t bytes) {
@@ -156,7 +157,9 @@ TEST(UnpackAccount, EveryLimitAtItsEdge) {
         {"one byte past the cap", cap, {{2 * kGiB, 2 * kGiB}, {2 * kGiB, 2 * kGiB}, {1, 1}}, kAboveCap},
         {"past the cap in one entry", cap, {{5 * kGiB, 4 * kGiB + 1}}, kAboveCap},
         {"exactly the free space", {10 * kMiB, true}, {{10 * kMiB, 10 * kMiB}}, ""},
-        {"past the free space", {10 * kMiB, true}, {{6 * kMiB, 6 * kMiB}, {5 * kMiB, 5 * kMiB}},
+        {"past the free space",
+         {10 * kMiB, true},
+         {{6 * kMiB, 6 * kMiB}, {5 * kMiB, 5 * kMiB}},
          FreeSpaceRefusal(10 * kMiB)},
     };
     for (const auto& c : cases) {

@@ -46,8 +46,8 @@ protected:
 TEST_F(CancelledDownload, ClosingDuringTheProductDownloadLeavesNothingInDownloads) {
     // About four seconds of delivery: long enough to close in the middle of it,
     // short enough that a transfer nobody stopped would still end within the test.
-    ASSERT_TRUE(server.SetFile({{"path", "/f/e2e/slow-kestrel.exe"}, {"size", 400000}, {"chunkBytes", 16384},
-                                {"chunkDelayMs", 150}}));
+    ASSERT_TRUE(server.SetFile(
+        {{"path", "/f/e2e/slow-kestrel.exe"}, {"size", 400000}, {"chunkBytes", 16384}, {"chunkDelayMs", 150}}));
     ASSERT_TRUE(server.WriteConfiguration(
         L"dl-canc", R"({"i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/e2e/slow-kestrel.exe",)"
                     R"("cf":"Slow Kestrel Setup.exe"},"f":{"m":3},"o":[]})"));

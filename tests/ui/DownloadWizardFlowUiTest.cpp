@@ -27,8 +27,8 @@ constexpr wchar_t kProductFile[] = L"Kestrel Setup.exe";
 std::string Configuration(const std::string& productPath, const std::string& offers,
                           const std::string& productSha256 = {}) {
     const std::string digest = productSha256.empty() ? "" : R"(,"sha256":")" + productSha256 + "\"";
-    return R"({"i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/)" + productPath +
-           R"(","cf":"Kestrel Setup.exe")" + digest + R"(},"f":{"m":3},"o":[)" + offers + "]}";
+    return R"({"i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/)" + productPath + R"(","cf":"Kestrel Setup.exe")" +
+           digest + R"(},"f":{"m":3},"o":[)" + offers + "]}";
 }
 
 // A digest of nothing the server serves.
@@ -128,18 +128,19 @@ TEST_F(DownloadWizardFlow, ThreeOffersGiveEightPagesAndTheTitleNamesTheFile) {
     ::DeleteFileW(appPath.c_str());
     ASSERT_TRUE(server.WriteConfiguration(
         L"dl-thre", R"({"i":{"ct":"App","cu":"https://127.0.0.1/f/e2e/kestrel.exe"},"f":{"m":3},"o":[)" +
-                        OfferJson("alpha", 1, "e2e/alpha.exe", "/S") + "," + OfferJson("beta", 2, "e2e/beta.exe", "/S") +
-                        "," + OfferJson("gamma", 3, "e2e/alpha.exe", "/S /gamma") + "]}"));
+                        OfferJson("alpha", 1, "e2e/alpha.exe", "/S") + "," +
+                        OfferJson("beta", 2, "e2e/beta.exe", "/S") + "," +
+                        OfferJson("gamma", 3, "e2e/alpha.exe", "/S /gamma") + "]}"));
     RunningWizard wizard(L"DLM", L"dl-thre", Options());
     ASSERT_NE(wizard.host, nullptr);
     HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
     ASSERT_NE(welcome, nullptr);
     EXPECT_EQ(wizard.driver.Text(wizard.host), L"App Setup");
     // Language, loading, welcome, three offers, download, finish; the error page apart.
-    EXPECT_EQ(PageWindows(wizard.driver, wizard.host),
-              (std::vector<std::wstring>{L"DownloadPageDLM", L"ErrorPage", L"FinishPageDLM", L"LanguagePage",
-                                         L"LoadingPage", L"ProductPage", L"ProductPage", L"ProductPage",
-                                         L"WelcomePage"}));
+    EXPECT_EQ(
+        PageWindows(wizard.driver, wizard.host),
+        (std::vector<std::wstring>{L"DownloadPageDLM", L"ErrorPage", L"FinishPageDLM", L"LanguagePage", L"LoadingPage",
+                                   L"ProductPage", L"ProductPage", L"ProductPage", L"WelcomePage"}));
     ASSERT_NE(WalkOffers(wizard, welcome, {true, true, true}, L"FinishPageDLM"), nullptr) << Describe(wizard);
     EXPECT_EQ(ReadFileBytes(appPath).value_or(""), installer);
     EXPECT_EQ(WaitForRuns(3).size(), 3u);
@@ -174,7 +175,7 @@ TEST_F(DownloadWizardFlow, OpenFolderAsksExplorerToSelectTheProduct) {
 TEST_F(DownloadWizardFlow, AFailedProductDownloadReportsEveryPackageAndStartsNothing) {
     ASSERT_TRUE(server.WriteConfiguration(
         L"dl-mfal", Configuration("e2e/missing.exe", OfferJson("alpha", 1, "e2e/alpha.exe", "/S") + "," +
-                                                          OfferJson("beta", 2, "e2e/beta.exe", "/S"))));
+                                                         OfferJson("beta", 2, "e2e/beta.exe", "/S"))));
     RunningWizard wizard(L"DLM", L"dl-mfal", Options());
     ASSERT_NE(wizard.host, nullptr);
     UiDriver& driver = wizard.driver;
@@ -212,7 +213,7 @@ TEST_F(DownloadWizardFlow, AFailedProductDownloadReportsEveryPackageAndStartsNot
 TEST_F(DownloadWizardFlow, AFailedOfferIsSkippedAndTheOthersGoOn) {
     ASSERT_TRUE(server.WriteConfiguration(
         L"dl-ofal", Configuration("e2e/kestrel.exe", OfferJson("alpha", 1, "e2e/gone.exe", "/S /alpha") + "," +
-                                                          OfferJson("beta", 2, "e2e/beta.exe", "/S /beta"))));
+                                                         OfferJson("beta", 2, "e2e/beta.exe", "/S /beta"))));
     RunningWizard wizard(L"DLM", L"dl-ofal", Options());
     ASSERT_NE(wizard.host, nullptr);
     HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage", 1);  // Spanish
@@ -238,8 +239,9 @@ TEST_F(DownloadWizardFlow, AFailedOfferIsSkippedAndTheOthersGoOn) {
 TEST_F(DownloadWizardFlow, AnOfferThatDiffersFromItsDigestIsNeverStarted) {
     const std::string digest = Sha256Hex(installer);
     ASSERT_TRUE(server.WriteConfiguration(
-        L"dl-sha1", Configuration("e2e/kestrel.exe", OfferJson("alpha", 1, "e2e/alpha.exe", "/S /alpha", kWrongDigest) +
-                                                          "," + OfferJson("beta", 2, "e2e/beta.exe", "/S /beta", digest),
+        L"dl-sha1", Configuration("e2e/kestrel.exe",
+                                  OfferJson("alpha", 1, "e2e/alpha.exe", "/S /alpha", kWrongDigest) + "," +
+                                      OfferJson("beta", 2, "e2e/beta.exe", "/S /beta", digest),
                                   digest)));
     RunningWizard wizard(L"DLM", L"dl-sha1", Options());
     ASSERT_NE(wizard.host, nullptr);
@@ -262,8 +264,8 @@ TEST_F(DownloadWizardFlow, AnOfferThatDiffersFromItsDigestIsNeverStarted) {
 TEST_F(DownloadWizardFlow, AProductThatDiffersFromItsDigestLandsNowhereAndStartsNothing) {
     const std::string digest = Sha256Hex(installer);
     ASSERT_TRUE(server.WriteConfiguration(
-        L"dl-sha2", Configuration("e2e/kestrel.exe", OfferJson("beta", 2, "e2e/beta.exe", "/S /beta", digest),
-                                  kWrongDigest)));
+        L"dl-sha2",
+        Configuration("e2e/kestrel.exe", OfferJson("beta", 2, "e2e/beta.exe", "/S /beta", digest), kWrongDigest)));
     RunningWizard wizard(L"DLM", L"dl-sha2", Options());
     ASSERT_NE(wizard.host, nullptr);
     HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
@@ -288,7 +290,7 @@ TEST_F(DownloadWizardFlow, AnOfferWhoseInstallerCannotStartIsReportedAsFailed) {
     ASSERT_TRUE(server.WriteServedFile(L"e2e/broken.exe", kNotAProgram));
     ASSERT_TRUE(server.WriteConfiguration(
         L"dl-exec", Configuration("e2e/kestrel.exe", OfferJson("alpha", 1, "e2e/broken.exe", "/S /alpha") + "," +
-                                                          OfferJson("beta", 2, "e2e/beta.exe", "/S /beta"))));
+                                                         OfferJson("beta", 2, "e2e/beta.exe", "/S /beta"))));
     const DWORD startError = StartErrorOf(kNotAProgram);
     ASSERT_NE(startError, 0u);
     RunningWizard wizard(L"DLM", L"dl-exec", Options());
@@ -313,10 +315,11 @@ TEST_F(DownloadWizardFlow, AnOfferWhoseInstallerCannotStartIsReportedAsFailed) {
 
 TEST_F(DownloadWizardFlow, AnUnknownSizeShowsAMarqueeUntilTheNextFileReportsProgress) {
     // The product comes without a length, slowly; the offer with one, slowly too.
-    ASSERT_TRUE(server.SetFile({{"path", "/f/e2e/kestrel.exe"}, {"framing", "close"}, {"chunkBytes", 16384}, {"chunkDelayMs", 150}}));
+    ASSERT_TRUE(server.SetFile(
+        {{"path", "/f/e2e/kestrel.exe"}, {"framing", "close"}, {"chunkBytes", 16384}, {"chunkDelayMs", 150}}));
     ASSERT_TRUE(server.SetFile({{"path", "/f/e2e/alpha.exe"}, {"chunkBytes", 16384}, {"chunkDelayMs", 150}}));
-    ASSERT_TRUE(server.WriteConfiguration(L"dl-marq",
-                                          Configuration("e2e/kestrel.exe", OfferJson("alpha", 1, "e2e/alpha.exe", "/S"))));
+    ASSERT_TRUE(server.WriteConfiguration(
+        L"dl-marq", Configuration("e2e/kestrel.exe", OfferJson("alpha", 1, "e2e/alpha.exe", "/S"))));
     RunningWizard wizard(L"DLM", L"dl-marq", Options());
     ASSERT_NE(wizard.host, nullptr);
     UiDriver& driver = wizard.driver;
@@ -329,8 +332,8 @@ TEST_F(DownloadWizardFlow, AnUnknownSizeShowsAMarqueeUntilTheNextFileReportsProg
     EXPECT_TRUE(driver.SaveScreenshot(wizard.host, ShotPath(L"dlm-download-page-en.png")));
     // The offer's first progress turns the bar back into a normal one.
     ASSERT_TRUE(driver.WaitUntil([&] { return server.FullRequests(L"/f/e2e/alpha.exe").size() == 1; }, 30000));
-    ASSERT_TRUE(driver.WaitUntil(
-        [&] { return !HasMarqueeStyle(bar) && ::SendMessageW(bar, PBM_GETPOS, 0, 0) > 0; }, kUiTimeoutMs));
+    ASSERT_TRUE(driver.WaitUntil([&] { return !HasMarqueeStyle(bar) && ::SendMessageW(bar, PBM_GETPOS, 0, 0) > 0; },
+                                 kUiTimeoutMs));
     EXPECT_NE(driver.WaitForPage(L"FinishPageDLM", 30000), nullptr);
     EXPECT_EQ(ReadFileBytes(productPath).value_or(""), installer);
 }

@@ -26,7 +26,8 @@ std::string Configuration(const std::string& offers) {
 
 // Milliseconds since midnight of a recorded "YYYY-MM-DDThh:mm:ss.mmmZ" time.
 long long MillisecondsOfDay(const std::string& time) {
-    return ((std::stoll(time.substr(11, 2)) * 60 + std::stoll(time.substr(14, 2))) * 60 + std::stoll(time.substr(17, 2))) *
+    return ((std::stoll(time.substr(11, 2)) * 60 + std::stoll(time.substr(14, 2))) * 60 +
+            std::stoll(time.substr(17, 2))) *
                1000 +
            std::stoll(time.substr(20, 3));
 }
@@ -112,7 +113,7 @@ TEST_F(InstallerWizardFlow, AZipOfferIsCheckedAsTheArchiveNotAsTheProgramInside)
     const std::string inner = Sha256Hex(installer);
     ASSERT_TRUE(server.WriteConfiguration(
         L"is-hash", Configuration(OfferJson("alpha", 1, "e2e/alpha.zip", "/S /alpha", inner) + "," +
-                                 OfferJson("beta", 2, "e2e/beta.zip", "/S /beta", Sha256Hex(zip)))));
+                                  OfferJson("beta", 2, "e2e/beta.zip", "/S /beta", Sha256Hex(zip)))));
     ASSERT_TRUE(server.WriteServedFile(L"e2e/beta.zip", zip));
     RunningWizard wizard(L"ISV", L"is-hash", Options());
     ASSERT_NE(wizard.host, nullptr);
@@ -126,8 +127,8 @@ TEST_F(InstallerWizardFlow, AZipOfferIsCheckedAsTheArchiveNotAsTheProgramInside)
     const std::vector<json> events = StoredEvents(4);
     const json failed = FindEvent(events, "-1", "alpha");
     ASSERT_FALSE(failed.is_null());
-    const std::string verifyFailure = "Failed to verify the download: SHA-256 " + Sha256Hex(zip) +
-                                      " differs from the expected " + inner + ".";
+    const std::string verifyFailure =
+        "Failed to verify the download: SHA-256 " + Sha256Hex(zip) + " differs from the expected " + inner + ".";
     EXPECT_EQ(failed.at("12"), "DOWNLOAD FAILED: [WINHTTP] " + verifyFailure + " [WININET] " + verifyFailure);
     EXPECT_FALSE(FindEvent(events, "3", "beta").is_null());
     WaitForInstallersToEnd();
@@ -163,8 +164,9 @@ TEST_F(InstallerWizardFlow, AMainInstallerThatCannotStartFailsEveryQueuedOffer) 
 TEST_F(InstallerWizardFlow, AZipProductRunsItsOwnInstallerAndA7zOfferRunsAsItIs) {
     ASSERT_TRUE(server.WriteServedFile(kProductPath, ZipHoldingSampleInstaller("setup.exe")));
     ASSERT_TRUE(server.WriteServedFile(L"e2e/seven.exe", SevenZipBytes()));
-    ASSERT_TRUE(server.WriteConfiguration(L"is-zips", Configuration(OfferJson("alpha", 1, "e2e/alpha.exe", "/S /alpha") +
-                                                                   "," + OfferJson("seven", 2, "e2e/seven.exe", "/S"))));
+    ASSERT_TRUE(
+        server.WriteConfiguration(L"is-zips", Configuration(OfferJson("alpha", 1, "e2e/alpha.exe", "/S /alpha") + "," +
+                                                            OfferJson("seven", 2, "e2e/seven.exe", "/S"))));
     RunningWizard wizard(L"ISV", L"is-zips", Options());
     ASSERT_NE(wizard.host, nullptr);
     ASSERT_NE(StartDownloads(wizard, {true, true}, 1), nullptr);  // Spanish

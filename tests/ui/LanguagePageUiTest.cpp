@@ -12,8 +12,7 @@ namespace {
 
 using namespace ostrel::testing;
 
-const std::wstring kSpanishSplash =
-    L"Para continuar, selecciona tu idioma preferido y haz clic en \"SIGUIENTE\".";
+const std::wstring kSpanishSplash = L"Para continuar, selecciona tu idioma preferido y haz clic en \"SIGUIENTE\".";
 const std::wstring kEnglishSplash = L"To continue, please select your preferred language, and click \"Next\".";
 
 // Run with LC_ALL=es_ES.UTF-8.

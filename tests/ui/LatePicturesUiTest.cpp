@@ -55,8 +55,10 @@ TEST(LatePictures, PicturesArrivingAroundTheCloseLeaveNoFault) {
         offers += Offer(number);
     }
     ASSERT_TRUE(server.WriteConfiguration(
-        L"lp-pics", R"({"i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/k.exe","cl":"https://127.0.0.1/f/late/product.png"},)"
-                    R"("f":{"m":)" + std::to_string(kOffers) + R"(},"o":[)" + offers + "]}"));
+        L"lp-pics",
+        R"({"i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/k.exe","cl":"https://127.0.0.1/f/late/product.png"},)"
+        R"("f":{"m":)" +
+            std::to_string(kOffers) + R"(},"o":[)" + offers + "]}"));
     // The closed wizard waits about a second for its last event meanwhile.
     ASSERT_TRUE(server.SetFaults({{"path", "/zbd"}, {"delayMs", 1000}, {"count", 10}}));
 
@@ -67,8 +69,8 @@ TEST(LatePictures, PicturesArrivingAroundTheCloseLeaveNoFault) {
     ASSERT_NE(page, nullptr);
     ASSERT_TRUE(wizard.driver.Click(page, IDC_NEXT));
     // Once the product's picture is fetched the offers' ones are all asked for.
-    ASSERT_TRUE(wizard.driver.WaitUntil([&] { return server.FullRequests(L"/f/late/product.png").size() == 1; },
-                                        kUiTimeoutMs));
+    ASSERT_TRUE(
+        wizard.driver.WaitUntil([&] { return server.FullRequests(L"/f/late/product.png").size() == 1; }, kUiTimeoutMs));
     ::Sleep(kFirstPictureDelayMs + kPictureSpacingMs);
     ASSERT_EQ(wizard.driver.CurrentPageName(), L"LoadingPage");
 

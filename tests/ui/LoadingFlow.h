@@ -15,8 +15,8 @@ inline constexpr char kProduct[] =
     R"("i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/kestrel.exe","cp":"https://127.0.0.1/site/privacy"})";
 
 inline std::string Offer(const std::string& code, int vertical, const std::string& name) {
-    return R"({"ad":{"f":"tag-)" + code + R"(","o":")" + code + R"("},"ps":{"i":"img/)" + code +
-           R"(.png","dn":")" + name + R"(","u":"dl/)" + code + R"(.exe","v":)" + std::to_string(vertical) +
+    return R"({"ad":{"f":"tag-)" + code + R"(","o":")" + code + R"("},"ps":{"i":"img/)" + code + R"(.png","dn":")" +
+           name + R"(","u":"dl/)" + code + R"(.exe","v":)" + std::to_string(vertical) +
            R"(,"cp":"https://127.0.0.1/site/)" + code + R"(-privacy","ctu":"https://127.0.0.1/site/)" + code +
            R"(-eula"}})";
 }

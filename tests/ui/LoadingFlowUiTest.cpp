@@ -56,10 +56,11 @@ TEST_F(LoadingFlow, UnusableProductDescriptionShowsTheConfigurationError) {
     ASSERT_TRUE(server.WriteConfiguration(L"ld-err2", R"({"f":{"m":1},"o":[]})"));
     // Skipping a bad offer stops at the offers: a mistyped product member or
     // limit still ends the configuration.
-    ASSERT_TRUE(server.WriteConfiguration(L"ld-err3", std::string(R"({"i":{"ct":"A","cu":"https://127.0.0.1/f/a.exe","cl":5},)") +
-                                                          R"("f":{"m":1},"o":[)" + Offer("e3", 1, "E") + "]}"));
-    ASSERT_TRUE(server.WriteConfiguration(L"ld-err4", std::string("{") + kProduct + R"(,"f":{"m":"2"},"o":[)" +
-                                                          Offer("e4", 1, "E") + "]}"));
+    ASSERT_TRUE(server.WriteConfiguration(L"ld-err3",
+                                          std::string(R"({"i":{"ct":"A","cu":"https://127.0.0.1/f/a.exe","cl":5},)") +
+                                              R"("f":{"m":1},"o":[)" + Offer("e3", 1, "E") + "]}"));
+    ASSERT_TRUE(server.WriteConfiguration(
+        L"ld-err4", std::string("{") + kProduct + R"(,"f":{"m":"2"},"o":[)" + Offer("e4", 1, "E") + "]}"));
     // A product digest the wizard cannot check must not let the product run unchecked.
     ASSERT_TRUE(server.WriteConfiguration(L"ld-err5", R"({"i":{"ct":"A","cu":"https://127.0.0.1/f/a.exe","sha256":")" +
                                                           std::string(63, 'a') + R"("},"f":{"m":1},"o":[]})"));

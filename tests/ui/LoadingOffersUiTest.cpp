@@ -17,11 +17,11 @@ using namespace ostrel::testing;
 using nlohmann::json;
 
 TEST_F(LoadingFlow, EligibleOffersGetOnePageEachAndReportTheirOutcome) {
-    const std::string offers = "[" + Offer("offer-a", 1, "Alpha Tool") + "," + Offer("offer-b", 1, "Beta Tool") +
-                               "," + Offer("offer-c", 2, "Gamma Tool") + "]";
+    const std::string offers = "[" + Offer("offer-a", 1, "Alpha Tool") + "," + Offer("offer-b", 1, "Beta Tool") + "," +
+                               Offer("offer-c", 2, "Gamma Tool") + "]";
     // The rejected offer does not count toward the limit of two.
-    ASSERT_TRUE(server.WriteConfiguration(L"ld-offr", std::string("{") + kProduct + R"(,"f":{"m":2},"o":)" +
-                                                           offers + "}"));
+    ASSERT_TRUE(
+        server.WriteConfiguration(L"ld-offr", std::string("{") + kProduct + R"(,"f":{"m":2},"o":)" + offers + "}"));
     RunningWizard wizard(L"DLM", L"ld-offr");
     ASSERT_NE(wizard.host, nullptr);
     UiDriver& driver = wizard.driver;
@@ -83,8 +83,8 @@ TEST_F(LoadingFlow, EligibleOffersGetOnePageEachAndReportTheirOutcome) {
 
 TEST_F(LoadingFlow, OffersSwitchedOffByTheChannelAreIgnored) {
     ASSERT_TRUE(server.WriteConfiguration(
-        L"ld-chan",
-        R"({"i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/k.exe","ch":"00xA"},"o":[)" + Offer("x", 1, "X") + "]}"));
+        L"ld-chan", R"({"i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/k.exe","ch":"00xA"},"o":[)" +
+                        Offer("x", 1, "X") + "]}"));
     RunningWizard wizard(L"DLM", L"ld-chan");
     ASSERT_NE(wizard.host, nullptr);
     HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
@@ -111,7 +111,8 @@ TEST_F(LoadingFlow, ARuleThatCannotBeJudgedSkipsOnlyItsOffer) {
     std::string broken = Offer("rb-b", 2, "Broken Tool");
     broken.insert(broken.rfind("}}"), R"(,"r":["hklm\\software\\"])");
     const std::string offers = Offer("rb-a", 1, "Fine Tool") + "," + broken + "," + Offer("rb-c", 3, "Other Tool");
-    ASSERT_TRUE(server.WriteConfiguration(L"ld-brkn", std::string("{") + kProduct + R"(,"f":{"m":3},"o":[)" + offers + "]}"));
+    ASSERT_TRUE(
+        server.WriteConfiguration(L"ld-brkn", std::string("{") + kProduct + R"(,"f":{"m":3},"o":[)" + offers + "]}"));
     for (const wchar_t* key : {L"DLM", L"ISV"}) {
         SCOPED_TRACE(key);
         RunningWizard wizard(key, L"ld-brkn");
@@ -201,10 +202,13 @@ TEST_F(LoadingFlow, AHostileNestingDepthIsAConfigurationErrorNotACrash) {
 
 TEST_F(LoadingFlow, TheLimitStopsFurtherOffersAndZeroAllowsNone) {
     std::string five = "[";
-    for (int i = 0; i < 5; ++i) five += (i ? "," : "") + Offer("lim-" + std::to_string(i), i + 10, "Tool " + std::to_string(i));
+    for (int i = 0; i < 5; ++i)
+        five += (i ? "," : "") + Offer("lim-" + std::to_string(i), i + 10, "Tool " + std::to_string(i));
     five += "]";
-    ASSERT_TRUE(server.WriteConfiguration(L"ld-lim2", std::string("{") + kProduct + R"(,"f":{"m":2},"o":)" + five + "}"));
-    ASSERT_TRUE(server.WriteConfiguration(L"ld-lim0", std::string("{") + kProduct + R"(,"f":{"m":0},"o":)" + five + "}"));
+    ASSERT_TRUE(
+        server.WriteConfiguration(L"ld-lim2", std::string("{") + kProduct + R"(,"f":{"m":2},"o":)" + five + "}"));
+    ASSERT_TRUE(
+        server.WriteConfiguration(L"ld-lim0", std::string("{") + kProduct + R"(,"f":{"m":0},"o":)" + five + "}"));
     {
         RunningWizard wizard(L"DLM", L"ld-lim2");
         ASSERT_NE(wizard.host, nullptr);
@@ -225,8 +229,9 @@ TEST_F(LoadingFlow, TheLimitStopsFurtherOffersAndZeroAllowsNone) {
 }
 
 TEST_F(LoadingFlow, MinimalProductDescriptionAndNonAsciiTitle) {
-    ASSERT_TRUE(server.WriteConfiguration(
-        L"ld-mini", "{\"i\":{\"ct\":\"Caf\xC3\xA9 \xC3\x91" "and\xC3\xBA\",\"cu\":\"https://127.0.0.1/f/app.exe\"}}"));
+    ASSERT_TRUE(server.WriteConfiguration(L"ld-mini",
+                                          "{\"i\":{\"ct\":\"Caf\xC3\xA9 \xC3\x91"
+                                          "and\xC3\xBA\",\"cu\":\"https://127.0.0.1/f/app.exe\"}}"));
     RunningWizard wizard(L"DLM", L"ld-mini");
     ASSERT_NE(wizard.host, nullptr);
     HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
@@ -249,8 +254,12 @@ TEST_F(LoadingFlow, MinimalProductDescriptionAndNonAsciiTitle) {
     ASSERT_EQ(events.size(), 2u);
     const json closed = TestServer::EventData(events[1]);
     EXPECT_EQ(closed.at("6"), "5");
-    EXPECT_EQ(closed.at("22"), "Caf\xC3\xA9 \xC3\x91" "and\xC3\xBA");
-    EXPECT_EQ(closed.at("5"), "Caf\xC3\xA9 \xC3\x91" "and\xC3\xBA");
+    EXPECT_EQ(closed.at("22"),
+              "Caf\xC3\xA9 \xC3\x91"
+              "and\xC3\xBA");
+    EXPECT_EQ(closed.at("5"),
+              "Caf\xC3\xA9 \xC3\x91"
+              "and\xC3\xBA");
 }
 
 TEST_F(LoadingFlow, OffersWithoutTheLimitAreAnErrorOnlyForTheDownloadWizard) {

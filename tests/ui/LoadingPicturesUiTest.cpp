@@ -21,7 +21,8 @@ std::string PictureBase64(UINT id, const wchar_t* type) {
     static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string text;
     for (DWORD i = 0; i < size; i += 3) {
-        const unsigned value = (bytes[i] << 16) | ((i + 1 < size ? bytes[i + 1] : 0) << 8) | (i + 2 < size ? bytes[i + 2] : 0);
+        const unsigned value =
+            (bytes[i] << 16) | ((i + 1 < size ? bytes[i + 1] : 0) << 8) | (i + 2 < size ? bytes[i + 2] : 0);
         text += kDigits[(value >> 18) & 63];
         text += kDigits[(value >> 12) & 63];
         text += i + 1 < size ? kDigits[(value >> 6) & 63] : '=';
@@ -31,11 +32,14 @@ std::string PictureBase64(UINT id, const wchar_t* type) {
 }
 
 TEST_F(LoadingFlow, PicturesOfProductAndOffersAreShownInBothLanguages) {
-    ASSERT_TRUE(server.SetFile({{"path", "/f/pic-product.png"}, {"bodyBase64", PictureBase64(IDR_IMAGE_DOWNLOAD, L"IMAGE_BLOB")}}));
-    ASSERT_TRUE(server.SetFile({{"path", "/f/img/pic-a.png"}, {"bodyBase64", PictureBase64(IDR_IMAGE_FINISHED, L"IMAGE_BLOB2")}}));
-    const std::string config = R"({"i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/k.exe","cl":"https://127.0.0.1/f/pic-product.png",)"
-                               R"("cp":"https://127.0.0.1/site/p","ctu":"https://127.0.0.1/site/t"},"f":{"m":3},"o":[)" +
-                               Offer("pic-a", 1, "Alpha Tool") + "]}";
+    ASSERT_TRUE(server.SetFile(
+        {{"path", "/f/pic-product.png"}, {"bodyBase64", PictureBase64(IDR_IMAGE_DOWNLOAD, L"IMAGE_BLOB")}}));
+    ASSERT_TRUE(server.SetFile(
+        {{"path", "/f/img/pic-a.png"}, {"bodyBase64", PictureBase64(IDR_IMAGE_FINISHED, L"IMAGE_BLOB2")}}));
+    const std::string config =
+        R"({"i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/k.exe","cl":"https://127.0.0.1/f/pic-product.png",)"
+        R"("cp":"https://127.0.0.1/site/p","ctu":"https://127.0.0.1/site/t"},"f":{"m":3},"o":[)" +
+        Offer("pic-a", 1, "Alpha Tool") + "]}";
     ASSERT_TRUE(server.WriteConfiguration(L"ld-pics", config));
     for (const int language : {0, 1}) {
         const std::wstring suffix = language == 0 ? L"-en.png" : L"-es.png";
@@ -48,7 +52,8 @@ TEST_F(LoadingFlow, PicturesOfProductAndOffersAreShownInBothLanguages) {
         ::Sleep(300);
         EXPECT_TRUE(wizard.driver.SaveScreenshot(wizard.host, ShotPath(L"dlm-welcome-picture" + suffix)));
         ASSERT_TRUE(wizard.driver.Click(welcome, IDC_NEXT));
-        ASSERT_TRUE(wizard.driver.WaitUntil([&] { return wizard.driver.CurrentPageName() == L"ProductPage"; }, kUiTimeoutMs));
+        ASSERT_TRUE(
+            wizard.driver.WaitUntil([&] { return wizard.driver.CurrentPageName() == L"ProductPage"; }, kUiTimeoutMs));
         ::Sleep(300);
         EXPECT_TRUE(wizard.driver.SaveScreenshot(wizard.host, ShotPath(L"dlm-offer-picture" + suffix)));
     }
@@ -56,8 +61,10 @@ TEST_F(LoadingFlow, PicturesOfProductAndOffersAreShownInBothLanguages) {
 
 TEST_F(LoadingFlow, FailedPicturesStillCompleteLoadingOnce) {
     // None of these pictures exists on the file host.
-    const std::string offers = "[" + Offer("np-a", 1, "A") + "," + Offer("np-b", 2, "B") + "," + Offer("np-c", 3, "C") + "]";
-    ASSERT_TRUE(server.WriteConfiguration(L"ld-nopc", std::string("{") + kProduct + R"(,"f":{"m":5},"o":)" + offers + "}"));
+    const std::string offers =
+        "[" + Offer("np-a", 1, "A") + "," + Offer("np-b", 2, "B") + "," + Offer("np-c", 3, "C") + "]";
+    ASSERT_TRUE(
+        server.WriteConfiguration(L"ld-nopc", std::string("{") + kProduct + R"(,"f":{"m":5},"o":)" + offers + "}"));
     RunningWizard wizard(L"DLM", L"ld-nopc");
     ASSERT_NE(wizard.host, nullptr);
     HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
@@ -71,15 +78,16 @@ TEST_F(LoadingFlow, ClosingWhilePicturesAreStillLoadingEndsCleanly) {
                                 {"bodyBase64", PictureBase64(IDR_IMAGE_FINISHED, L"IMAGE_BLOB2")},
                                 {"chunkBytes", 64},
                                 {"chunkDelayMs", 200}}));
-    ASSERT_TRUE(server.WriteConfiguration(L"ld-slow", std::string("{") + kProduct + R"(,"f":{"m":3},"o":[)" +
-                                                          Offer("slow-a", 1, "Slow") + "]}"));
+    ASSERT_TRUE(server.WriteConfiguration(
+        L"ld-slow", std::string("{") + kProduct + R"(,"f":{"m":3},"o":[)" + Offer("slow-a", 1, "Slow") + "]}"));
     RunningWizard wizard(L"DLM", L"ld-slow");
     ASSERT_NE(wizard.host, nullptr);
     HWND page = wizard.driver.WaitForPage(L"LanguagePage", kUiTimeoutMs);
     ASSERT_NE(page, nullptr);
     ASSERT_TRUE(wizard.driver.Click(page, IDC_NEXT));
     // The configuration is there at once; the picture trickles in.
-    ASSERT_TRUE(wizard.driver.WaitUntil([&] { return server.FullRequests(L"/f/img/slow-a.png").size() == 1; }, kUiTimeoutMs));
+    ASSERT_TRUE(
+        wizard.driver.WaitUntil([&] { return server.FullRequests(L"/f/img/slow-a.png").size() == 1; }, kUiTimeoutMs));
     EXPECT_EQ(wizard.driver.CurrentPageName(), L"LoadingPage");
     ASSERT_TRUE(wizard.driver.Close());
     const auto box = wizard.driver.WaitForMessageBox(kUiTimeoutMs);

@@ -34,7 +34,8 @@ std::wstring ChildProcessImage(DWORD parent, const wchar_t* exeName) {
     if (!snapshot || !::Process32FirstW(snapshot.Get(), &entry)) return {};
     do {
         if (entry.th32ParentProcessID != parent || ::_wcsicmp(entry.szExeFile, exeName) != 0) continue;
-        framework::UniqueKernelHandle child(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        framework::UniqueKernelHandle child(
+            ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
         wchar_t image[MAX_PATH] = {};
         DWORD length = MAX_PATH;
         if (child && ::QueryFullProcessImageNameW(child.Get(), 0, image, &length)) return std::wstring(image, length);
@@ -55,16 +56,16 @@ protected:
         folder = MakeTemporaryFolder(L"opd");
         ASSERT_TRUE(IsDirectory(folder));
         for (const FolderEntry& dll : ListFolder(PlantedDllFolder() + L"\\*.dll")) {
-            ASSERT_TRUE(::CopyFileW((PlantedDllFolder() + L"\\" + dll.name).c_str(), (folder + L"\\" + dll.name).c_str(),
-                                    FALSE));
+            ASSERT_TRUE(::CopyFileW((PlantedDllFolder() + L"\\" + dll.name).c_str(),
+                                    (folder + L"\\" + dll.name).c_str(), FALSE));
             planted.push_back(dll.name.substr(0, dll.name.size() - 4));
         }
         // Every system DLL the wizard uses that is not a KnownDLL has a stand-in.
         ASSERT_EQ(planted.size(), 6u);
         ASSERT_TRUE(WinePrefersPlantedDlls()) << "run through ctest, which sets WINEDLLOVERRIDES";
         plantedExplorer = folder + L"\\explorer.exe";
-        ASSERT_TRUE(::CopyFileW((ProgramFolder() + L"\\ostrel_sample_installer.exe").c_str(), plantedExplorer.c_str(),
-                                FALSE));
+        ASSERT_TRUE(
+            ::CopyFileW((ProgramFolder() + L"\\ostrel_sample_installer.exe").c_str(), plantedExplorer.c_str(), FALSE));
         installer = SampleInstallerBytes();
         ASSERT_FALSE(installer.empty());
     }
@@ -114,8 +115,9 @@ TEST_F(Planting, TheDownloadWizardLoadsAndRunsNothingPlantedBesideIt) {
     ASSERT_TRUE(server.WriteServedFile(L"e2e/kestrel.exe", installer));
     ASSERT_TRUE(server.WriteServedFile(L"e2e/alpha.exe", installer));
     ASSERT_TRUE(server.WriteConfiguration(
-        L"pl-dlms", R"({"i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/e2e/kestrel.exe","cf":"Kestrel Setup.exe"},"f":{"m":3},"o":[)" +
-                        OfferJson("alpha", 1, "e2e/alpha.exe", "/S") + "]}"));
+        L"pl-dlms",
+        R"({"i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/e2e/kestrel.exe","cf":"Kestrel Setup.exe"},"f":{"m":3},"o":[)" +
+            OfferJson("alpha", 1, "e2e/alpha.exe", "/S") + "]}"));
     // Its copy lies in the planted folder and starts there, as one started from Downloads does.
     RunningWizard wizard(L"DLM", L"pl-dlms", Options(), folder);
     ASSERT_NE(wizard.host, nullptr);
@@ -133,8 +135,8 @@ TEST_F(Planting, TheDownloadWizardLoadsAndRunsNothingPlantedBesideIt) {
 
     ASSERT_TRUE(driver.Click(finish, IDC_OPEN_FOLDER_RADIO));
     HWND openFolder = driver.Control(finish, IDC_OPEN_FOLDER_RADIO);
-    ASSERT_TRUE(driver.WaitUntil([&] { return ::SendMessageW(openFolder, BM_GETCHECK, 0, 0) == BST_CHECKED; },
-                                 kUiTimeoutMs));
+    ASSERT_TRUE(
+        driver.WaitUntil([&] { return ::SendMessageW(openFolder, BM_GETCHECK, 0, 0) == BST_CHECKED; }, kUiTimeoutMs));
     ASSERT_TRUE(driver.Click(finish, IDC_FINISH));
     ASSERT_TRUE(wizard.process.WaitForExit(kUiTimeoutMs));
     // The folder is revealed by the Windows folder's Explorer (Wine runs its

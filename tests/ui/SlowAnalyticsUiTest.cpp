@@ -30,13 +30,14 @@ protected:
     void SetUp() override {
         InstallFlow::SetUp();
         // One offer the rules keep; three more of its category they turn down.
-        ASSERT_TRUE(server.WriteConfiguration(
-            L"sa-rjct", std::string("{") + kProduct + R"(,"f":{"m":3},"o":[)" + OfferJson("keep", 1, "e2e/keep.exe", "/S") +
-                            "," + OfferJson("dup-1", 1, "e2e/d1.exe", "") + "," + OfferJson("dup-2", 1, "e2e/d2.exe", "") +
-                            "," + OfferJson("dup-3", 1, "e2e/d3.exe", "") + "]}"));
-        ASSERT_TRUE(server.WriteConfiguration(
-            L"sa-twoo", std::string("{") + kProduct + R"(,"f":{"m":3},"o":[)" + OfferJson("alpha", 1, "e2e/a.exe", "/S") +
-                            "," + OfferJson("beta", 2, "e2e/b.exe", "/S") + "]}"));
+        ASSERT_TRUE(server.WriteConfiguration(L"sa-rjct", std::string("{") + kProduct + R"(,"f":{"m":3},"o":[)" +
+                                                              OfferJson("keep", 1, "e2e/keep.exe", "/S") + "," +
+                                                              OfferJson("dup-1", 1, "e2e/d1.exe", "") + "," +
+                                                              OfferJson("dup-2", 1, "e2e/d2.exe", "") + "," +
+                                                              OfferJson("dup-3", 1, "e2e/d3.exe", "") + "]}"));
+        ASSERT_TRUE(server.WriteConfiguration(L"sa-twoo", std::string("{") + kProduct + R"(,"f":{"m":3},"o":[)" +
+                                                              OfferJson("alpha", 1, "e2e/a.exe", "/S") + "," +
+                                                              OfferJson("beta", 2, "e2e/b.exe", "/S") + "]}"));
     }
 
     void TearDown() override {

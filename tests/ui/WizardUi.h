@@ -30,7 +30,8 @@ public:
             path_ = WizardPath(key);
             return;
         }
-        path_ = (folder.empty() ? ProgramFolder() : folder) + L"\\setup" + (token.empty() ? L"" : L"_" + token) + L".exe";
+        path_ =
+            (folder.empty() ? ProgramFolder() : folder) + L"\\setup" + (token.empty() ? L"" : L"_" + token) + L".exe";
         owned_ = ::CopyFileW(WizardPath(key).c_str(), path_.c_str(), FALSE) != FALSE;
     }
     ~TokenCopy() {

@@ -60,7 +60,8 @@ TEST_F(WorkingDirectoryEnd, AnOfferStillRunningKeepsItsPackageUntilTheRestart) {
     ASSERT_TRUE(server.WriteServedFile(L"e2e/pack.zip", ZipHoldingSampleInstaller("setup.exe")));
     // The installer reads the rest of its package seconds after it started.
     ASSERT_TRUE(server.WriteConfiguration(
-        L"wd-busy", Configuration(OfferJson("alpha", 1, "e2e/pack.zip", std::string("/WAIT=4000 /READ=") + kCompanion))));
+        L"wd-busy",
+        Configuration(OfferJson("alpha", 1, "e2e/pack.zip", std::string("/WAIT=4000 /READ=") + kCompanion))));
     RunningWizard wizard(L"DLM", L"wd-busy", Options());
     ASSERT_NE(wizard.host, nullptr);
     HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
@@ -159,10 +160,9 @@ TEST_F(WorkingDirectoryEnd, LinksPlantedInsideNeverLeadTheRemovalOutside) {
     ASSERT_TRUE(::CreateDirectoryW((workDirectory + L"\\deeper").c_str(), nullptr));
     std::vector<std::wstring> links;
     for (const std::wstring& folder : {workDirectory, workDirectory + L"\\deeper"}) {
-        for (const auto& [name, target, directory] :
-             {std::tuple{L"\\junction", outside + L"\\documents", true},
-              std::tuple{L"\\empty-junction", outside + L"\\empty", true},
-              std::tuple{L"\\notes.txt", outside + L"\\notes.txt", false}}) {
+        for (const auto& [name, target, directory] : {std::tuple{L"\\junction", outside + L"\\documents", true},
+                                                      std::tuple{L"\\empty-junction", outside + L"\\empty", true},
+                                                      std::tuple{L"\\notes.txt", outside + L"\\notes.txt", false}}) {
             links.push_back(folder + name);
             ASSERT_TRUE(MakeLink(links.back(), target, directory)) << links.back();
         }

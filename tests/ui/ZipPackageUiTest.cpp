@@ -19,7 +19,8 @@ namespace {
 using namespace ostrel::testing;
 using nlohmann::json;
 
-constexpr char kTooHighRatio[] = "ZIP PACKAGE REFUSED: AN ENTRY UNPACKS TO MORE THAN 1000 TIMES ITS SIZE IN THE ARCHIVE";
+constexpr char kTooHighRatio[] =
+    "ZIP PACKAGE REFUSED: AN ENTRY UNPACKS TO MORE THAN 1000 TIMES ITS SIZE IN THE ARCHIVE";
 constexpr size_t kMiB = 1u << 20;
 
 // An archive built in a file of its own and handed back as bytes.
@@ -109,7 +110,8 @@ TEST_F(ZipPackages, TheWindowAnswersWhileALargePackageUnpacks) {
     const std::string large = LargePackage(4);
     ASSERT_FALSE(large.empty());
     ASSERT_TRUE(server.WriteServedFile(L"e2e/large.zip", large));
-    ASSERT_TRUE(server.WriteConfiguration(L"zp-huge", DownloadConfiguration(OfferJson("alpha", 1, "e2e/large.zip", "/S"))));
+    ASSERT_TRUE(
+        server.WriteConfiguration(L"zp-huge", DownloadConfiguration(OfferJson("alpha", 1, "e2e/large.zip", "/S"))));
     RunningWizard wizard(L"DLM", L"zp-huge", Options());
     ASSERT_NE(wizard.host, nullptr);
     ASSERT_NE(StartDownloads(wizard, {true}, L"DownloadPageDLM"), nullptr) << Describe(wizard);
@@ -180,8 +182,8 @@ TEST_F(ZipPackages, ARefusedOfferIsReportedWithItsReasonAndNothingOfItRuns) {
 
 TEST_F(ZipPackages, ARefusedMainProductEndsTheInstallerWizardOnItsErrorPage) {
     ASSERT_TRUE(server.WriteServedFile(L"ostrel-tester.exe", ZeroBomb()));
-    ASSERT_TRUE(server.WriteConfiguration(L"zp-main", R"({"f":{"m":3},"o":[)" +
-                                                          OfferJson("beta", 2, "e2e/beta.exe", "/S /beta") + "]}"));
+    ASSERT_TRUE(server.WriteConfiguration(
+        L"zp-main", R"({"f":{"m":3},"o":[)" + OfferJson("beta", 2, "e2e/beta.exe", "/S /beta") + "]}"));
     RunningWizard wizard(L"ISV", L"zp-main", Options());
     ASSERT_NE(wizard.host, nullptr);
     ASSERT_NE(StartDownloads(wizard, {true}, L"DownloadPageISV"), nullptr) << Describe(wizard);

@@ -141,8 +141,7 @@ TEST(ConfigurationAnswer, MissingOrMistypedMembersThrow) {
         {"\"f\" a number with offers", kInstallerWizard, {{"f", 2}, {"o", TwoOffers()}}},
     };
     for (const auto& entry : kCases) {
-        EXPECT_THROW(ReadConfigurationAnswer(entry.response, entry.readsProduct, L""), json::exception)
-            << entry.what;
+        EXPECT_THROW(ReadConfigurationAnswer(entry.response, entry.readsProduct, L""), json::exception) << entry.what;
     }
 }
 
@@ -203,8 +202,7 @@ TEST(ConfigurationAnswer, ChannelSwitchesTheOffersOff) {
             withoutLimit["i"] = entry.product;
             withLimit["i"] = entry.product;
         }
-        const ConfigurationAnswer answer =
-            ReadConfigurationAnswer(withLimit, entry.readsProduct, entry.wizardChannel);
+        const ConfigurationAnswer answer = ReadConfigurationAnswer(withLimit, entry.readsProduct, entry.wizardChannel);
         EXPECT_EQ(answer.offers.has_value(), entry.offersRead) << entry.what;
         if (entry.offersRead) {
             EXPECT_THROW(ReadConfigurationAnswer(withoutLimit, entry.readsProduct, entry.wizardChannel),

@@ -38,9 +38,9 @@ bool IsEmptyDirectory(const std::wstring& path) {
 
 // Settings built for one build key, with their working directory removed afterwards.
 struct Settings {
-    explicit Settings(const char* key) : manager(std::make_unique<ConfigurationManager>(key, [this](const CStringW& text) {
-                                             messages.push_back(text);
-                                         })) {}
+    explicit Settings(const char* key)
+        : manager(std::make_unique<ConfigurationManager>(key,
+                                                         [this](const CStringW& text) { messages.push_back(text); })) {}
     ~Settings() { RemoveDirectoryTree(manager->workDirectory); }
     std::vector<CStringW> messages;
     std::unique_ptr<ConfigurationManager> manager;

@@ -22,15 +22,24 @@ std::set<std::string> KeysOfTheFormat() {
 
 TEST(EventProtocol, NamedFieldsAreTheNumberedKeysOfTheFormat) {
     const std::pair<const char*, const char*> fields[] = {
-        {event_field::kMachineId, "1"},        {event_field::kSessionTimestamp, "2"},
-        {event_field::kBrandName, "3"},        {event_field::kWizardId, "4"},
-        {event_field::kOfferCode, "5"},        {event_field::kEventType, "6"},
-        {event_field::kFileVersion, "7"},      {event_field::kPackageKind, "10"},
-        {event_field::kFailureText, "12"},     {event_field::kRejectionReason, "13"},
-        {event_field::kReservedNumber, "15"},  {event_field::kOfferChannel, "16"},
-        {event_field::kOfferPosition, "17"},   {event_field::kPackageOfferTag, "18"},
-        {event_field::kRunOfferTag, "19"},     {event_field::kRunChannel, "21"},
-        {event_field::kProductTitle, "22"},    {event_field::kOsVersion, "31"},
+        {event_field::kMachineId, "1"},
+        {event_field::kSessionTimestamp, "2"},
+        {event_field::kBrandName, "3"},
+        {event_field::kWizardId, "4"},
+        {event_field::kOfferCode, "5"},
+        {event_field::kEventType, "6"},
+        {event_field::kFileVersion, "7"},
+        {event_field::kPackageKind, "10"},
+        {event_field::kFailureText, "12"},
+        {event_field::kRejectionReason, "13"},
+        {event_field::kReservedNumber, "15"},
+        {event_field::kOfferChannel, "16"},
+        {event_field::kOfferPosition, "17"},
+        {event_field::kPackageOfferTag, "18"},
+        {event_field::kRunOfferTag, "19"},
+        {event_field::kRunChannel, "21"},
+        {event_field::kProductTitle, "22"},
+        {event_field::kOsVersion, "31"},
         {event_field::kSixtyFourBitWindows, "38"},
     };
     const std::set<std::string> format = KeysOfTheFormat();
@@ -44,7 +53,7 @@ TEST(EventProtocol, NamedFieldsAreTheNumberedKeysOfTheFormat) {
 
 TEST(EventProtocol, TypesAndPackageKindsKeepTheirWireNumbers) {
     const std::pair<EventType, int> types[] = {
-        {EventType::Failed, -1}, {EventType::Started, 1}, {EventType::Rejected, 2},
+        {EventType::Failed, -1}, {EventType::Started, 1},  {EventType::Rejected, 2},
         {EventType::Done, 3},    {EventType::Declined, 4}, {EventType::Closed, 5},
     };
     for (const auto& [type, wire] : types) EXPECT_EQ(WireValue(type), wire);

@@ -18,7 +18,10 @@ TEST(FailureData, SystemTextsInOtherLanguagesKeepTheEventSendable) {
     const nlohmann::json data = FailureData(kMainProductDownloadFailed, L"Zeit\u00fcberschreitung \u2013 \u00e9chec");
     std::string text;
     ASSERT_NO_THROW(text = data.dump());
-    EXPECT_EQ(data.at("12"), "MAIN PRODUCT DOWNLOAD FAILED: Zeit\xC3\xBC" "berschreitung \xE2\x80\x93 \xC3\xA9" "chec");
+    EXPECT_EQ(data.at("12"),
+              "MAIN PRODUCT DOWNLOAD FAILED: Zeit\xC3\xBC"
+              "berschreitung \xE2\x80\x93 \xC3\xA9"
+              "chec");
 }
 
 TEST(FailureData, AnInstallerThatCouldNotStartCarriesItsCode) {

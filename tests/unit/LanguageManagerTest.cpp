@@ -24,7 +24,8 @@ struct Languages {
     explicit Languages(const char* key, const wchar_t* productTitle = nullptr)
         : settings(std::make_shared<ConfigurationManager>(key, [](const CStringW&) {})) {
         if (productTitle) settings->productTitle = productTitle;
-        manager = std::make_unique<LanguageManager>(settings, [this](const CStringW& text) { messages.push_back(text); });
+        manager =
+            std::make_unique<LanguageManager>(settings, [this](const CStringW& text) { messages.push_back(text); });
     }
     ~Languages() { ostrel::testing::RemoveDirectoryTree(settings->workDirectory); }
 
@@ -54,20 +55,64 @@ std::set<std::string> KeysOf(int id) {
     return keys;
 }
 
-const std::set<std::string> kDownloadWizardKeys{
-    "SPLASH_TEXT", "WELCOME_TITLE", "WELCOME_TEXT", "PRIVACY_LINK", "TOS_LINK", "SDK_LINK", "PROGRESS_TITLE",
-    "PROGRESS_DESC", "PROGRESS_STAT_TEXT", "PROGRESS_STATUS", "PROGRESS_STATUS_START", "PAGE_FINISH_TITLE",
-    "PAGE_FINISH_TEXT", "LAUNCH_RADIO", "OPEN_FOLDER_RADIO", "OPEN_PRODUCT_SITE_CHECKBOX", "PAGE_DOWNLOAD_ERROR_TITLE",
-    "PAGE_DOWNLOAD_ERROR_DESC", "PAGE_CONFIGURATION_ERROR_TITLE", "PAGE_CONFIGURATION_ERROR_DESC", "BUTTON_DECLINE",
-    "BUTTON_CLOSE", "BUTTON_ACCEPT", "BUTTON_NEXT", "BUTTON_RETRY", "BUTTON_FINISH", "BUTTON_SKIP_ALL", "MSG_EXIT",
-    "PROGRESS_QUIT"};
+const std::set<std::string> kDownloadWizardKeys{"SPLASH_TEXT",
+                                                "WELCOME_TITLE",
+                                                "WELCOME_TEXT",
+                                                "PRIVACY_LINK",
+                                                "TOS_LINK",
+                                                "SDK_LINK",
+                                                "PROGRESS_TITLE",
+                                                "PROGRESS_DESC",
+                                                "PROGRESS_STAT_TEXT",
+                                                "PROGRESS_STATUS",
+                                                "PROGRESS_STATUS_START",
+                                                "PAGE_FINISH_TITLE",
+                                                "PAGE_FINISH_TEXT",
+                                                "LAUNCH_RADIO",
+                                                "OPEN_FOLDER_RADIO",
+                                                "OPEN_PRODUCT_SITE_CHECKBOX",
+                                                "PAGE_DOWNLOAD_ERROR_TITLE",
+                                                "PAGE_DOWNLOAD_ERROR_DESC",
+                                                "PAGE_CONFIGURATION_ERROR_TITLE",
+                                                "PAGE_CONFIGURATION_ERROR_DESC",
+                                                "BUTTON_DECLINE",
+                                                "BUTTON_CLOSE",
+                                                "BUTTON_ACCEPT",
+                                                "BUTTON_NEXT",
+                                                "BUTTON_RETRY",
+                                                "BUTTON_FINISH",
+                                                "BUTTON_SKIP_ALL",
+                                                "MSG_EXIT",
+                                                "PROGRESS_QUIT"};
 
-const std::set<std::string> kInstallerWizardKeys{
-    "SPLASH_TEXT", "WELCOME_TITLE", "WELCOME_TEXT", "PRIVACY_LINK", "EULA_LINK", "PROGRESS_TITLE", "PROGRESS_DESC",
-    "PROGRESS_STAT_TEXT", "PROGRESS_STAT_INSTALLING", "PROGRESS_STAT_FINISHED", "PROGRESS_STATUS_MAIN",
-    "PROGRESS_STATUS", "PROGRESS_STATUS_START", "PAGE_FINISH_TITLE", "PAGE_FINISH_TEXT", "LAUNCH_CHECKBOX",
-    "UNINSTALL_TEXT", "PAGE_ERROR_TITLE", "PAGE_ERROR_TEXT", "BUTTON_DECLINE", "BUTTON_CLOSE", "BUTTON_ACCEPT",
-    "BUTTON_NEXT", "BUTTON_RETRY", "BUTTON_FINISH", "BUTTON_SKIP_ALL", "MSG_EXIT", "PROGRESS_QUIT"};
+const std::set<std::string> kInstallerWizardKeys{"SPLASH_TEXT",
+                                                 "WELCOME_TITLE",
+                                                 "WELCOME_TEXT",
+                                                 "PRIVACY_LINK",
+                                                 "EULA_LINK",
+                                                 "PROGRESS_TITLE",
+                                                 "PROGRESS_DESC",
+                                                 "PROGRESS_STAT_TEXT",
+                                                 "PROGRESS_STAT_INSTALLING",
+                                                 "PROGRESS_STAT_FINISHED",
+                                                 "PROGRESS_STATUS_MAIN",
+                                                 "PROGRESS_STATUS",
+                                                 "PROGRESS_STATUS_START",
+                                                 "PAGE_FINISH_TITLE",
+                                                 "PAGE_FINISH_TEXT",
+                                                 "LAUNCH_CHECKBOX",
+                                                 "UNINSTALL_TEXT",
+                                                 "PAGE_ERROR_TITLE",
+                                                 "PAGE_ERROR_TEXT",
+                                                 "BUTTON_DECLINE",
+                                                 "BUTTON_CLOSE",
+                                                 "BUTTON_ACCEPT",
+                                                 "BUTTON_NEXT",
+                                                 "BUTTON_RETRY",
+                                                 "BUTTON_FINISH",
+                                                 "BUTTON_SKIP_ALL",
+                                                 "MSG_EXIT",
+                                                 "PROGRESS_QUIT"};
 
 TEST(LocaleDocuments, EachWizardTypeCarriesItsKeys) {
     EXPECT_EQ(KeysOf(IDR_LOCALE_DLM_EN), kDownloadWizardKeys);
@@ -116,7 +161,8 @@ TEST(LanguageManager, InstallerTextsKeepWhiteSpaceAsWritten) {
     Languages languages("ISV");
     ASSERT_TRUE(languages.Load(IDR_LOCALE_ISV_ES));
     const LanguageManager& m = *languages.manager;
-    EXPECT_EQ(m.GetText("PAGE_FINISH_TEXT"), L"Ha instalado con \u00e9xito Ostrel Tester. pulse \"FINALIZAR\"  para continuar.");
+    EXPECT_EQ(m.GetText("PAGE_FINISH_TEXT"),
+              L"Ha instalado con \u00e9xito Ostrel Tester. pulse \"FINALIZAR\"  para continuar.");
     EXPECT_EQ(m.GetText("PAGE_FINISH_TITLE"), L"Gracias.\r\n Su instalaci\u00f3n se ha completado.");
     EXPECT_EQ(m.GetText("UNINSTALL_TEXT").substr(0, 2), L"\r\n");
     // The Spanish installer document has no text for this key.
@@ -135,8 +181,9 @@ TEST(LanguageManager, MissingKeysGiveEmptyText) {
 
 TEST(LanguageManager, CommentsAndAttributesOfTextsAreIgnored) {
     Languages languages("DLM");
-    ASSERT_TRUE(languages.Parse("<?xml version='1.0' encoding='utf-8'?><!-- head --><Locale name=\"xx\">"
-                                "<!-- one --><A size=\"1,2\"><!-- inner -->alpha {B}</A><B>beta</B></Locale>"));
+    ASSERT_TRUE(
+        languages.Parse("<?xml version='1.0' encoding='utf-8'?><!-- head --><Locale name=\"xx\">"
+                        "<!-- one --><A size=\"1,2\"><!-- inner -->alpha {B}</A><B>beta</B></Locale>"));
     EXPECT_EQ(languages.manager->GetText("A"), L"alpha beta");
     EXPECT_TRUE(languages.messages.empty());
 }
@@ -182,8 +229,8 @@ TEST(LanguageManager, DisplayNamesComeFromTheSystem) {
 class HiddenComboBox {
 public:
     HiddenComboBox()
-        : window(::CreateWindowExW(0, WC_COMBOBOXW, L"", WS_POPUP | CBS_DROPDOWNLIST, 0, 0, 100, 100, nullptr,
-                                   nullptr, ::GetModuleHandleW(nullptr), nullptr)) {
+        : window(::CreateWindowExW(0, WC_COMBOBOXW, L"", WS_POPUP | CBS_DROPDOWNLIST, 0, 0, 100, 100, nullptr, nullptr,
+                                   ::GetModuleHandleW(nullptr), nullptr)) {
         combo.Attach(window);
     }
     ~HiddenComboBox() { ::DestroyWindow(window); }

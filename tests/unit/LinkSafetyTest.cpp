@@ -9,10 +9,10 @@ namespace {
 TEST(WebLinks, OnlyAbsoluteHttpAndHttpsAddressesAreOpened) {
     EXPECT_TRUE(IsWebUrl(L"https://example.test/privacy"));
     EXPECT_TRUE(IsWebUrl(L"HTTP://example.test/"));
-    for (const wchar_t* url : {L"", L"file:///C:/Windows/System32/calc.exe", L"C:\\Windows\\System32\\calc.exe",
-                               L"\\\\server\\share\\setup.exe", L"javascript:alert(1)", L"ms-settings:",
-                               L"https:///local", L"https://", L"http:\\\\server\\share", L"https://a.test/\nx",
-                               L"ftp://example.test/"}) {
+    for (const wchar_t* url :
+         {L"", L"file:///C:/Windows/System32/calc.exe", L"C:\\Windows\\System32\\calc.exe",
+          L"\\\\server\\share\\setup.exe", L"javascript:alert(1)", L"ms-settings:", L"https:///local", L"https://",
+          L"http:\\\\server\\share", L"https://a.test/\nx", L"ftp://example.test/"}) {
         EXPECT_FALSE(IsWebUrl(url)) << url;
         EXPECT_FALSE(OpenWebUrl(url)) << url;
     }
@@ -27,9 +27,8 @@ TEST(TermsSentence, HoldsTheOfferTextsBetweenItsFixedParts) {
 }
 
 TEST(TermsSentence, ServerTextsCannotAddMarkup) {
-    const std::wstring sentence =
-        BuildTermsSentence(L"Evil\" <a href=\"file:///c:/x.exe\">here</a>", L"https://p.test/\"><a href=\"file:///y",
-                           L"https://t.test/<b>");
+    const std::wstring sentence = BuildTermsSentence(L"Evil\" <a href=\"file:///c:/x.exe\">here</a>",
+                                                     L"https://p.test/\"><a href=\"file:///y", L"https://t.test/<b>");
     // Exactly the two anchors of the sentence itself.
     size_t anchors = 0;
     for (size_t at = sentence.find(L"<a "); at != std::wstring::npos; at = sentence.find(L"<a ", at + 1)) ++anchors;

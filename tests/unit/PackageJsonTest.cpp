@@ -93,8 +93,7 @@ TEST_F(PackageJson, PlaceholdersAreReplacedAtTheirFirstOccurrenceOnly) {
 
 TEST_F(PackageJson, PixelPlaceholderEncodesUserOfferAndSession) {
     auto package = Make(Offer({{"cp", "https://x/p?px={pxl}"}}));
-    const std::string expected =
-        EncodeBase62(settings->GetMachineId() + "|code|" + settings->GetSessionTimestamp());
+    const std::string expected = EncodeBase62(settings->GetMachineId() + "|code|" + settings->GetSessionTimestamp());
     EXPECT_EQ(package->PrivacyUrl(), "https://x/p?px=" + expected);
     EXPECT_FALSE(expected.empty());
 }
@@ -218,10 +217,8 @@ TEST_F(PackageJson, MissingRequiredKeysThrowOutOfRange) {
 }
 
 TEST_F(PackageJson, ListsAcceptOneStringOrNullAndConvertFromUtf8) {
-    auto package = Make(Offer({{"fe", "C:\\one.exe"},
-                               {"a", nullptr},
-                               {"r", {"hkcu\\software\\caf\u00e9", "b"}},
-                               {"iapp", "app.exe"}}));
+    auto package = Make(
+        Offer({{"fe", "C:\\one.exe"}, {"a", nullptr}, {"r", {"hkcu\\software\\caf\u00e9", "b"}}, {"iapp", "app.exe"}}));
     EXPECT_EQ(package->BlockingFiles(), std::vector<CStringW>{L"C:\\one.exe"});
     EXPECT_TRUE(package->BlockingProcesses().empty());
     EXPECT_EQ(package->BlockingKeys(), (std::vector<std::wstring>{L"hkcu\\software\\caf\u00e9", L"b"}));

@@ -27,7 +27,8 @@ TEST(PathMacros, MapHoldsTheUsersFoldersAndThe64BitProgramFolder) {
 
 TEST(PathMacros, ExpansionIsExactAndLeavesUnknownNames) {
     const PathMacroMap macros{{L"programdata", L"C:\\ProgramData"}, {L"commonpf64", L"C:\\Program Files"}};
-    EXPECT_EQ(ExpandPathMacros(L"{programdata}\\a\\{programdata}\\b", macros), L"C:\\ProgramData\\a\\C:\\ProgramData\\b");
+    EXPECT_EQ(ExpandPathMacros(L"{programdata}\\a\\{programdata}\\b", macros),
+              L"C:\\ProgramData\\a\\C:\\ProgramData\\b");
     EXPECT_EQ(ExpandPathMacros(L"{commonpf64}\\App\\app.exe", macros), L"C:\\Program Files\\App\\app.exe");
     EXPECT_EQ(ExpandPathMacros(L"{ProgramData}\\x", macros), L"{ProgramData}\\x");
     EXPECT_EQ(ExpandPathMacros(L"{unknown}\\x", macros), L"{unknown}\\x");

@@ -27,7 +27,8 @@ struct Place {
 
 const Place machine64{HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, L"hkey_local_machine\\software\\"};
 const Place user64{HKEY_CURRENT_USER, KEY_WOW64_64KEY, L"hkey_current_user\\software\\"};
-const Place machine32{HKEY_LOCAL_MACHINE, win32::ThirtyTwoBitViewFlag(), L"hkey_local_machine\\software\\wow6432node\\"};
+const Place machine32{HKEY_LOCAL_MACHINE, win32::ThirtyTwoBitViewFlag(),
+                      L"hkey_local_machine\\software\\wow6432node\\"};
 const Place user32{HKEY_CURRENT_USER, win32::ThirtyTwoBitViewFlag(), L"hkey_current_user\\software\\wow6432node\\"};
 const Place places[] = {machine64, user64, machine32, user32};
 
@@ -131,7 +132,8 @@ TEST(RegistryOpenKeyForRead, OpensFullPathsInAnyCaseButNotBareHives) {
     const ScratchKey scratch;
     scratch.AddSubkey(L"Product");
     for (const std::wstring& path : {scratch.At(user64), L"HKEY_CURRENT_USER\\Software\\" + scratch.name()}) {
-        EXPECT_EQ(win32::EnumerateSubkeys(win32::OpenKeyForRead(path, KEY_READ).Get()), std::vector<std::wstring>{L"product"});
+        EXPECT_EQ(win32::EnumerateSubkeys(win32::OpenKeyForRead(path, KEY_READ).Get()),
+                  std::vector<std::wstring>{L"product"});
     }
     // A bare hive name names a subkey of the same name under the hive.
     ExpectRegistryError([&] { win32::OpenKeyForRead(L"hkey_current_user", KEY_READ); }, openFailed,
@@ -172,10 +174,9 @@ TEST(RegistryEnumerateSubkeys, ListsEveryDirectSubkeyInLowerCaseOrNamesTheFailin
 
 TEST(RegistryValueExists, AnyTypeExistsAndReportsItsTypeMissingOrUnqueryableDoesNot) {
     const ScratchKey scratch;
-    const std::pair<const wchar_t*, DWORD> values[] = {{L"text", REG_SZ},    {L"expandable", REG_EXPAND_SZ},
-                                                       {L"list", REG_MULTI_SZ}, {L"dword", REG_DWORD},
-                                                       {L"qword", REG_QWORD}, {L"binary", REG_BINARY},
-                                                       {L"none", REG_NONE},   {L"", REG_SZ}};
+    const std::pair<const wchar_t*, DWORD> values[] = {
+        {L"text", REG_SZ},     {L"expandable", REG_EXPAND_SZ}, {L"list", REG_MULTI_SZ}, {L"dword", REG_DWORD},
+        {L"qword", REG_QWORD}, {L"binary", REG_BINARY},        {L"none", REG_NONE},     {L"", REG_SZ}};
     for (const auto& [name, type] : values) scratch.Set(name, type, L"1\0\0", 8);
     for (const auto& [name, type] : values) {
         EXPECT_TRUE(win32::RegistryValueExists(scratch.get(), name)) << name;
@@ -245,8 +246,8 @@ TEST(RegistryKeyCache, FindsVendorsAndDeeperKeysInEachHiveAndView) {
         vendor.AddSubkey(L"Product\\1.0");
         win32::RegistryKeyCache cache;
         // The listing is lower case; the vendor's own name is not.
-        for (const std::wstring& path : {vendor.At(place), win32::LowerCase(vendor.At(place, L"Product\\1.0")),
-                                         vendor.At(place) + L"\\"}) {
+        for (const std::wstring& path :
+             {vendor.At(place), win32::LowerCase(vendor.At(place, L"Product\\1.0")), vendor.At(place) + L"\\"}) {
             EXPECT_TRUE(cache.KeyExists(path)) << path;
         }
         EXPECT_FALSE(cache.KeyExists(vendor.At(place, L"product\\2.0")));

@@ -31,7 +31,8 @@ TEST(RegistryExpandKeyPath, RelativePathNamesTheSoftwareRootsThenOn64BitWindowsT
     EXPECT_EQ(win32::ExpandKeyPath(L"vendor\\app"), win32::IsWow64() ? all : software);
     // A hive needs its backslash; anything else beginning with "hk" is a vendor.
     for (const wchar_t* vendor : {L"hklm", L"hkey_users", L"hkx\\tool", L"hklmx\\tool"}) {
-        EXPECT_EQ(win32::ExpandKeyPath(vendor, false).front(), std::wstring(L"hkey_local_machine\\software\\") + vendor);
+        EXPECT_EQ(win32::ExpandKeyPath(vendor, false).front(),
+                  std::wstring(L"hkey_local_machine\\software\\") + vendor);
     }
     EXPECT_TRUE(win32::ExpandKeyPath(L"", true).empty());
 }

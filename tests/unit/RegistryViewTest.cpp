@@ -32,22 +32,27 @@ struct Case {
 TEST(RegistrySelectView, RewritesPathsAndAddsTheFlagOfTheViewTheyName) {
     const REGSAM bits32 = win32::ThirtyTwoBitViewFlag();
     const Case cases[] = {
-        {L"hkey_local_machine\\software\\vendor", true, false, L"hkey_local_machine\\software\\vendor", KEY_WOW64_64KEY},
+        {L"hkey_local_machine\\software\\vendor", true, false, L"hkey_local_machine\\software\\vendor",
+         KEY_WOW64_64KEY},
         {L"hkey_current_user\\software\\v\\app", true, false, L"hkey_current_user\\software\\v\\app", KEY_WOW64_64KEY},
         {L"hkey_local_machine\\software\\vendor", false, false, L"hkey_local_machine\\software\\vendor", 0},
-        {L"hkey_local_machine\\software\\wow6432node\\v\\app", true, false, L"hkey_local_machine\\software\\v\\app", bits32},
+        {L"hkey_local_machine\\software\\wow6432node\\v\\app", true, false, L"hkey_local_machine\\software\\v\\app",
+         bits32},
         {L"hkey_current_user\\software\\wow6432node\\v", true, false, L"hkey_current_user\\software\\v", bits32},
         {L"HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\V", true, false, L"HKEY_LOCAL_MACHINE\\Software\\V", bits32},
         {L"hkey_local_machine\\software\\wow6432node\\v", false, true, nullptr, 0},
         // Only the piece right after Software names the 32-bit view.
-        {L"hkey_local_machine\\software\\v\\wow6432node", true, false, L"hkey_local_machine\\software\\v\\wow6432node", KEY_WOW64_64KEY},
-        {L"hkey_local_machine\\software\\wow6432nodes", true, false, L"hkey_local_machine\\software\\wow6432nodes", KEY_WOW64_64KEY},
+        {L"hkey_local_machine\\software\\v\\wow6432node", true, false, L"hkey_local_machine\\software\\v\\wow6432node",
+         KEY_WOW64_64KEY},
+        {L"hkey_local_machine\\software\\wow6432nodes", true, false, L"hkey_local_machine\\software\\wow6432nodes",
+         KEY_WOW64_64KEY},
         {L"hkey_local_machine\\software\\wow6432node", true, false, L"hkey_local_machine\\software\\", bits32},
         {L"hkey_local_machine\\software\\wow6432node\\", false, true, nullptr, 0},
         // Everything else opens in the default view.
         {L"hkey_local_machine\\system\\x", true, false, L"hkey_local_machine\\system\\x", 0},
         {L"hkey_local_machine\\software", true, false, L"hkey_local_machine\\software", 0},
-        {L"hkey_classes_root\\software\\wow6432node\\x", true, false, L"hkey_classes_root\\software\\wow6432node\\x", 0},
+        {L"hkey_classes_root\\software\\wow6432node\\x", true, false, L"hkey_classes_root\\software\\wow6432node\\x",
+         0},
     };
     for (const Case& c : cases) {
         std::wstring path = c.path;

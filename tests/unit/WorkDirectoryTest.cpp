@@ -51,8 +51,8 @@ TEST(WorkDirectory, FilesInUseAreLeftForRemovalAtRestart) {
     WriteFile(busy, "running");
     WriteFile(root + L"\\free.txt", "free");
     // Open without delete sharing, as a running installer would hold its file.
-    framework::UniqueKernelHandle holder(::CreateFileW(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                       OPEN_EXISTING, 0, nullptr));
+    framework::UniqueKernelHandle holder(
+        ::CreateFileW(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder);
     const size_t before = PendingRemovals().size();
     DeleteDirectoryTree(root);

@@ -44,8 +44,7 @@ struct Choices {
 
 class RecordingPage : public PageBase, private DownloadQueue::Client {
 public:
-    RecordingPage(HWND parent, Choices choices)
-        : PageBase(nullptr, IDD_DOWNLOAD_PAGE_DLM, parent), choices(choices) {}
+    RecordingPage(HWND parent, Choices choices) : PageBase(nullptr, IDD_DOWNLOAD_PAGE_DLM, parent), choices(choices) {}
 
     void OnNavigateToPage() override { queue.Start(); }
     CStringW GetPageName() override { return L"RecordingPage"; }
@@ -121,8 +120,7 @@ protected:
     void Configure(const std::string& productName, const std::vector<std::string>& offerCodes) {
         auto settings = ConfigurationManager::GetInstance();
         settings->productUrl = L"https://127.0.0.1/f/" + Utf8ToWide(folder + productName);
-        settings->mainPackage =
-            std::make_shared<Package>(BuildEventTemplate(), true, L"", L"", L"Queue Main", L"", 0);
+        settings->mainPackage = std::make_shared<Package>(BuildEventTemplate(), true, L"", L"", L"Queue Main", L"", 0);
         int position = 0;
         for (const std::string& code : offerCodes) {
             const json element = {{"ad", {{"f", "tag-" + code}, {"o", code}}},
@@ -245,9 +243,9 @@ TEST_F(DownloadQueueTest, KeptInstallersStartInOrderUnlessTheMainInstallerStopsT
         choices.goOnAfterMainInstaller = goOn;
         const auto page = Run(choices, 300);
 
-        std::vector<std::string> expected = {"transfer main",      "downloaded main", "transfer alpha",
-                                             "downloaded alpha",   "transfer beta",   "downloaded beta",
-                                             "installers starting", "launch main",    "main installer not started"};
+        std::vector<std::string> expected = {"transfer main",       "downloaded main", "transfer alpha",
+                                             "downloaded alpha",    "transfer beta",   "downloaded beta",
+                                             "installers starting", "launch main",     "main installer not started"};
         if (goOn) expected.insert(expected.end(), {"launch alpha", "launch beta", "installers started"});
         EXPECT_EQ(page->log, expected);
 

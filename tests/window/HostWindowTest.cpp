@@ -60,8 +60,8 @@ class HostWindow : public ostrel::testing::HostFixture {
 protected:
     void SelectLanguage(const std::wstring& name) {
         HWND list = ::GetDlgItem(PageNamed(window, L"LanguagePage"), IDC_LANGUAGE_LIST);
-        const LRESULT index = ::SendMessageW(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                             reinterpret_cast<LPARAM>(name.c_str()));
+        const LRESULT index =
+            ::SendMessageW(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(name.c_str()));
         ASSERT_NE(index, CB_ERR);
         ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
         ::SendMessageW(::GetParent(list), WM_COMMAND, MAKEWPARAM(IDC_LANGUAGE_LIST, CBN_SELCHANGE),

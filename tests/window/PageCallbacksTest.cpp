@@ -29,7 +29,8 @@ protected:
         IPage* raw = page.get();
         host->CreateAndAddPage(std::move(page), rect);
         raw->SetButtonCallback([this](ButtonType button) { buttons.push_back(button); });
-        raw->SetErrorCallback([this](const CStringW& title, const CStringW& text) { errors.emplace_back(title, text); });
+        raw->SetErrorCallback(
+            [this](const CStringW& title, const CStringW& text) { errors.emplace_back(title, text); });
         return raw;
     }
 
@@ -40,7 +41,8 @@ protected:
 void Click(IPage* page, int controlId) {
     HWND control = ::GetDlgItem(page->GetSafeHwnd(), controlId);
     ASSERT_NE(control, nullptr) << controlId;
-    ::SendMessageW(page->GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(controlId, BN_CLICKED), reinterpret_cast<LPARAM>(control));
+    ::SendMessageW(page->GetSafeHwnd(), WM_COMMAND, MAKEWPARAM(controlId, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(control));
 }
 
 struct PageButton {

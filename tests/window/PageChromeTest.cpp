@@ -20,7 +20,8 @@ using ostrel::testing::PumpMessages;
 // lets a test destroy one of the controls.
 class TextPage : public IPage {
 public:
-    explicit TextPage(std::shared_ptr<LanguageManager> manager) : IPage(std::move(manager), IDD_LANGUAGE_PAGE, nullptr) {}
+    explicit TextPage(std::shared_ptr<LanguageManager> manager)
+        : IPage(std::move(manager), IDD_LANGUAGE_PAGE, nullptr) {}
     ~TextPage() override { ::DestroyWindow(owner); }
     // Pages are child windows: they need a parent to exist at all.
     bool CreateInOwnWindow() {
@@ -47,8 +48,8 @@ struct Languages {
         : settings(std::make_shared<ConfigurationManager>("DLM", [](const CStringW&) {})),
           manager(std::make_shared<LanguageManager>(settings, [](const CStringW&) {})) {
         framework::CComboBox list;
-        HWND combo = ::CreateWindowExW(0, L"COMBOBOX", L"", WS_POPUP | CBS_DROPDOWNLIST, 0, 0, 10, 10, nullptr,
-                                       nullptr, nullptr, nullptr);
+        HWND combo = ::CreateWindowExW(0, L"COMBOBOX", L"", WS_POPUP | CBS_DROPDOWNLIST, 0, 0, 10, 10, nullptr, nullptr,
+                                       nullptr, nullptr);
         list.Attach(combo);
         manager->FillLanguageList(list);
         ::DestroyWindow(combo);
@@ -100,8 +101,9 @@ TEST(PictureResources, DecodeTheEmbeddedPngsAndRejectUnknownNames) {
         UINT id;
         const wchar_t* type;
     };
-    for (const Picture picture : {Picture{IDR_IMAGE_DOWNLOAD, L"IMAGE_BLOB"}, Picture{IDR_IMAGE_FINISHED, L"IMAGE_BLOB2"},
-                                  Picture{IDR_IMAGE_ERROR, L"IMAGE_BLOB3"}}) {
+    for (const Picture picture :
+         {Picture{IDR_IMAGE_DOWNLOAD, L"IMAGE_BLOB"}, Picture{IDR_IMAGE_FINISHED, L"IMAGE_BLOB2"},
+          Picture{IDR_IMAGE_ERROR, L"IMAGE_BLOB3"}}) {
         auto bitmap = LoadImageFromResource(module, MAKEINTRESOURCEW(picture.id), picture.type);
         ASSERT_NE(bitmap, nullptr) << picture.type;
         EXPECT_EQ(bitmap->GetWidth(), 512u);
@@ -123,8 +125,8 @@ public:
     PictureWindow() {
         frame = ::CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 10, 10, 120, 120, nullptr,
                                   nullptr, nullptr, nullptr);
-        picture = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 10, 10, 100, 100, frame, nullptr,
-                                    nullptr, nullptr);
+        picture = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 10, 10, 100, 100, frame, nullptr, nullptr,
+                                    nullptr);
     }
     ~PictureWindow() { ::DestroyWindow(frame); }
     COLORREF PixelAt(int x, int y) const {
