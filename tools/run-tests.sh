@@ -10,6 +10,9 @@ tools/check-layers.sh
 
 tools/setup-deps.sh
 
+echo "== checking that every C++ source is in the house format (.clang-format)"
+tools/check-format.sh
+
 echo "== building the 64-bit wizards and tests (run under wine64)"
 cmake --preset x86_64 >/dev/null
 cmake --build --preset x86_64

@@ -11,7 +11,7 @@ packages=(
   mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
   wine wine64 xvfb xauth
   nlohmann-json3-dev googletest dpkg-dev file
-  g++ pkgconf libcpp-httplib-dev libssl-dev libsqlite3-dev openssl curl osslsigncode
+  g++ pkgconf libcpp-httplib-dev libssl-dev libsqlite3-dev openssl curl osslsigncode clang-format
 )
 
 missing=()
