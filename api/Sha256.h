@@ -3,18 +3,27 @@
 #include <windows.h>
 #include <bcrypt.h>
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include <nlohmann/json_fwd.hpp>
 
-// SHA-256 over bytes that arrive in pieces, computed by the system's
-// cryptography provider. A provider failure is kept and shows as an empty
-// digest, which matches nothing.
+// SHA-256 over bytes that arrive in pieces: on the processor's SHA
+// extensions where it has them, else by the system's cryptography provider.
+// A provider failure is kept and shows as an empty digest, which matches
+// nothing.
 class Sha256 {
 public:
-    Sha256();
+    enum class Engine {
+        Fastest,         // the processor's instructions when present, else the provider
+        SystemProvider,  // always the provider
+    };
+
+    explicit Sha256(Engine engine = Engine::Fastest);
     Sha256(const Sha256&) = delete;
     Sha256& operator=(const Sha256&) = delete;
     ~Sha256();
@@ -25,9 +34,22 @@ public:
     std::string FinishHex();
 
 private:
+    static constexpr std::size_t kBlockBytes = 64;
+
+    void AddToBlocks(const unsigned char* bytes, std::size_t size);
+    std::array<unsigned char, 32> FinishBlocks();
+    void AddToProvider(const unsigned char* bytes, std::size_t size);
+
+    bool onProcessor_ = false;
+    bool failed_ = false;
+    // The processor's computation.
+    std::array<std::uint32_t, 8> state_{};
+    std::array<unsigned char, kBlockBytes> pending_{};
+    std::size_t pendingSize_ = 0;
+    std::uint64_t totalBytes_ = 0;
+    // The provider's.
     BCRYPT_ALG_HANDLE algorithm_ = nullptr;
     BCRYPT_HASH_HANDLE hash_ = nullptr;
-    bool failed_ = false;
 };
 
 // SHA-256 of the bytes as 64 lower-case hexadecimal digits; "" when the

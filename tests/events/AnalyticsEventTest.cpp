@@ -10,6 +10,7 @@
 #include "api/EventProtocol.h"
 #include "api/EventTemplate.h"
 #include "api/Sha256.h"
+#include "api/Sha256Blocks.h"
 #include "packages/Package.h"
 #include "core/ConfigurationManager.h"
 #include "tests/common/TestServer.h"
@@ -61,6 +62,27 @@ TEST(Sha256, BytesGivenInPiecesDigestAsTheWhole) {
     for (int i = 0; i <= 1001; ++i) digest.Add(piece.data(), i == 1001 ? 1 : piece.size());
     digest.Add(nullptr, 0);
     EXPECT_EQ(digest.FinishHex(), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(Sha256, TheProcessorsInstructionsAgreeWithTheSystemProviderAtEveryLengthAndSplit) {
+    if (!ProcessorHasShaExtensions()) GTEST_SKIP() << "this processor has no SHA extensions";
+    std::string bytes(3 * 64 + 9, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 + 7);
+    // Every length around the padding's edges (55, 56, 63, 64 ...), and each
+    // one fed in two pieces split at every third byte.
+    for (std::size_t length = 0; length <= bytes.size(); ++length) {
+        Sha256 provider(Sha256::Engine::SystemProvider);
+        provider.Add(bytes.data(), length);
+        const std::string expected = provider.FinishHex();
+        ASSERT_EQ(expected.size(), 64u);
+        for (std::size_t split = 0; split <= length; split += 3) {
+            Sha256 processor;
+            processor.Add(bytes.data(), split);
+            processor.Add(bytes.data() + split, length - split);
+            ASSERT_EQ(processor.FinishHex(), expected) << "length " << length << ", split at " << split;
+        }
+    }
+    EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
 TEST(Sha256, OnlySixtyFourHexadecimalDigitsAreADigest) {
