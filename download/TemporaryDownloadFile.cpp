@@ -1,5 +1,7 @@
 #include "download/TemporaryDownloadFile.h"
 
+#include <cstring>
+
 #include "download/ErrorText.h"
 #include "download/FileNames.h"
 
@@ -42,19 +44,37 @@ TemporaryDownloadFile::TemporaryDownloadFile(const CStringW& destination, const 
     temporaryPath_ = path;
     file_.Reset(::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file_) openError_ = ::GetLastError();
+    if (!file_) {
+        openError_ = ::GetLastError();
+        return;
+    }
+    writer_ = std::make_unique<BlockWriter>(file_.Get(), digest_.get());
 }
 
 TemporaryDownloadFile::~TemporaryDownloadFile() {
+    writer_.reset();
     file_.Reset();
     if (!moved_ && !temporaryPath_.empty()) ::DeleteFileW(temporaryPath_.c_str());
 }
 
+char* TemporaryDownloadFile::Space(DWORD size) {
+    return writer_->Space(size);
+}
+
+void TemporaryDownloadFile::Commit(DWORD size) {
+    writer_->Commit(size);
+}
+
 bool TemporaryDownloadFile::Write(const char* data, DWORD size) {
-    DWORD written = 0;
-    if (!::WriteFile(file_.Get(), data, size, &written, nullptr) || written != size) return false;
-    if (digest_) digest_->Add(data, size);
+    char* space = Space(size);
+    if (!space) return false;
+    std::memcpy(space, data, size);
+    Commit(size);
     return true;
+}
+
+bool TemporaryDownloadFile::FinishWriting() {
+    return writer_->Drain();
 }
 
 std::optional<std::uint64_t> TemporaryDownloadFile::Size() const {
@@ -73,6 +93,8 @@ void TemporaryDownloadFile::Verify() {
 }
 
 CStringW TemporaryDownloadFile::MoveIntoPlace() {
+    if (!FinishWriting()) throw ErrorWithLastError(L"Failed to write file:");
+    writer_.reset();
     file_.Reset();
     Verify();
     const CStringW folder = FolderOf(destination_);

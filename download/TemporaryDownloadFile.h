@@ -1,9 +1,9 @@
 // A download is written to a temporary file beside its destination and moved
 // into place only when it is complete, so a failed or cancelled download never
 // touches a file that was there before. The temporary file is removed unless
-// it was moved into place. When the server named the file's SHA-256, the
-// bytes are digested as they are written and a file that does not match is
-// never moved into place.
+// it was moved into place. Bytes are written, and digested when the server
+// named the file's SHA-256, on a thread of their own (BlockWriter); a file
+// that does not match its digest is never moved into place.
 #pragma once
 
 #include <windows.h>
@@ -14,6 +14,7 @@
 #include <string>
 
 #include "api/Sha256.h"
+#include "download/BlockWriter.h"
 #include "framework/Handles.h"
 #include "framework/Strings.h"
 
@@ -32,8 +33,16 @@ public:
     DWORD OpenError() const { return openError_; }
     const CStringW& Path() const { return temporaryPath_; }
 
-    // False when the system wrote less than asked (GetLastError tells why).
+    // Room for `size` bytes that a read then fills; Commit says how many it
+    // did. Null once a write has failed (GetLastError tells why).
+    char* Space(DWORD size);
+    void Commit(DWORD size);
+    // A copy of the bytes into Space. False once a write has failed.
     bool Write(const char* data, DWORD size);
+    // Waits until every byte is written. False when a write failed
+    // (GetLastError tells why).
+    bool FinishWriting();
+    // Of the bytes written so far: call FinishWriting first.
     std::optional<std::uint64_t> Size() const;
 
     // Closes the file, checks its digest when one is expected, and moves it to
@@ -41,6 +50,7 @@ public:
     // "name (n).ext". Returns the path it now has. Throws std::runtime_error
     // when the digest differs ("Failed to verify the download: SHA-256 ...")
     // or when it cannot be moved; the file is then removed.
+    // Finishes writing first; a failed write throws "Failed to write file: ...".
     CStringW MoveIntoPlace();
 
 private:
@@ -51,6 +61,8 @@ private:
     std::unique_ptr<Sha256> digest_;
     CStringW temporaryPath_;
     framework::UniqueKernelHandle file_;
+    // Declared after the file and the digest it uses, so it stops before they go.
+    std::unique_ptr<BlockWriter> writer_;
     DWORD openError_ = ERROR_SUCCESS;
     bool moved_ = false;
 };

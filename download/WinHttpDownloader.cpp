@@ -74,12 +74,15 @@ CStringW WinHttpDownloader::DownloadToFile(const CStringW& url, const CStringW& 
         ThrowIfCancelled();
         const DWORD available = exchange->QueryAvailable();
         if (available == 0) break;
-        std::vector<char> buffer = RoundBuffer(available);
-        const DWORD read = exchange->Read(buffer.data(), available);
-        if (!file.Write(buffer.data(), read)) throw ErrorWithLastError(L"Failed to write file:");
+        // Read straight into the file's next block: one copy fewer per round.
+        char* space = file.Space(available);
+        if (!space) throw ErrorWithLastError(L"Failed to write file:");
+        const DWORD read = exchange->Read(space, available);
+        file.Commit(read);
         progress.Add(read);
     }
 
+    if (!file.FinishWriting()) throw ErrorWithLastError(L"Failed to write file:");
     if (length) {
         const std::optional<std::uint64_t> size = file.Size();
         if (!size) throw std::runtime_error("Failed to open downloaded file.");

@@ -100,6 +100,7 @@ CStringW WinInetDownloader::DownloadToFile(const CStringW& url, const CStringW& 
         progress.Add(read);
     }
 
+    if (!file.FinishWriting()) throw ErrorWithLastError(L"Failed to write file:");
     if (length) {
         const std::optional<std::uint64_t> size = file.Size();
         if (!size) throw ErrorWithLastError(L"Failed to open downloaded file:");
