@@ -67,10 +67,14 @@ cp resources/images/download.png "$work/data/files/product.png"
   printf ']}\n'
 } >"$work/data/configs/default.json"
 
-bench_start_server "$address" "$work" "$server_build/ostrel-server" --quiet
+# The control interface, which sets the analytics host's delay, answers only
+# with the token the server writes at start.
+bench_start_server "$address" "$work" "$server_build/ostrel-server" --quiet --control-token-file "$work/control-token"
 /usr/lib/wine/wine64 "$build/bin/ostrel_trust_ca.exe" "$work/ca/ca.der"
 
-control() { curl -sS --fail --cacert "$work/ca/ca.pem" "$@" >/dev/null; }
+control() {
+  curl -sS --fail --cacert "$work/ca/ca.pem" -H "X-Control-Token: $(cat "$work/control-token")" "$@" >/dev/null
+}
 answer_events_at_once() { control -X POST -d '{"path":"/zbd"}' "https://$address/_test/faults"; }
 answer_events_late() {
   control -X POST -d "{\"path\":\"/zbd\",\"delayMs\":$late_ms,\"count\":1000}" "https://$address/_test/faults"
