@@ -3,8 +3,11 @@
 // another, no availability queries) and thrown away. Nothing else is done per
 // read, so the wizard's throughput against this loop shows what its own work
 // (files, progress, digests) costs, apart from what WinHTTP itself costs here.
+// With --available, each round first asks WinHttpQueryDataAvailable and reads
+// exactly what it reports, as the wizard's stage does: the floor under that
+// read pattern, which in Wine's WinHTTP means its 8 KiB receives.
 //
-//   ostrel_winhttp_floor.exe <url>
+//   ostrel_winhttp_floor.exe <url> [--available]
 //
 // Prints one line: "bytes=<n> seconds=<s> mib_per_s=<r>" (body bytes only,
 // timed from sending the request to the last read), or the failure and exit
@@ -41,8 +44,9 @@ double SecondsSince(const LARGE_INTEGER& start) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: ostrel_winhttp_floor.exe <url>\n");
+    const bool askAvailable = argc == 3 && std::wstring(argv[2]) == L"--available";
+    if (argc != 2 && !askAvailable) {
+        std::fprintf(stderr, "usage: ostrel_winhttp_floor.exe <url> [--available]\n");
         return 2;
     }
     const CStringW url = argv[1];
@@ -72,8 +76,14 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<char> buffer(kReadSize);
     unsigned long long bytes = 0;
     for (;;) {
+        DWORD wanted = kReadSize;
+        if (askAvailable) {
+            if (!::WinHttpQueryDataAvailable(request.Get(), &wanted)) return Fail("query");
+            if (wanted == 0) break;
+            if (wanted > kReadSize) wanted = kReadSize;
+        }
         DWORD read = 0;
-        if (!::WinHttpReadData(request.Get(), buffer.data(), kReadSize, &read)) return Fail("read");
+        if (!::WinHttpReadData(request.Get(), buffer.data(), wanted, &read)) return Fail("read");
         if (read == 0) break;
         bytes += read;
     }

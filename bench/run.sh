@@ -211,6 +211,21 @@ measure_downloads() {
         ">= 0.95x" "$(verdict "${times%x}" '>=' 0.95)"
     done
   done
+  for suffix in "" -sha; do
+    label=""
+    [ -n "$suffix" ] && label=" with SHA-256"
+    for scheme in https http; do
+      line=$(awk -v s="available-$scheme$suffix" '$1 == s && $2 ~ /^[0-9.]+$/ { print $2, $3, $4 }' \
+        "$results/downloads.txt")
+      if [ -z "$line" ]; then
+        no_figure "download $scheme$label against WinHTTP loop of available-sized reads" ">= 0.95x"
+        continue
+      fi
+      read -r loop wizard_rate times <<<"$line"
+      add_row "download $scheme$label against WinHTTP loop of available-sized reads" "$wizard_rate MiB/s" \
+        "loop $loop MiB/s" "$times" ">= 0.95x" "$(verdict "${times%x}" '>=' 0.95)"
+    done
+  done
   local size rate
   for size in 8192 1048576; do
     rate=$(awk -v s="$size" '$1 == s && $2 == "bytes" && $3 == "per" { print $5 }' "$results/downloads.txt")
