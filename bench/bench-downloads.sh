@@ -139,26 +139,26 @@ for scheme in https http; do
 done
 echo "target: with >= 0.95x without"
 
+# The wizard with and without a digest against one floor: LABEL names its rows,
+# RATES is the name of the floor's table of rates by scheme.
+print_floor_table() {
+  local label=$1 scheme ratio
+  local -n rates=$2
+  printf '%-14s %14s %14s %7s\n' "" "loop MiB/s" "wizard MiB/s" ratio
+  for scheme in https http; do
+    ratio=$(ratio_of "${wizard_rate[$scheme]}" "${rates[$scheme]}")
+    printf '%-14s %14s %14s %7s\n' "$label-$scheme" "${rates[$scheme]}" "${wizard_rate[$scheme]}" "${ratio}x"
+    ratio=$(ratio_of "${sha_rate[$scheme]}" "${rates[$scheme]}")
+    printf '%-14s %14s %14s %7s\n' "$label-$scheme-sha" "${rates[$scheme]}" "${sha_rate[$scheme]}" "${ratio}x"
+  done
+}
 echo "== bare WinHTTP read loop (1 MiB reads, body dropped), best of $runs runs"
-printf '%-14s %14s %14s %7s\n' "" "loop MiB/s" "wizard MiB/s" ratio
-for scheme in https http; do
-  ratio=$(ratio_of "${wizard_rate[$scheme]}" "${loop_rate[$scheme]}")
-  printf '%-14s %14s %14s %7s\n' "winhttp-$scheme" "${loop_rate[$scheme]}" "${wizard_rate[$scheme]}" "${ratio}x"
-  ratio=$(ratio_of "${sha_rate[$scheme]}" "${loop_rate[$scheme]}")
-  printf '%-14s %14s %14s %7s\n' "winhttp-$scheme-sha" "${loop_rate[$scheme]}" "${sha_rate[$scheme]}" "${ratio}x"
-done
+print_floor_table winhttp loop_rate
 echo "target: wizard >= 0.95x the bare WinHTTP loop"
-
 # The wizard reads exactly what WinHttpQueryDataAvailable reports each round;
 # the same loop with that read pattern is the floor under it.
 echo "== WinHTTP loop reading what WinHttpQueryDataAvailable reports, body dropped, best of $runs runs"
-printf '%-14s %14s %14s %7s\n' "" "loop MiB/s" "wizard MiB/s" ratio
-for scheme in https http; do
-  ratio=$(ratio_of "${wizard_rate[$scheme]}" "${available_rate[$scheme]}")
-  printf '%-14s %14s %14s %7s\n' "available-$scheme" "${available_rate[$scheme]}" "${wizard_rate[$scheme]}" "${ratio}x"
-  ratio=$(ratio_of "${sha_rate[$scheme]}" "${available_rate[$scheme]}")
-  printf '%-14s %14s %14s %7s\n' "available-$scheme-sha" "${available_rate[$scheme]}" "${sha_rate[$scheme]}" "${ratio}x"
-done
+print_floor_table available available_rate
 echo "target: wizard >= 0.95x the same read pattern"
 
 # What a bare socket reaches in this Windows with the receive size Wine's

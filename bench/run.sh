@@ -195,35 +195,24 @@ measure_downloads() {
     add_row "download $scheme with SHA-256 against without" "$wizard_rate MiB/s" "without $without MiB/s" "$times" \
       ">= 0.95x" "$(verdict "${times%x}" '>=' 0.95)"
   done
-  local loop label suffix
-  for suffix in "" -sha; do
-    label=""
-    [ -n "$suffix" ] && label=" with SHA-256"
-    for scheme in https http; do
-      line=$(awk -v s="winhttp-$scheme$suffix" '$1 == s && $2 ~ /^[0-9.]+$/ { print $2, $3, $4 }' \
-        "$results/downloads.txt")
-      if [ -z "$line" ]; then
-        no_figure "download $scheme$label against bare WinHTTP loop" ">= 0.95x"
-        continue
-      fi
-      read -r loop wizard_rate times <<<"$line"
-      add_row "download $scheme$label against bare WinHTTP loop" "$wizard_rate MiB/s" "loop $loop MiB/s" "$times" \
-        ">= 0.95x" "$(verdict "${times%x}" '>=' 0.95)"
-    done
-  done
-  for suffix in "" -sha; do
-    label=""
-    [ -n "$suffix" ] && label=" with SHA-256"
-    for scheme in https http; do
-      line=$(awk -v s="available-$scheme$suffix" '$1 == s && $2 ~ /^[0-9.]+$/ { print $2, $3, $4 }' \
-        "$results/downloads.txt")
-      if [ -z "$line" ]; then
-        no_figure "download $scheme$label against WinHTTP loop of available-sized reads" ">= 0.95x"
-        continue
-      fi
-      read -r loop wizard_rate times <<<"$line"
-      add_row "download $scheme$label against WinHTTP loop of available-sized reads" "$wizard_rate MiB/s" \
-        "loop $loop MiB/s" "$times" ">= 0.95x" "$(verdict "${times%x}" '>=' 0.95)"
+  local loop label suffix floor name
+  for floor in winhttp available; do
+    name="bare WinHTTP loop"
+    [ "$floor" = available ] && name="WinHTTP loop of available-sized reads"
+    for suffix in "" -sha; do
+      label=""
+      [ -n "$suffix" ] && label=" with SHA-256"
+      for scheme in https http; do
+        line=$(awk -v s="$floor-$scheme$suffix" '$1 == s && $2 ~ /^[0-9.]+$/ { print $2, $3, $4 }' \
+          "$results/downloads.txt")
+        if [ -z "$line" ]; then
+          no_figure "download $scheme$label against $name" ">= 0.95x"
+          continue
+        fi
+        read -r loop wizard_rate times <<<"$line"
+        add_row "download $scheme$label against $name" "$wizard_rate MiB/s" "loop $loop MiB/s" "$times" \
+          ">= 0.95x" "$(verdict "${times%x}" '>=' 0.95)"
+      done
     done
   done
   local size rate
