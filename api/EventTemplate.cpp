@@ -32,7 +32,12 @@ EventTemplate BuildEventTemplate() {
     body[event_field::kOsVersion] = GetOsVersionText();
     body[event_field::kSixtyFourBitWindows] = win32::IsWow64() ? event_field::kYes : event_field::kNo;
 
-    // The signature lets the server tie the events of one run together.
-    eventTemplate.headers.emplace_back(L"Authorization", L"Signature=" + Utf8ToWide(Sha256Hex(machineId + timestamp)));
+    // The signature lets the server tie the events of one run together. It is
+    // digested by the system's provider, which loads that provider from the
+    // system folder before any secure connection needs it: under Wine, a
+    // first load of it as another system library's import was seen to take
+    // a copy planted beside the program instead.
+    const std::string signature = Sha256Hex(machineId + timestamp, Sha256::Engine::SystemProvider);
+    eventTemplate.headers.emplace_back(L"Authorization", L"Signature=" + Utf8ToWide(signature));
     return eventTemplate;
 }

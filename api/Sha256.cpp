@@ -122,8 +122,8 @@ std::string Sha256::FinishHex() {
     return HexOf(digest);
 }
 
-std::string Sha256Hex(std::string_view bytes) {
-    Sha256 digest;
+std::string Sha256Hex(std::string_view bytes, Sha256::Engine engine) {
+    Sha256 digest(engine);
     digest.Add(bytes.data(), bytes.size());
     return digest.FinishHex();
 }

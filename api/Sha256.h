@@ -54,7 +54,7 @@ private:
 
 // SHA-256 of the bytes as 64 lower-case hexadecimal digits; "" when the
 // provider fails.
-std::string Sha256Hex(std::string_view bytes);
+std::string Sha256Hex(std::string_view bytes, Sha256::Engine engine = Sha256::Engine::Fastest);
 
 // A digest as a server writes it: exactly 64 hexadecimal digits in either
 // case. Returns it in lower case, or nothing when it is not one.
