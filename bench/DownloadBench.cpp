@@ -6,7 +6,8 @@
 //
 // With sha256, the download must have that digest, as when a server names one.
 // Prints one line: "bytes=<n> seconds=<s> mib_per_s=<r> peak_working_set_mib=<m>
-// working_set_before_mib=<b>", or the failure text and exit code 1. The file
+// working_set_before_mib=<b> cpu_s=<c>" (c: the CPU time the process spent on
+// the transfer, all its threads), or the failure text and exit code 1. The file
 // lands in <folder> and is removed again.
 #include <windows.h>
 #include <psapi.h>
@@ -17,6 +18,7 @@
 #include "download/DownloadManager.h"
 #include "core/ConfigurationManager.h"
 #include "core/TextConversion.h"
+#include "bench/ProcessCpu.h"
 
 namespace {
 
@@ -60,9 +62,11 @@ int wmain(int argc, wchar_t** argv) {
     LARGE_INTEGER start{};
     LARGE_INTEGER end{};
     ::QueryPerformanceFrequency(&frequency);
+    const double cpuBefore = ProcessCpuSeconds();
     ::QueryPerformanceCounter(&start);
     const std::pair<bool, CStringW> result = manager->DownloadFile(url, nullptr, CStringW(), true, expectedSha256);
     ::QueryPerformanceCounter(&end);
+    const double cpuSeconds = ProcessCpuSeconds() - cpuBefore;
     const Memory after = ProcessMemory();
     ::RemoveDirectoryW(ownWorkDirectory.c_str());
 
@@ -73,8 +77,9 @@ int wmain(int argc, wchar_t** argv) {
     const std::uint64_t bytes = FileSize(manager->lastFilePath);
     ::DeleteFileW(manager->lastFilePath.c_str());
     const double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
-    std::printf("bytes=%llu seconds=%.3f mib_per_s=%.1f peak_working_set_mib=%.1f working_set_before_mib=%.1f\n",
-                static_cast<unsigned long long>(bytes), seconds, bytes / kMiB / seconds, after.peakWorkingSetMiB,
-                before.workingSetMiB);
+    std::printf(
+        "bytes=%llu seconds=%.3f mib_per_s=%.1f peak_working_set_mib=%.1f working_set_before_mib=%.1f cpu_s=%.3f\n",
+        static_cast<unsigned long long>(bytes), seconds, bytes / kMiB / seconds, after.peakWorkingSetMiB,
+        before.workingSetMiB, cpuSeconds);
     return 0;
 }

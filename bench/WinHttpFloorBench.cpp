@@ -9,8 +9,9 @@
 //
 //   ostrel_winhttp_floor.exe <url> [--available]
 //
-// Prints one line: "bytes=<n> seconds=<s> mib_per_s=<r>" (body bytes only,
-// timed from sending the request to the last read), or the failure and exit
+// Prints one line: "bytes=<n> seconds=<s> mib_per_s=<r> cpu_s=<c>" (body
+// bytes only, timed from sending the request to the last read; c: the CPU
+// time the process spent over the same span), or the failure and exit
 // code 1.
 #include <windows.h>
 #include <winhttp.h>
@@ -22,6 +23,7 @@
 #include "api/SecureProtocols.h"
 #include "api/UrlParts.h"
 #include "api/WinHttpHandle.h"
+#include "bench/ProcessCpu.h"
 
 namespace {
 
@@ -68,6 +70,7 @@ int wmain(int argc, wchar_t** argv) {
                                                      secure ? WINHTTP_FLAG_SECURE : 0));
     if (!request) return Fail("request");
 
+    const double cpuBefore = ProcessCpuSeconds();
     LARGE_INTEGER start{};
     ::QueryPerformanceCounter(&start);
     if (!::WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
@@ -88,6 +91,7 @@ int wmain(int argc, wchar_t** argv) {
         bytes += read;
     }
     const double seconds = SecondsSince(start);
-    std::printf("bytes=%llu seconds=%.3f mib_per_s=%.1f\n", bytes, seconds, bytes / kMiB / seconds);
+    std::printf("bytes=%llu seconds=%.3f mib_per_s=%.1f cpu_s=%.3f\n", bytes, seconds, bytes / kMiB / seconds,
+                ProcessCpuSeconds() - cpuBefore);
     return 0;
 }

@@ -71,7 +71,7 @@ curl_once() {
 }
 
 # One run of the bench program: "mib_per_s peak_working_set_mib
-# working_set_before_mib". With a second argument, the download must have
+# working_set_before_mib cpu_s". With a second argument, the download must have
 # that SHA-256.
 wizard_once() {
   local url=$1 digest=${2:-} line
@@ -81,7 +81,7 @@ wizard_once() {
     *) echo "bench: $line" >&2; exit 1 ;;
   esac
   echo "$line" | awk '{ for (i = 1; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] }
-                        print v["mib_per_s"], v["peak_working_set_mib"], v["working_set_before_mib"] }'
+                        print v["mib_per_s"], v["peak_working_set_mib"], v["working_set_before_mib"], v["cpu_s"] }'
 }
 
 # The same file through a bare WinHTTP read loop in the same Wine: what the
@@ -94,10 +94,12 @@ loop_once() {
     bytes=$bytes\ *) ;;
     *) echo "WinHTTP floor: $line" >&2; exit 1 ;;
   esac
-  echo "$line" | sed -n 's/.*mib_per_s=\([0-9.]*\).*/\1/p'
+  echo "$line" | sed -n 's/.*mib_per_s=\([0-9.]*\) cpu_s=\([0-9.]*\).*/\1 \2/p'
 }
 
 larger() { awk -v a="$1" -v b="$2" 'BEGIN { print (b + 0 > a + 0) ? b : a }'; }
+# The smaller of two CPU times; "" stands for none yet.
+smaller() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }'; }
 
 # a / b with two decimals: every ratio the tables print.
 ratio_of() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
@@ -105,21 +107,27 @@ ratio_of() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 # The four programs take turns within each round, so a slow spell of the
 # machine falls on all of them alike; the best run of each counts.
 declare -A curl_rate wizard_rate sha_rate loop_rate available_rate peak_of before_of
+declare -A wizard_cpu sha_cpu available_cpu
 for scheme in https http; do
   url="$scheme://$address/f/bench.bin"
   curl_rate[$scheme]=0 wizard_rate[$scheme]=0 sha_rate[$scheme]=0 loop_rate[$scheme]=0 available_rate[$scheme]=0
   peak_of[$scheme]=0
   for round in $(seq 1 "$runs"); do
     curl_rate[$scheme]=$(larger "${curl_rate[$scheme]}" "$(curl_once "$url" "$round")")
-    read -r rate peak before <<<"$(wizard_once "$url")"
+    read -r rate peak before cpu <<<"$(wizard_once "$url")"
     wizard_rate[$scheme]=$(larger "${wizard_rate[$scheme]}" "$rate")
+    wizard_cpu[$scheme]=$(smaller "${wizard_cpu[$scheme]:-}" "$cpu")
     peak_of[$scheme]=$(larger "${peak_of[$scheme]}" "$peak")
     before_of[$scheme]=$before
-    read -r rate peak _ <<<"$(wizard_once "$url" "$served_sha")"
+    read -r rate peak _ cpu <<<"$(wizard_once "$url" "$served_sha")"
     sha_rate[$scheme]=$(larger "${sha_rate[$scheme]}" "$rate")
+    sha_cpu[$scheme]=$(smaller "${sha_cpu[$scheme]:-}" "$cpu")
     peak_of[$scheme]=$(larger "${peak_of[$scheme]}" "$peak")
-    loop_rate[$scheme]=$(larger "${loop_rate[$scheme]}" "$(loop_once "$url")")
-    available_rate[$scheme]=$(larger "${available_rate[$scheme]}" "$(loop_once "$url" --available)")
+    read -r rate _ <<<"$(loop_once "$url")"
+    loop_rate[$scheme]=$(larger "${loop_rate[$scheme]}" "$rate")
+    read -r rate cpu <<<"$(loop_once "$url" --available)"
+    available_rate[$scheme]=$(larger "${available_rate[$scheme]}" "$rate")
+    available_cpu[$scheme]=$(smaller "${available_cpu[$scheme]:-}" "$cpu")
   done
 done
 
@@ -160,6 +168,18 @@ echo "target: wizard >= 0.95x the bare WinHTTP loop"
 echo "== WinHTTP loop reading what WinHttpQueryDataAvailable reports, body dropped, best of $runs runs"
 print_floor_table available available_rate
 echo "target: wizard >= 0.95x the same read pattern"
+
+# Throughput over loopback in Wine varies up to twofold from run to run; the
+# CPU the process spends on the same transfer hardly does, so it shows what
+# the wizard's own work (file, progress, digest) adds to the same read pattern.
+echo "== CPU seconds of the transferring process for $mib MiB, least of $runs runs"
+printf '%-14s %14s %14s %7s\n' "" "loop s" "wizard s" ratio
+for scheme in https http; do
+  ratio=$(ratio_of "${wizard_cpu[$scheme]}" "${available_cpu[$scheme]}")
+  printf '%-14s %14s %14s %7s\n' "cpu-$scheme" "${available_cpu[$scheme]}" "${wizard_cpu[$scheme]}" "${ratio}x"
+  ratio=$(ratio_of "${sha_cpu[$scheme]}" "${available_cpu[$scheme]}")
+  printf '%-14s %14s %14s %7s\n' "cpu-$scheme-sha" "${available_cpu[$scheme]}" "${sha_cpu[$scheme]}" "${ratio}x"
+done
 
 # What a bare socket reaches in this Windows with the receive size Wine's
 # WinHTTP uses (its fixed 8 KiB read buffer) and with large receives: the

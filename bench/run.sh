@@ -215,6 +215,17 @@ measure_downloads() {
       done
     done
   done
+  local cpu
+  for suffix in "" -sha; do
+    label=""
+    [ -n "$suffix" ] && label=" with SHA-256"
+    for scheme in https http; do
+      line=$(awk -v s="cpu-$scheme$suffix" '$1 == s && $2 ~ /^[0-9.]+$/ { print $2, $3, $4 }' "$results/downloads.txt")
+      [ -n "$line" ] || continue
+      read -r loop cpu times <<<"$line"
+      add_row "download $scheme$label CPU against available-read loop" "$cpu s" "loop $loop s" "$times" "-" "-"
+    done
+  done
   local size rate
   for size in 8192 1048576; do
     rate=$(awk -v s="$size" '$1 == s && $2 == "bytes" && $3 == "per" { print $5 }' "$results/downloads.txt")
