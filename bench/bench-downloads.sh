@@ -33,20 +33,9 @@ cmake --build "$build" --target ostrel_download_bench ostrel_socket_floor ostrel
 cmake -S server -B "$server_build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$server_build" --target ostrel-server
 
-work=$(mktemp -d /tmp/ostrel-bench.XXXXXX)
-server_pid=
-cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
-  tools/test-env.sh stop
-  rm -rf "$work"
-}
-# The servers of tools/test-env.sh are not wanted: this script brings its own.
-export OSTREL_START_SERVERS=0
-# shellcheck source=tools/test-env.sh
-source tools/test-env.sh start
 # shellcheck source=bench/bench-server.sh
 source bench/bench-server.sh
-trap cleanup EXIT
+bench_begin ostrel-bench
 
 bench_start_server "$address" "$work" "$server_build/ostrel-server" --http-port 80 --quiet \
   --control-token-file "$work/control-token"

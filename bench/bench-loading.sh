@@ -36,20 +36,9 @@ cmake --build "$build" --target OstrelDLM ostrel_loading_bench ostrel_trust_ca
 cmake -S server -B "$server_build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$server_build" --target ostrel-server
 
-work=$(mktemp -d /tmp/ostrel-bench-loading.XXXXXX)
-server_pid=
-cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
-  tools/test-env.sh stop
-  rm -rf "$work"
-}
-# The servers of tools/test-env.sh are not wanted: this script brings its own.
-export OSTREL_START_SERVERS=0
-# shellcheck source=tools/test-env.sh
-source tools/test-env.sh start
 # shellcheck source=bench/bench-server.sh
 source bench/bench-server.sh
-trap cleanup EXIT
+bench_begin ostrel-bench-loading
 
 # Offers 1-10 are kept, one per category; each of 11-20 shares a category
 # with one of them and is turned down. Every offer has a picture.

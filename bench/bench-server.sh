@@ -1,5 +1,28 @@
 # Sourced by the benchmarks that bring a reference server of their own.
 #
+#   bench_begin NAME
+#
+# Makes the benchmark's scratch folder /tmp/NAME.XXXXXX (left in work),
+# prepares the Windows side of tools/test-env.sh without its servers, and
+# arranges that when the script ends its server is stopped, Wine too, and the
+# folder removed.
+bench_begin() {
+  work=$(mktemp -d "/tmp/$1.XXXXXX")
+  server_pid=
+  # The servers of tools/test-env.sh are not wanted: the benchmark brings its own.
+  export OSTREL_START_SERVERS=0
+  # shellcheck source=tools/test-env.sh
+  source tools/test-env.sh start
+  trap bench_end EXIT
+}
+
+bench_end() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
+  tools/test-env.sh stop
+  rm -rf "$work"
+}
+
+#
 #   bench_start_server ADDRESS WORK SERVER [serve options ...]
 #
 # Makes a certificate authority for ADDRESS in WORK/ca, starts SERVER (the
