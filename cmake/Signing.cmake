@@ -35,10 +35,16 @@ else()
 endif()
 
 # What the programs were signed with: a change relinks them, so they are
-# signed again with the new certificate (or left unsigned without one).
+# signed again with the new certificate (or left unsigned without one). The
+# certificate counts by its content, not only its path: a certificate renewed
+# in place must not leave programs signed with the old one.
+set(OSTREL_SIGN_CERT_DIGEST "")
+if(OSTREL_SIGNING)
+  file(SHA256 ${OSTREL_SIGN_CERT} OSTREL_SIGN_CERT_DIGEST)
+endif()
 set(OSTREL_SIGNING_STAMP ${CMAKE_BINARY_DIR}/generated/signing-identity.txt)
 file(CONFIGURE OUTPUT ${OSTREL_SIGNING_STAMP}
-  CONTENT "${OSTREL_SIGNING} ${OSTREL_SIGN_CERT} ${OSTREL_SIGN_KEY} ${OSTREL_SIGN_PASS_FILE}\n")
+  CONTENT "${OSTREL_SIGNING} ${OSTREL_SIGN_CERT} ${OSTREL_SIGN_CERT_DIGEST} ${OSTREL_SIGN_KEY} ${OSTREL_SIGN_PASS_FILE}\n")
 
 # Signs the target's program in place after every link. osslsigncode writes
 # a new file; the rename replaces the unsigned program only on success, and
