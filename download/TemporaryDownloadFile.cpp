@@ -58,23 +58,24 @@ TemporaryDownloadFile::~TemporaryDownloadFile() {
 }
 
 char* TemporaryDownloadFile::Space(DWORD size) {
-    return writer_->Space(size);
+    char* space = writer_->Space(size);
+    if (!space) throw ErrorWithLastError(L"Failed to write file:");
+    return space;
 }
 
 void TemporaryDownloadFile::Commit(DWORD size) {
     writer_->Commit(size);
 }
 
-bool TemporaryDownloadFile::Write(const char* data, DWORD size) {
-    char* space = Space(size);
-    if (!space) return false;
-    std::memcpy(space, data, size);
+void TemporaryDownloadFile::Write(const char* data, DWORD size) {
+    std::memcpy(Space(size), data, size);
     Commit(size);
-    return true;
 }
 
-bool TemporaryDownloadFile::FinishWriting() {
-    return writer_->Drain();
+void TemporaryDownloadFile::FinishWriting() {
+    if (!writer_) return;
+    if (!writer_->Drain()) throw ErrorWithLastError(L"Failed to write file:");
+    writer_.reset();
 }
 
 std::optional<std::uint64_t> TemporaryDownloadFile::Size() const {
@@ -93,8 +94,7 @@ void TemporaryDownloadFile::Verify() {
 }
 
 CStringW TemporaryDownloadFile::MoveIntoPlace() {
-    if (!FinishWriting()) throw ErrorWithLastError(L"Failed to write file:");
-    writer_.reset();
+    FinishWriting();
     file_.Reset();
     Verify();
     const CStringW folder = FolderOf(destination_);

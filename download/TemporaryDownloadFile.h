@@ -34,23 +34,23 @@ public:
     const CStringW& Path() const { return temporaryPath_; }
 
     // Room for `size` bytes that a read then fills; Commit says how many it
-    // did. Null once a write has failed (GetLastError tells why).
+    // did. Write copies bytes in through the same room. Once a write has
+    // failed, both throw "Failed to write file: ..." with the system's reason.
     char* Space(DWORD size);
     void Commit(DWORD size);
-    // A copy of the bytes into Space. False once a write has failed.
-    bool Write(const char* data, DWORD size);
-    // Waits until every byte is written. False when a write failed
-    // (GetLastError tells why).
-    bool FinishWriting();
+    void Write(const char* data, DWORD size);
+    // Waits until every byte is written and stops the writing thread; throws
+    // as Space does when a write failed. Later calls do nothing.
+    void FinishWriting();
     // Of the bytes written so far: call FinishWriting first.
     std::optional<std::uint64_t> Size() const;
 
-    // Closes the file, checks its digest when one is expected, and moves it to
+    // Finishes writing, closes the file, checks its digest when one is
+    // expected, and moves it to
     // the destination, or, when that name is taken, to the first free
     // "name (n).ext". Returns the path it now has. Throws std::runtime_error
     // when the digest differs ("Failed to verify the download: SHA-256 ...")
     // or when it cannot be moved; the file is then removed.
-    // Finishes writing first; a failed write throws "Failed to write file: ...".
     CStringW MoveIntoPlace();
 
 private:

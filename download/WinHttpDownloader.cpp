@@ -75,14 +75,12 @@ CStringW WinHttpDownloader::DownloadToFile(const CStringW& url, const CStringW& 
         const DWORD available = exchange->QueryAvailable();
         if (available == 0) break;
         // Read straight into the file's next block: one copy fewer per round.
-        char* space = file.Space(available);
-        if (!space) throw ErrorWithLastError(L"Failed to write file:");
-        const DWORD read = exchange->Read(space, available);
+        const DWORD read = exchange->Read(file.Space(available), available);
         file.Commit(read);
         progress.Add(read);
     }
 
-    if (!file.FinishWriting()) throw ErrorWithLastError(L"Failed to write file:");
+    file.FinishWriting();
     if (length) {
         const std::optional<std::uint64_t> size = file.Size();
         if (!size) throw std::runtime_error("Failed to open downloaded file.");

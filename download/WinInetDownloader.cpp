@@ -96,11 +96,11 @@ CStringW WinInetDownloader::DownloadToFile(const CStringW& url, const CStringW& 
             throw ErrorWithLastError(L"Failed to read data:");
         }
         if (read == 0) break;
-        if (!file.Write(buffer.data(), read)) throw ErrorWithLastError(L"Failed to write file:");
+        file.Write(buffer.data(), read);
         progress.Add(read);
     }
 
-    if (!file.FinishWriting()) throw ErrorWithLastError(L"Failed to write file:");
+    file.FinishWriting();
     if (length) {
         const std::optional<std::uint64_t> size = file.Size();
         if (!size) throw ErrorWithLastError(L"Failed to open downloaded file:");
