@@ -71,21 +71,9 @@ bool WalkThrough(const std::wstring& key, const std::wstring& folder, const std:
     ::Sleep(300);
     ok &= Shot(driver, host, folder, prefix + L"welcome-page");
     driver.Click(welcome, IDC_NEXT);
-    // The page after `previous` once it has settled: shown alone and answering
-    // with its name, which it cannot while the wizard is still setting it up.
-    const auto nextPage = [&](HWND previous) {
-        HWND page = nullptr;
-        driver.WaitUntil(
-            [&] {
-                page = driver.CurrentPage();
-                return page && page != previous && !driver.Text(page).empty();
-            },
-            3000);
-        return page;
-    };
     HWND previous = welcome;
     for (int offer = 1;; ++offer) {
-        HWND current = nextPage(previous);
+        HWND current = driver.WaitForNextPage(previous, 3000);
         if (!current || driver.Text(current) != L"ProductPage") break;
         ::Sleep(200);
         ok &= Shot(driver, host, folder, prefix + L"offer-page-" + std::to_wstring(offer));

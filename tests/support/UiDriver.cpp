@@ -158,8 +158,8 @@ HWND UiDriver::WaitForPage(const std::wstring& pageName, DWORD timeoutMs) {
     return page != nullptr && Text(page) == pageName ? page : nullptr;
 }
 
-HWND UiDriver::WaitForNextPage(HWND previous, const std::wstring& pageName, DWORD timeoutMs) {
-    const auto settled = [&](HWND page) { return page != nullptr && page != previous && Text(page) == pageName; };
+HWND UiDriver::WaitForNextPage(HWND previous, DWORD timeoutMs) {
+    const auto settled = [&](HWND page) { return page != nullptr && page != previous && !Text(page).empty(); };
     HWND page = nullptr;
     PollUntil(
         [&] {
@@ -168,6 +168,11 @@ HWND UiDriver::WaitForNextPage(HWND previous, const std::wstring& pageName, DWOR
         },
         timeoutMs);
     return settled(page) ? page : nullptr;
+}
+
+HWND UiDriver::WaitForNextPage(HWND previous, const std::wstring& pageName, DWORD timeoutMs) {
+    const HWND page = WaitForNextPage(previous, timeoutMs);
+    return page != nullptr && Text(page) == pageName ? page : nullptr;
 }
 
 std::wstring UiDriver::Text(HWND window) const {

@@ -40,8 +40,10 @@ public:
 
     // Waits until the page with that name is the one shown; nullptr on timeout.
     HWND WaitForPage(const std::wstring& pageName, DWORD timeoutMs);
-    // The page named pageName once it is another window than `previous`: the
-    // next page of the same kind, settled (shown alone, its name set).
+    // The page after `previous` once it has settled: shown alone and answering
+    // with its name, which a page cannot while the wizard is still setting it
+    // up. nullptr on timeout. The second form also wants that page's name.
+    HWND WaitForNextPage(HWND previous, DWORD timeoutMs);
     HWND WaitForNextPage(HWND previous, const std::wstring& pageName, DWORD timeoutMs);
     // The page shown, judged by the page's own visibility so that it still
     // answers while the host is hidden or minimised. nullptr / "" when no page
