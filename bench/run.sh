@@ -169,6 +169,23 @@ measure_eligibility() {
     "<= 1.50x (1.00x linear)" "$(verdict "$times" '<=' 1.5)"
 }
 
+# One row from a line "KEY base wizard ratio" of the download benchmark's
+# output: FIGURE names it, UNIT goes with both figures, COMPARED names the
+# base. TARGET is a minimum ratio (">= 0.95x"), or "-" for a figure without
+# one, whose row is simply left out when the line is missing.
+versus_row() {
+  local key=$1 figure=$2 unit=$3 compared=$4 target=$5 line base wizard times
+  line=$(awk -v s="$key" '$1 == s && $2 ~ /^[0-9.]+$/ { print $2, $3, $4 }' "$results/downloads.txt")
+  if [ -z "$line" ]; then
+    [ "$target" = "-" ] || no_figure "$figure" "$target"
+    return 0
+  fi
+  read -r base wizard times <<<"$line"
+  local result="-"
+  [ "$target" = "-" ] || result=$(verdict "${times%x}" '>=' "$(echo "$target" | tr -dc '0-9.')")
+  add_row "$figure" "$wizard $unit" "$compared $base $unit" "$times" "$target" "$result"
+}
+
 measure_downloads() {
   echo "== download throughput and peak working set (bench/bench-downloads.sh)"
   bench/bench-downloads.sh 2>&1 | tr -d '\r' | tee "$results/downloads.txt" || true
@@ -184,18 +201,10 @@ measure_downloads() {
       "$(verdict "${times%x}" '>=' 0.8)"
     add_row "download $scheme peak working set" "$peak MiB" "" "" "<= 32 MiB" "$(verdict "$peak" '<=' 32)"
   done
-  local without
+  local label suffix floor name
   for scheme in https http; do
-    line=$(awk -v s="sha256-$scheme" '$1 == s && $2 ~ /^[0-9.]+$/ { print $2, $3, $4 }' "$results/downloads.txt")
-    if [ -z "$line" ]; then
-      no_figure "download $scheme with SHA-256 against without" ">= 0.95x"
-      continue
-    fi
-    read -r without wizard_rate times <<<"$line"
-    add_row "download $scheme with SHA-256 against without" "$wizard_rate MiB/s" "without $without MiB/s" "$times" \
-      ">= 0.95x" "$(verdict "${times%x}" '>=' 0.95)"
+    versus_row "sha256-$scheme" "download $scheme with SHA-256 against without" MiB/s without ">= 0.95x"
   done
-  local loop label suffix floor name
   for floor in winhttp available; do
     name="bare WinHTTP loop"
     [ "$floor" = available ] && name="WinHTTP loop of available-sized reads"
@@ -203,27 +212,15 @@ measure_downloads() {
       label=""
       [ -n "$suffix" ] && label=" with SHA-256"
       for scheme in https http; do
-        line=$(awk -v s="$floor-$scheme$suffix" '$1 == s && $2 ~ /^[0-9.]+$/ { print $2, $3, $4 }' \
-          "$results/downloads.txt")
-        if [ -z "$line" ]; then
-          no_figure "download $scheme$label against $name" ">= 0.95x"
-          continue
-        fi
-        read -r loop wizard_rate times <<<"$line"
-        add_row "download $scheme$label against $name" "$wizard_rate MiB/s" "loop $loop MiB/s" "$times" \
-          ">= 0.95x" "$(verdict "${times%x}" '>=' 0.95)"
+        versus_row "$floor-$scheme$suffix" "download $scheme$label against $name" MiB/s loop ">= 0.95x"
       done
     done
   done
-  local cpu
   for suffix in "" -sha; do
     label=""
     [ -n "$suffix" ] && label=" with SHA-256"
     for scheme in https http; do
-      line=$(awk -v s="cpu-$scheme$suffix" '$1 == s && $2 ~ /^[0-9.]+$/ { print $2, $3, $4 }' "$results/downloads.txt")
-      [ -n "$line" ] || continue
-      read -r loop cpu times <<<"$line"
-      add_row "download $scheme$label CPU against available-read loop" "$cpu s" "loop $loop s" "$times" "-" "-"
+      versus_row "cpu-$scheme$suffix" "download $scheme$label CPU against available-read loop" s loop "-"
     done
   done
   local size rate
