@@ -55,64 +55,28 @@ std::set<std::string> KeysOf(int id) {
     return keys;
 }
 
-const std::set<std::string> kDownloadWizardKeys{"SPLASH_TEXT",
-                                                "WELCOME_TITLE",
-                                                "WELCOME_TEXT",
-                                                "PRIVACY_LINK",
-                                                "TOS_LINK",
-                                                "SDK_LINK",
-                                                "PROGRESS_TITLE",
-                                                "PROGRESS_DESC",
-                                                "PROGRESS_STAT_TEXT",
-                                                "PROGRESS_STATUS",
-                                                "PROGRESS_STATUS_START",
-                                                "PAGE_FINISH_TITLE",
-                                                "PAGE_FINISH_TEXT",
-                                                "LAUNCH_RADIO",
-                                                "OPEN_FOLDER_RADIO",
-                                                "OPEN_PRODUCT_SITE_CHECKBOX",
-                                                "PAGE_DOWNLOAD_ERROR_TITLE",
-                                                "PAGE_DOWNLOAD_ERROR_DESC",
-                                                "PAGE_CONFIGURATION_ERROR_TITLE",
-                                                "PAGE_CONFIGURATION_ERROR_DESC",
-                                                "BUTTON_DECLINE",
-                                                "BUTTON_CLOSE",
-                                                "BUTTON_ACCEPT",
-                                                "BUTTON_NEXT",
-                                                "BUTTON_RETRY",
-                                                "BUTTON_FINISH",
-                                                "BUTTON_SKIP_ALL",
-                                                "MSG_EXIT",
-                                                "PROGRESS_QUIT"};
+// Keys both wizard types carry, and those of each type alone.
+const std::set<std::string> kSharedKeys{
+    "SPLASH_TEXT",           "WELCOME_TITLE",     "WELCOME_TEXT",       "PRIVACY_LINK",
+    "PROGRESS_TITLE",        "PROGRESS_DESC",     "PROGRESS_STAT_TEXT", "PROGRESS_STATUS",
+    "PROGRESS_STATUS_START", "PAGE_FINISH_TITLE", "PAGE_FINISH_TEXT",   "BUTTON_DECLINE",
+    "BUTTON_CLOSE",          "BUTTON_ACCEPT",     "BUTTON_NEXT",        "BUTTON_RETRY",
+    "BUTTON_FINISH",         "BUTTON_SKIP_ALL",   "MSG_EXIT",           "PROGRESS_QUIT"};
 
-const std::set<std::string> kInstallerWizardKeys{"SPLASH_TEXT",
-                                                 "WELCOME_TITLE",
-                                                 "WELCOME_TEXT",
-                                                 "PRIVACY_LINK",
-                                                 "EULA_LINK",
-                                                 "PROGRESS_TITLE",
-                                                 "PROGRESS_DESC",
-                                                 "PROGRESS_STAT_TEXT",
-                                                 "PROGRESS_STAT_INSTALLING",
-                                                 "PROGRESS_STAT_FINISHED",
-                                                 "PROGRESS_STATUS_MAIN",
-                                                 "PROGRESS_STATUS",
-                                                 "PROGRESS_STATUS_START",
-                                                 "PAGE_FINISH_TITLE",
-                                                 "PAGE_FINISH_TEXT",
-                                                 "LAUNCH_CHECKBOX",
-                                                 "UNINSTALL_TEXT",
-                                                 "PAGE_ERROR_TITLE",
-                                                 "PAGE_ERROR_TEXT",
-                                                 "BUTTON_DECLINE",
-                                                 "BUTTON_CLOSE",
-                                                 "BUTTON_ACCEPT",
-                                                 "BUTTON_NEXT",
-                                                 "BUTTON_RETRY",
-                                                 "BUTTON_FINISH",
-                                                 "BUTTON_SKIP_ALL",
-                                                 "MSG_EXIT",
-                                                 "PROGRESS_QUIT"};
+std::set<std::string> WithSharedKeys(std::initializer_list<std::string> own) {
+    std::set<std::string> keys = kSharedKeys;
+    keys.insert(own);
+    return keys;
+}
+
+const std::set<std::string> kDownloadWizardKeys =
+    WithSharedKeys({"TOS_LINK", "SDK_LINK", "LAUNCH_RADIO", "OPEN_FOLDER_RADIO", "OPEN_PRODUCT_SITE_CHECKBOX",
+                    "PAGE_DOWNLOAD_ERROR_TITLE", "PAGE_DOWNLOAD_ERROR_DESC", "PAGE_CONFIGURATION_ERROR_TITLE",
+                    "PAGE_CONFIGURATION_ERROR_DESC"});
+
+const std::set<std::string> kInstallerWizardKeys =
+    WithSharedKeys({"EULA_LINK", "PROGRESS_STAT_INSTALLING", "PROGRESS_STAT_FINISHED", "PROGRESS_STATUS_MAIN",
+                    "LAUNCH_CHECKBOX", "UNINSTALL_TEXT", "PAGE_ERROR_TITLE", "PAGE_ERROR_TEXT"});
 
 TEST(LocaleDocuments, EachWizardTypeCarriesItsKeys) {
     EXPECT_EQ(KeysOf(IDR_LOCALE_DLM_EN), kDownloadWizardKeys);
