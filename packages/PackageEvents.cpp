@@ -43,6 +43,7 @@ void PackageEvents::Send(EventType type, const json& extra) {
     if (finalEventSent) return;
     json body;
     HttpHeaders headers;
+    std::int32_t earlierFinals = 0;
     {
         // The body is taken now, so a package re-initialised meanwhile cannot
         // change an event already under way.
@@ -50,19 +51,33 @@ void PackageEvents::Send(EventType type, const json& extra) {
         ++pendingEvents;
         body = eventState;
         headers = eventHeaders;
+        earlierFinals = finalsStarted;
+        if (IsFinalEventType(type)) ++finalsStarted;
     }
     EventState state;
     try {
         state.thread =
-            std::make_shared<std::thread>(&PackageEvents::Deliver, this, type, std::move(body), std::move(headers),
-                                          extra, ConfigurationManager::GetInstance()->eventsUrl);
+            std::make_shared<std::thread>(&PackageEvents::Deliver, this, type, earlierFinals, std::move(body),
+                                          std::move(headers), extra, ConfigurationManager::GetInstance()->eventsUrl);
         state.thread->detach();
     } catch (const std::exception&) {
-        EventFinished();
+        EventFinished(type);
     }
 }
 
-void PackageEvents::Deliver(EventType type, json body, HttpHeaders headers, json extra, CStringW url) {
+void PackageEvents::Deliver(EventType type, std::int32_t earlierFinals, json body, HttpHeaders headers, json extra,
+                            CStringW url) {
+    {
+        // A final event still on its way decides whether this one is sent.
+        std::unique_lock lock(eventMutex);
+        finalsSettled.wait(lock, [&] { return finalsFinished >= earlierFinals; });
+    }
+    if (!finalEventSent) Post(type, std::move(body), headers, extra, url);
+    EventFinished(type);
+}
+
+void PackageEvents::Post(EventType type, json body, const HttpHeaders& headers, const json& extra,
+                         const CStringW& url) {
     try {
         body[event_field::kEventType] = std::to_string(WireValue(type));
         if (!extra.is_null()) {
@@ -90,10 +105,13 @@ void PackageEvents::Deliver(EventType type, json body, HttpHeaders headers, json
     } catch (const std::exception&) {
         // The event is lost; analytics failures are never shown.
     }
-    EventFinished();
 }
 
-void PackageEvents::EventFinished() {
+void PackageEvents::EventFinished(EventType type) {
     std::lock_guard lock(eventMutex);
+    if (IsFinalEventType(type)) {
+        ++finalsFinished;
+        finalsSettled.notify_all();
+    }
     if (--pendingEvents == 0) eventsIdle.notify_all();
 }

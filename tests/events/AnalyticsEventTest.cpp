@@ -86,6 +86,20 @@ TEST_F(AnalyticsEvents, DeclinedOfferCarriesItsFieldsAndEndsItsReporting) {
     EXPECT_EQ(event.at("3"), "Kelvanor");
 }
 
+TEST_F(AnalyticsEvents, AClosingWhileTheDeclineIsStillOnItsWayAddsNoSecondLastWord) {
+    // The host answers the decline late, so the wizard closes before it knows
+    // the decline arrived.
+    ASSERT_TRUE(server.SetFaults({{"path", "/zbd"}, {"delayMs", 500}, {"count", 1}}));
+    auto offer = std::make_shared<Package>(BuildEventTemplate(), OfferJson(), false, "", 2);
+    offer->SendEvent(EventType::Declined, nullptr);
+    offer->SendEvent(EventType::Closed, nullptr);
+    offer->WaitForEvents();
+
+    const std::vector<json> events = StoredEvents(1);
+    ASSERT_EQ(events.size(), 1u) << json(events).dump();
+    EXPECT_EQ(events[0].at("6"), "4");
+}
+
 TEST_F(AnalyticsEvents, OnlyFieldsOfTheFormatArriveFromExtraData) {
     auto offer = std::make_shared<Package>(BuildEventTemplate(), OfferJson(), false, "", 0);
     offer->SendEvent(EventType::Rejected, json{{"13", "Disk space requirement not met"}, {"99", "dropped"}});
