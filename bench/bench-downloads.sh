@@ -13,7 +13,7 @@
 #
 # Environment: OSTREL_BENCH_ADDRESS (loopback address of its own server,
 # 127.0.0.20), OSTREL_BENCH_MIB (file size, 256), OSTREL_BENCH_RUNS (runs per
-# tool and scheme, taken in turns, the best one counts; 9), OSTREL_BENCH_BUILD_DIR and
+# tool and scheme, taken in turns, the medians count; 9), OSTREL_BENCH_BUILD_DIR and
 # OSTREL_BENCH_SERVER_DIR (build folders, build/x86_64 and build/server),
 # WINEPREFIX (the test prefix by default).
 set -euo pipefail
@@ -87,81 +87,102 @@ loop_once() {
 }
 
 larger() { awk -v a="$1" -v b="$2" 'BEGIN { print (b + 0 > a + 0) ? b : a }'; }
-# The smaller of two CPU times; "" stands for none yet.
-smaller() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }'; }
 
 # a / b with two decimals: every ratio the tables print.
 ratio_of() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
-# The four programs take turns within each round, so a slow spell of the
-# machine falls on all of them alike; the best run of each counts.
-declare -A curl_rate wizard_rate sha_rate loop_rate available_rate peak_of before_of
-declare -A wizard_cpu sha_cpu available_cpu
+# The median of the numbers given as arguments (an odd count picks the middle
+# one), and their least and greatest as "least-greatest".
+median_of() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+range_of() { printf '%s\n' "$@" | sort -g | awk 'NR == 1 { low = $1 } { high = $1 } END { print low "-" high }'; }
+
+# One run of PROGRAM over SCHEME's URL, its figures added to the lists kept
+# per program and scheme: rate[...] (MiB/s) and cpu[...] (s) get one word per
+# round, in round order, so the figures of one round can be paired.
+declare -A rate cpu peak_of before_of
+run_program() {
+  local program=$1 scheme=$2 round=$3 url="$scheme://$address/f/bench.bin" r c p b
+  case $program in
+    curl) r=$(curl_once "$url" "$round") c=0 ;;
+    wizard) read -r r p b c <<<"$(wizard_once "$url")" ;;
+    sha) read -r r p b c <<<"$(wizard_once "$url" "$served_sha")" ;;
+    loop) read -r r c <<<"$(loop_once "$url")" ;;
+    available) read -r r c <<<"$(loop_once "$url" --available)" ;;
+  esac
+  # A failed run has said why; its subshell's exit does not end this script.
+  [ -n "$r" ] || exit 1
+  rate[$program-$scheme]+=" $r" cpu[$program-$scheme]+=" $c"
+  if [ -n "${p:-}" ]; then
+    peak_of[$scheme]=$(larger "${peak_of[$scheme]:-0}" "$p")
+    before_of[$scheme]=$b
+  fi
+}
+
+# The programs take turns within each round, starting one later each round,
+# so a slow spell of the machine falls on all of them alike and none always
+# follows the same one. A Wine transfer over loopback varies up to twofold
+# from one run to the next, so a comparison is made within each round and the
+# median over the rounds counts, never the best of one program against the
+# best of another.
+programs=(curl wizard sha loop available)
 for scheme in https http; do
-  url="$scheme://$address/f/bench.bin"
-  curl_rate[$scheme]=0 wizard_rate[$scheme]=0 sha_rate[$scheme]=0 loop_rate[$scheme]=0 available_rate[$scheme]=0
-  peak_of[$scheme]=0
   for round in $(seq 1 "$runs"); do
-    curl_rate[$scheme]=$(larger "${curl_rate[$scheme]}" "$(curl_once "$url" "$round")")
-    read -r rate peak before cpu <<<"$(wizard_once "$url")"
-    wizard_rate[$scheme]=$(larger "${wizard_rate[$scheme]}" "$rate")
-    wizard_cpu[$scheme]=$(smaller "${wizard_cpu[$scheme]:-}" "$cpu")
-    peak_of[$scheme]=$(larger "${peak_of[$scheme]}" "$peak")
-    before_of[$scheme]=$before
-    read -r rate peak _ cpu <<<"$(wizard_once "$url" "$served_sha")"
-    sha_rate[$scheme]=$(larger "${sha_rate[$scheme]}" "$rate")
-    sha_cpu[$scheme]=$(smaller "${sha_cpu[$scheme]:-}" "$cpu")
-    peak_of[$scheme]=$(larger "${peak_of[$scheme]}" "$peak")
-    read -r rate _ <<<"$(loop_once "$url")"
-    loop_rate[$scheme]=$(larger "${loop_rate[$scheme]}" "$rate")
-    read -r rate cpu <<<"$(loop_once "$url" --available)"
-    available_rate[$scheme]=$(larger "${available_rate[$scheme]}" "$rate")
-    available_cpu[$scheme]=$(smaller "${available_cpu[$scheme]:-}" "$cpu")
+    for turn in "${!programs[@]}"; do
+      run_program "${programs[$(((turn + round) % ${#programs[@]}))]}" "$scheme" "$round"
+    done
   done
 done
 
-echo "== $mib MiB from the reference file host on $address, best of $runs runs each"
+# KEY's line: "KEY base measured ratio least-greatest", the two figures the
+# medians of the runs, the ratio the median of the ratios within each round.
+# FIGURES names the table (rate or cpu), MEASURED and BASE the programs.
+print_paired() {
+  local key=$1 scheme=$2 measured=$3 base=$4 i
+  local -n figures=$5
+  local -a over under ratios=()
+  read -r -a over <<<"${figures[$measured-$scheme]}"
+  read -r -a under <<<"${figures[$base-$scheme]}"
+  for i in "${!over[@]}"; do ratios+=("$(ratio_of "${over[$i]}" "${under[$i]}")"); done
+  printf '%-18s %12s %12s %7s %12s\n' "$key" "$(median_of "${under[@]}")" "$(median_of "${over[@]}")" \
+    "$(median_of "${ratios[@]}")x" "$(range_of "${ratios[@]}")"
+}
+
+echo "== $mib MiB from the reference file host on $address, $runs rounds; medians of the runs, and of the ratios within each round"
 printf '%-6s %14s %14s %7s %20s\n' scheme "curl MiB/s" "wizard MiB/s" ratio "peak working set"
 for scheme in https http; do
-  printf '%-6s %14s %14s %7s %14s MiB (%s MiB before the download)\n' "$scheme" "${curl_rate[$scheme]}" \
-    "${wizard_rate[$scheme]}" "$(ratio_of "${wizard_rate[$scheme]}" "${curl_rate[$scheme]}")x" "${peak_of[$scheme]}" \
-    "${before_of[$scheme]}"
+  line=$(print_paired "$scheme" "$scheme" wizard curl rate)
+  read -r _ base measured ratio _ <<<"$line"
+  printf '%-6s %14s %14s %7s %14s MiB (%s MiB before the download)\n' "$scheme" "$base" "$measured" "$ratio" \
+    "${peak_of[$scheme]}" "${before_of[$scheme]}"
 done
 echo "target: ratio >= 0.80, peak working set <= 32 MiB (with or without a digest)"
-echo "== the wizard with the file's SHA-256 named against without, best of $runs runs each"
-printf '%-14s %14s %14s %7s\n' "" "without MiB/s" "with MiB/s" ratio
-for scheme in https http; do
-  ratio=$(ratio_of "${sha_rate[$scheme]}" "${wizard_rate[$scheme]}")
-  printf '%-14s %14s %14s %7s\n' "sha256-$scheme" "${wizard_rate[$scheme]}" "${sha_rate[$scheme]}" "${ratio}x"
-done
+echo "== the wizard with the file's SHA-256 named against without"
+printf '%-18s %12s %12s %7s %12s\n' "" "without MiB/s" "with MiB/s" ratio "ratio range"
+for scheme in https http; do print_paired "sha256-$scheme" "$scheme" sha wizard rate; done
 echo "target: with >= 0.95x without"
 
-# The wizard without and with a digest against one base figure. LABEL names
-# the rows, UNIT the columns; BASE, PLAIN and DIGEST name tables by scheme.
+# The wizard without and with a digest against one base program.
 print_versus() {
-  local label=$1 unit=$2 scheme ratio
-  local -n base=$3 plain=$4 digest=$5
-  printf '%-14s %14s %14s %7s\n' "" "loop $unit" "wizard $unit" ratio
+  local label=$1 unit=$2 base=$3 figures=$4 scheme
+  printf '%-18s %12s %12s %7s %12s\n' "" "loop $unit" "wizard $unit" ratio "ratio range"
   for scheme in https http; do
-    ratio=$(ratio_of "${plain[$scheme]}" "${base[$scheme]}")
-    printf '%-14s %14s %14s %7s\n' "$label-$scheme" "${base[$scheme]}" "${plain[$scheme]}" "${ratio}x"
-    ratio=$(ratio_of "${digest[$scheme]}" "${base[$scheme]}")
-    printf '%-14s %14s %14s %7s\n' "$label-$scheme-sha" "${base[$scheme]}" "${digest[$scheme]}" "${ratio}x"
+    print_paired "$label-$scheme" "$scheme" wizard "$base" "$figures"
+    print_paired "$label-$scheme-sha" "$scheme" sha "$base" "$figures"
   done
 }
-echo "== bare WinHTTP read loop (1 MiB reads, body dropped), best of $runs runs"
-print_versus winhttp MiB/s loop_rate wizard_rate sha_rate
+echo "== bare WinHTTP read loop (1 MiB reads, body dropped)"
+print_versus winhttp MiB/s loop rate
 echo "target: wizard >= 0.95x the bare WinHTTP loop"
 # The wizard reads exactly what WinHttpQueryDataAvailable reports each round;
 # the same loop with that read pattern is the floor under it.
-echo "== WinHTTP loop reading what WinHttpQueryDataAvailable reports, body dropped, best of $runs runs"
-print_versus available MiB/s available_rate wizard_rate sha_rate
+echo "== WinHTTP loop reading what WinHttpQueryDataAvailable reports, body dropped"
+print_versus available MiB/s available rate
 echo "target: wizard >= 0.95x the same read pattern"
 # The CPU the process spends counts the program's own work (file, progress,
 # digest) and not the waiting; it still moves with Wine's receive pattern of
 # the run, so it comes without a target.
-echo "== CPU seconds of the transferring process for $mib MiB, least of $runs runs"
-print_versus cpu s available_cpu wizard_cpu sha_cpu
+echo "== CPU seconds of the transferring process for $mib MiB"
+print_versus cpu s available cpu
 
 # What a bare socket reaches in this Windows with the receive size Wine's
 # WinHTTP uses (its fixed 8 KiB read buffer) and with large receives: the
