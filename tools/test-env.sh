@@ -17,11 +17,20 @@ mkdir -p "$_ostrel_state"
 
 ostrel_start_display() {
   if [ -n "${OSTREL_USE_DISPLAY:-}" ] && [ -n "${DISPLAY:-}" ]; then return 0; fi
+  # A second start without a stop keeps the display it has: another Xvfb
+  # would outlive the stop, which ends only the one it knows.
+  if [ -f "$_ostrel_state/xvfb.pid" ] && [ -f "$_ostrel_state/xvfb.display" ] &&
+    kill -0 "$(cat "$_ostrel_state/xvfb.pid")" 2>/dev/null; then
+    DISPLAY=$(cat "$_ostrel_state/xvfb.display")
+    export DISPLAY
+    return 0
+  fi
   local n
   for n in $(seq 90 140); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
     Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$_ostrel_state/xvfb.log" 2>&1 &
     echo $! >"$_ostrel_state/xvfb.pid"
+    echo ":$n" >"$_ostrel_state/xvfb.display"
     export DISPLAY=":$n"
     local i
     for i in $(seq 1 50); do
@@ -118,6 +127,7 @@ ostrel_stop() {
     kill "$(cat "$_ostrel_state/xvfb.pid")" >/dev/null 2>&1 || true
     rm -f "$_ostrel_state/xvfb.pid"
   fi
+  rm -f "$_ostrel_state/xvfb.display"
 }
 
 case "${1:-}" in

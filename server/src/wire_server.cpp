@@ -201,6 +201,10 @@ thread_local socket_t servedSocket = INVALID_SOCKET;
 constexpr std::string_view kNoise = "this is not a TLS record\r\n";
 
 void SendNoise(socket_t sock) { ::send(sock, kNoise.data(), kNoise.size(), MSG_NOSIGNAL); }
+
+// A connection that is not ready yet stays with the watcher while it only
+// needs more bytes, and is closed once it failed.
+bool KeepsWaiting(Connection::Progress progress) { return progress == Connection::Progress::NeedsBytes; }
 }  // namespace
 
 void WireServer::WidenBacklog() {
@@ -226,21 +230,11 @@ bool WireServer::process_and_close_socket(socket_t sock) {
 }
 
 bool WireServer::Serve(Connection& connection) {
-  switch (connection.Handshake(tls_.get())) {
-    case Connection::Progress::Ready:
-      break;
-    case Connection::Progress::NeedsBytes:
-      return true;
-    case Connection::Progress::Failed:
-      return false;
+  if (const auto progress = connection.Handshake(tls_.get()); progress != Connection::Progress::Ready) {
+    return KeepsWaiting(progress);
   }
-  switch (connection.GatherHead(limits_.maxHeadBytes)) {
-    case Connection::Progress::Ready:
-      break;
-    case Connection::Progress::NeedsBytes:
-      return true;
-    case Connection::Progress::Failed:
-      return false;
+  if (const auto progress = connection.GatherHead(limits_.maxHeadBytes); progress != Connection::Progress::Ready) {
+    return KeepsWaiting(progress);
   }
   servedSocket = connection.Socket();
   const bool keep = ServeRequests(connection);
@@ -274,13 +268,8 @@ bool WireServer::ServeRequests(Connection& connection) {
     // A busy client sends its next request right after reading the answer; waiting
     // a moment for it here spares the hand-over to the watcher and back.
     if (!connection.HasBytes()) PollFor(connection.Socket(), POLLIN, kNextRequestGraceMs);
-    switch (connection.GatherHead(limits_.maxHeadBytes)) {
-      case Connection::Progress::Ready:
-        continue;
-      case Connection::Progress::NeedsBytes:
-        return true;
-      case Connection::Progress::Failed:
-        return false;
+    if (const auto progress = connection.GatherHead(limits_.maxHeadBytes); progress != Connection::Progress::Ready) {
+      return KeepsWaiting(progress);
     }
   }
 }
