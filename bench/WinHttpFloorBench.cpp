@@ -6,13 +6,18 @@
 // With --available, each round first asks WinHttpQueryDataAvailable and reads
 // exactly what it reports, as the wizard's stage does: the floor under that
 // read pattern, which in Wine's WinHTTP means its 8 KiB receives.
+// With --write FILE, the same read pattern also puts the body into FILE the
+// plainest way: reads gather in one megabyte buffer, written out on the same
+// thread whenever the next read would not fit, and the file is closed at the
+// end (then removed). That is the floor under a download to disk, where the
+// bytes must also reach the file system.
 //
-//   ostrel_winhttp_floor.exe <url> [--available]
+//   ostrel_winhttp_floor.exe <url> [--available | --write <file>]
 //
 // Prints one line: "bytes=<n> seconds=<s> mib_per_s=<r> cpu_s=<c>" (body
-// bytes only, timed from sending the request to the last read; c: the CPU
-// time the process spent over the same span), or the failure and exit
-// code 1.
+// bytes only, timed from sending the request to the last read, and with
+// --write to the file closed; c: the CPU time the process spent over the same
+// span), or the failure and exit code 1.
 #include <windows.h>
 #include <winhttp.h>
 
@@ -23,6 +28,7 @@
 #include "api/SecureProtocols.h"
 #include "api/UrlParts.h"
 #include "api/WinHttpHandle.h"
+#include "framework/Handles.h"
 #include "bench/ProcessCpu.h"
 
 namespace {
@@ -43,12 +49,20 @@ double SecondsSince(const LARGE_INTEGER& start) {
     return static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+bool WriteAll(const framework::UniqueKernelHandle& file, const char* bytes, DWORD size) {
+    if (size == 0) return true;
+    DWORD written = 0;
+    return ::WriteFile(file.Get(), bytes, size, &written, nullptr) && written == size;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    const bool askAvailable = argc == 3 && std::wstring(argv[2]) == L"--available";
+    const std::wstring mode = argc >= 3 ? argv[2] : L"";
+    const bool writeFile = argc == 4 && mode == L"--write";
+    const bool askAvailable = (argc == 3 && mode == L"--available") || writeFile;
     if (argc != 2 && !askAvailable) {
-        std::fprintf(stderr, "usage: ostrel_winhttp_floor.exe <url> [--available]\n");
+        std::fprintf(stderr, "usage: ostrel_winhttp_floor.exe <url> [--available | --write <file>]\n");
         return 2;
     }
     const CStringW url = argv[1];
@@ -77,7 +91,13 @@ int wmain(int argc, wchar_t** argv) {
         return Fail("send");
     if (!::WinHttpReceiveResponse(request.Get(), nullptr)) return Fail("receive");
     std::vector<char> buffer(kReadSize);
+    framework::UniqueKernelHandle file;
+    if (writeFile) {
+        file.Reset(::CreateFileW(argv[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return Fail("create file");
+    }
     unsigned long long bytes = 0;
+    DWORD gathered = 0;
     for (;;) {
         DWORD wanted = kReadSize;
         if (askAvailable) {
@@ -85,13 +105,25 @@ int wmain(int argc, wchar_t** argv) {
             if (wanted == 0) break;
             if (wanted > kReadSize) wanted = kReadSize;
         }
+        if (gathered + wanted > kReadSize) {
+            if (!WriteAll(file, buffer.data(), gathered)) return Fail("write");
+            gathered = 0;
+        }
         DWORD read = 0;
-        if (!::WinHttpReadData(request.Get(), buffer.data(), wanted, &read)) return Fail("read");
+        if (!::WinHttpReadData(request.Get(), buffer.data() + gathered, wanted, &read)) return Fail("read");
         if (read == 0) break;
         bytes += read;
+        // Without a file every read lands at the start of the buffer.
+        if (writeFile) gathered += read;
+    }
+    if (writeFile) {
+        if (!WriteAll(file, buffer.data(), gathered)) return Fail("write");
+        file.Reset();
     }
     const double seconds = SecondsSince(start);
+    const double cpuSeconds = ProcessCpuSeconds() - cpuBefore;
+    if (writeFile) ::DeleteFileW(argv[3]);
     std::printf("bytes=%llu seconds=%.3f mib_per_s=%.1f cpu_s=%.3f\n", bytes, seconds, bytes / kMiB / seconds,
-                ProcessCpuSeconds() - cpuBefore);
+                cpuSeconds);
     return 0;
 }
