@@ -48,6 +48,18 @@ control -X POST -d "{\"path\":\"/f/bench.bin\",\"size\":$bytes,\"seed\":42}" "ht
 served_sha=$(control "https://$address/_test/files?path=/f/bench.bin" | sed -n 's/.*"sha256":"\([0-9a-f]*\)".*/\1/p')
 mkdir -p "$work/out"
 
+# A bench program's one line (carriage returns dropped) when it reports the
+# whole file; otherwise says what NAME printed instead and fails.
+whole_file() {
+  local line=${2//$'\r'/}
+  case $line in
+    bytes=$bytes\ *) echo "$line" ;;
+    *) echo "$1: $line" >&2; return 1 ;;
+  esac
+}
+
+larger() { awk -v a="$1" -v b="$2" 'BEGIN { print (b + 0 > a + 0) ? b : a }'; }
+
 # One run of curl: its bytes per second; checks the bytes on the first run.
 curl_once() {
   local url=$1 check=$2 speed
@@ -64,11 +76,8 @@ curl_once() {
 # that SHA-256.
 wizard_once() {
   local url=$1 digest=${2:-} line
-  line=$(/usr/lib/wine/wine64 "$build/bin/ostrel_download_bench.exe" "$url" "Z:$work/out" $digest | tr -d '\r')
-  case $line in
-    bytes=$bytes\ *) ;;
-    *) echo "bench: $line" >&2; exit 1 ;;
-  esac
+  line=$(whole_file bench "$(/usr/lib/wine/wine64 "$build/bin/ostrel_download_bench.exe" "$url" "Z:$work/out" $digest)") ||
+    exit 1
   echo "$line" | awk '{ for (i = 1; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] }
                         print v["mib_per_s"], v["peak_working_set_mib"], v["working_set_before_mib"], v["cpu_s"] }'
 }
@@ -78,15 +87,10 @@ wizard_once() {
 # share of the throughput the program itself controls.
 loop_once() {
   local url=$1 line
-  line=$(/usr/lib/wine/wine64 "$build/bin/ostrel_winhttp_floor.exe" "$url" "${@:2}" | tr -d '\r')
-  case $line in
-    bytes=$bytes\ *) ;;
-    *) echo "WinHTTP floor: $line" >&2; exit 1 ;;
-  esac
+  line=$(whole_file "WinHTTP floor" "$(/usr/lib/wine/wine64 "$build/bin/ostrel_winhttp_floor.exe" "$url" "${@:2}")") ||
+    exit 1
   echo "$line" | sed -n 's/.*mib_per_s=\([0-9.]*\) cpu_s=\([0-9.]*\).*/\1 \2/p'
 }
-
-larger() { awk -v a="$1" -v b="$2" 'BEGIN { print (b + 0 > a + 0) ? b : a }'; }
 
 # a / b with two decimals: every ratio the tables print.
 ratio_of() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
@@ -196,13 +200,10 @@ print_versus cpu s available cpu
 floor_best() {
   local size=$1 best=0 line rate
   for _ in $(seq 1 "$runs"); do
-    line=$(/usr/lib/wine/wine64 "$build/bin/ostrel_socket_floor.exe" "$address" 80 /f/bench.bin "$size" | tr -d '\r')
-    case $line in
-      bytes=$bytes\ *) ;;
-      *) echo "socket floor: $line" >&2; exit 1 ;;
-    esac
+    line=$(whole_file "socket floor" "$(/usr/lib/wine/wine64 "$build/bin/ostrel_socket_floor.exe" "$address" 80 \
+      /f/bench.bin "$size")") || exit 1
     rate=$(echo "$line" | sed -n 's/.*mib_per_s=\([0-9.]*\).*/\1/p')
-    best=$(awk -v a="$best" -v b="$rate" 'BEGIN { print (b > a) ? b : a }')
+    best=$(larger "$best" "$rate")
   done
   echo "$best"
 }
