@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr std::size_t kDigestBytes = 32;
 constexpr char kHexDigits[] = "0123456789abcdef";
 
 bool Succeeded(NTSTATUS status) {
@@ -29,7 +28,7 @@ int HexValue(char c) {
 constexpr std::array<std::uint32_t, 8> kInitialState = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                                                         0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
 
-std::string HexOf(const std::array<unsigned char, kDigestBytes>& digest) {
+std::string HexOf(const Sha256::Digest& digest) {
     std::string text;
     text.reserve(digest.size() * 2);
     for (const unsigned char byte : digest) {
@@ -86,7 +85,7 @@ void Sha256::AddToBlocks(const unsigned char* bytes, std::size_t size) {
 
 // The message ends with a one bit, zeros up to 8 bytes short of a block, and
 // its length in bits, big-endian.
-std::array<unsigned char, kDigestBytes> Sha256::FinishBlocks() {
+Sha256::Digest Sha256::FinishBlocks() {
     const std::uint64_t bits = totalBytes_ * 8;
     std::array<unsigned char, 2 * kBlockBytes> tail{};
     std::memcpy(tail.data(), pending_.data(), pendingSize_);
@@ -95,7 +94,7 @@ std::array<unsigned char, kDigestBytes> Sha256::FinishBlocks() {
     for (int i = 0; i < 8; ++i) tail[tailBytes - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
     CompressSha256Blocks(state_.data(), tail.data(), tailBytes / kBlockBytes);
 
-    std::array<unsigned char, kDigestBytes> digest{};
+    Digest digest{};
     for (std::size_t word = 0; word < state_.size(); ++word) {
         for (int i = 0; i < 4; ++i) digest[4 * word + i] = static_cast<unsigned char>(state_[word] >> (24 - 8 * i));
     }
@@ -117,7 +116,7 @@ std::string Sha256::FinishHex() {
     // A finished computation takes no more data.
     failed_ = true;
     if (onProcessor_) return HexOf(FinishBlocks());
-    std::array<unsigned char, kDigestBytes> digest{};
+    Digest digest{};
     if (!Succeeded(::BCryptFinishHash(hash_, digest.data(), static_cast<ULONG>(digest.size()), 0))) return {};
     return HexOf(digest);
 }
@@ -129,7 +128,7 @@ std::string Sha256Hex(std::string_view bytes, Sha256::Engine engine) {
 }
 
 std::optional<std::string> ParseSha256Hex(std::string_view text) {
-    if (text.size() != kDigestBytes * 2) return std::nullopt;
+    if (text.size() != Sha256::kDigestBytes * 2) return std::nullopt;
     std::string lower;
     lower.reserve(text.size());
     for (const char c : text) {

@@ -23,6 +23,9 @@ public:
         SystemProvider,  // always the provider
     };
 
+    static constexpr std::size_t kDigestBytes = 32;
+    using Digest = std::array<unsigned char, kDigestBytes>;
+
     explicit Sha256(Engine engine = Engine::Fastest);
     Sha256(const Sha256&) = delete;
     Sha256& operator=(const Sha256&) = delete;
@@ -37,7 +40,7 @@ private:
     static constexpr std::size_t kBlockBytes = 64;
 
     void AddToBlocks(const unsigned char* bytes, std::size_t size);
-    std::array<unsigned char, 32> FinishBlocks();
+    Digest FinishBlocks();
     void AddToProvider(const unsigned char* bytes, std::size_t size);
 
     bool onProcessor_ = false;

@@ -1,7 +1,5 @@
 #include "download/TemporaryDownloadFile.h"
 
-#include <cstring>
-
 #include "download/ErrorText.h"
 #include "download/FileNames.h"
 
@@ -65,11 +63,6 @@ char* TemporaryDownloadFile::Space(DWORD size) {
 
 void TemporaryDownloadFile::Commit(DWORD size) {
     writer_->Commit(size);
-}
-
-void TemporaryDownloadFile::Write(const char* data, DWORD size) {
-    std::memcpy(Space(size), data, size);
-    Commit(size);
 }
 
 void TemporaryDownloadFile::FinishWriting() {

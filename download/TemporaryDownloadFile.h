@@ -34,11 +34,10 @@ public:
     const CStringW& Path() const { return temporaryPath_; }
 
     // Room for `size` bytes that a read then fills; Commit says how many it
-    // did. Write copies bytes in through the same room. Once a write has
-    // failed, both throw "Failed to write file: ..." with the system's reason.
+    // did. Once a write has failed, Space throws "Failed to write file: ..."
+    // with the system's reason.
     char* Space(DWORD size);
     void Commit(DWORD size);
-    void Write(const char* data, DWORD size);
     // Waits until every byte is written and stops the writing thread; throws
     // as Space does when a write failed. Later calls do nothing.
     void FinishWriting();
@@ -46,11 +45,11 @@ public:
     std::optional<std::uint64_t> Size() const;
 
     // Finishes writing, closes the file, checks its digest when one is
-    // expected, and moves it to
-    // the destination, or, when that name is taken, to the first free
-    // "name (n).ext". Returns the path it now has. Throws std::runtime_error
-    // when the digest differs ("Failed to verify the download: SHA-256 ...")
-    // or when it cannot be moved; the file is then removed.
+    // expected, and moves it to the destination, or, when that name is taken,
+    // to the first free "name (n).ext". Returns the path it now has. Throws
+    // std::runtime_error when the digest differs ("Failed to verify the
+    // download: SHA-256 ...") or when it cannot be moved; the file is then
+    // removed.
     CStringW MoveIntoPlace();
 
 private:

@@ -1,6 +1,5 @@
 #include "download/WinInetDownloader.h"
 
-#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -87,16 +86,16 @@ CStringW WinInetDownloader::DownloadToFile(const CStringW& url, const CStringW& 
     ProgressReporter progress(window, length);
     if (!file.IsOpen()) throw ErrorWithCode(L"Failed to open file for writing:", file.OpenError());
 
-    std::array<char, kReadSize> buffer{};
     for (;;) {
         ThrowIfCancelled();
         DWORD read = 0;
+        // Read straight into the file's next block, as the WinHTTP transfer does.
         // Without a length nothing else would tell a broken body from a whole one.
-        if (!::InternetReadFile(request, buffer.data(), kReadSize, &read)) {
+        if (!::InternetReadFile(request, file.Space(kReadSize), kReadSize, &read)) {
             throw ErrorWithLastError(L"Failed to read data:");
         }
         if (read == 0) break;
-        file.Write(buffer.data(), read);
+        file.Commit(read);
         progress.Add(read);
     }
 
