@@ -9,6 +9,7 @@
 
 #include "framework/MessageBox.h"
 #include "registry/ScopedKey.h"
+#include "core/AdministratorsOnlySecurity.h"
 #include "core/BuildConfig.h"
 #include "core/BuildKey.h"
 #include "core/FileObjects.h"
@@ -55,6 +56,10 @@ bool IsExistingDirectory(const CStringW& path) {
 }  // namespace
 
 CStringW CreateWorkingDirectory() {
+    // Without its own security the directory would be the user's to change:
+    // no directory at all is the safer answer.
+    AdministratorsOnlySecurity security;
+    if (!security.Attributes()) return {};
     wchar_t folder[MAX_PATH] = {};
     if (::GetTempPathW(MAX_PATH, folder) == 0) return {};
     for (int attempt = 0; attempt < kWorkingDirectoryAttempts; ++attempt) {
@@ -64,7 +69,7 @@ CStringW CreateWorkingDirectory() {
         // between only makes the wizard take the next one.
         if (::GetTempFileNameW(folder, L"ISV", 0, path) == 0) return {};
         ::DeleteFileW(path);
-        if (CreateNewDirectory(path)) return path;
+        if (CreateNewDirectory(path, security.Attributes())) return path;
     }
     return {};
 }

@@ -96,7 +96,9 @@ private:
     bool pathMacrosReady = false;
 };
 
-// Creates a new, empty directory in the user's temporary folder and returns
-// its path; empty when none could be created. A name that something else
-// already took (a link planted by another program, say) is never used.
+// Creates a new, empty directory in the user's temporary folder that only
+// administrators and the system can change (AdministratorsOnlySecurity.h)
+// and returns its path; empty when none could be created. A name that
+// something else already took (a link planted by another program, say) is
+// never used.
 CStringW CreateWorkingDirectory();

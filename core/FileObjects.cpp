@@ -1,6 +1,7 @@
 #include "core/FileObjects.h"
 
 #include <cstddef>
+#include <cstring>
 
 namespace {
 
@@ -106,9 +107,35 @@ bool DeleteOnClose(HANDLE handle) {
     return ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof(disposition));
 }
 
-bool CreateNewDirectory(const CStringW& path) {
+bool CreateNewDirectory(const CStringW& path, SECURITY_ATTRIBUTES* security) {
     // Fails with ERROR_ALREADY_EXISTS on anything of that name, link or not.
-    if (!::CreateDirectoryW(path.c_str(), nullptr)) return false;
+    if (!::CreateDirectoryW(path.c_str(), security)) return false;
     const framework::UniqueKernelHandle directory = OpenWithoutFollowing(path, FILE_READ_ATTRIBUTES, kShareAll);
     return directory && KindOf(directory.Get(), ExpectedFinalPath(path)) == FileObjectKind::Directory;
+}
+
+framework::UniqueKernelHandle CreateNewFile(const CStringW& path, DWORD access, DWORD share) {
+    // CREATE_NEW fails on anything of that name; with FILE_FLAG_OPEN_REPARSE_POINT
+    // a link there is that name too, never followed to make its target.
+    framework::UniqueKernelHandle file(::CreateFileW(path.c_str(), access, share, nullptr, CREATE_NEW,
+                                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) return file;
+    if (KindOf(file.Get(), ExpectedFinalPath(path)) != FileObjectKind::File) {
+        // Whatever this is, it is not the file just made: left alone.
+        file.Reset();
+        ::SetLastError(ERROR_CANT_ACCESS_FILE);
+    }
+    return file;
+}
+
+bool RenameThroughHandle(HANDLE handle, const CStringW& newPath) {
+    const size_t nameBytes = newPath.size() * sizeof(wchar_t);
+    std::vector<LONGLONG> buffer((sizeof(FILE_RENAME_INFO) + nameBytes + sizeof(LONGLONG)) / sizeof(LONGLONG));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(nameBytes);
+    std::memcpy(rename->FileName, newPath.c_str(), nameBytes);
+    return ::SetFileInformationByHandle(handle, FileRenameInfo, rename,
+                                        static_cast<DWORD>(buffer.size() * sizeof(LONGLONG))) != FALSE;
 }

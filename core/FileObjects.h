@@ -53,7 +53,20 @@ std::vector<DirectoryEntry> ListDirectory(HANDLE directory);
 // when the system refuses. A read-only file loses that attribute first.
 bool DeleteOnClose(HANDLE handle);
 
-// Creates path as a new directory. False when anything of that name exists
-// already, or when what was created is not a plain directory at that very
-// place (a link put there in the meantime is never taken for it).
-bool CreateNewDirectory(const CStringW& path);
+// Creates path as a new directory, with security when given (else the one
+// it inherits). False when anything of that name exists already, or when
+// what was created is not a plain directory at that very place (a link put
+// there in the meantime is never taken for it).
+bool CreateNewDirectory(const CStringW& path, SECURITY_ATTRIBUTES* security = nullptr);
+
+// Creates path as a new, empty file and returns the handle (null, with the
+// thread's last error, when it cannot): never an existing file, never
+// through a link put at that name, and only when what was created is a plain
+// file at that very place. The handle is the way to the file from then on.
+framework::UniqueKernelHandle CreateNewFile(const CStringW& path, DWORD access, DWORD share);
+
+// Gives the file of handle (opened with DELETE access) the full path
+// newPath in the same volume, never replacing what is there; false, with the
+// thread's last error (ERROR_ALREADY_EXISTS for a taken name), when the
+// system refuses.
+bool RenameThroughHandle(HANDLE handle, const CStringW& newPath);

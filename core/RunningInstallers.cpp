@@ -1,5 +1,19 @@
 #include "core/RunningInstallers.h"
 
+std::optional<RunningInstallers::StartPermit> RunningInstallers::PermitStart() {
+    std::unique_lock lock(startMutex);
+    if (startsStopped) return std::nullopt;
+    return StartPermit(*this, std::move(lock));
+}
+
+std::vector<CStringW> RunningInstallers::StopStartsAndList() {
+    {
+        std::lock_guard lock(startMutex);
+        startsStopped = true;
+    }
+    return Programs();
+}
+
 void RunningInstallers::Add(HANDLE process, const CStringW& program) {
     HANDLE own = nullptr;
     // Only whether it still runs is ever asked.

@@ -21,7 +21,16 @@ constexpr DWORD kLookAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCH
 constexpr DWORD kJudgeAccess = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr DWORD kLookShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-void RemoveAtRestart(const CStringW& path) {
+// What one removal knows throughout: the tree's root and the entries it spares.
+struct Removal {
+    CStringW root;
+    const std::vector<CStringW>& spared;
+};
+
+void RemoveAtRestart(const Removal& removal, const CStringW& path) {
+    // The system deletes these by name, as SYSTEM, long after the wizard has
+    // gone: nothing outside the tree is ever handed to it.
+    if (!IsWithinFolder(path, removal.root)) return;
     // Needs administrator rights, which the wizard has; a failure leaves the file.
     ::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
@@ -48,21 +57,21 @@ FileObjectKind Judge(HANDLE handle, const CStringW& expectedFinalPath, DWORD lis
     return kind;
 }
 
-void RemoveEntry(const CStringW& path, const CStringW& expectedFinalPath, DWORD listedAttributes,
-                 const std::vector<CStringW>& spared, bool now);
+void RemoveEntry(const Removal& removal, const CStringW& path, const CStringW& expectedFinalPath,
+                 DWORD listedAttributes, bool now);
 
 // Everything in the directory held by handle; now false schedules it all for the restart.
-void RemoveContents(HANDLE directory, const CStringW& path, const std::vector<CStringW>& spared, bool now) {
+void RemoveContents(const Removal& removal, HANDLE directory, const CStringW& path, bool now) {
     const CStringW folder = FinalPath(directory);
     for (const DirectoryEntry& entry : ListDirectory(directory)) {
         const CStringW expected = folder.empty() ? CStringW() : folder + L"\\" + entry.name;
-        RemoveEntry(path + L"\\" + entry.name, expected, entry.attributes, spared, now);
+        RemoveEntry(removal, path + L"\\" + entry.name, expected, entry.attributes, now);
     }
 }
 
-void RemoveEntry(const CStringW& path, const CStringW& expectedFinalPath, DWORD listedAttributes,
-                 const std::vector<CStringW>& spared, bool now) {
-    now = now && !IsSpared(path, spared);
+void RemoveEntry(const Removal& removal, const CStringW& path, const CStringW& expectedFinalPath,
+                 DWORD listedAttributes, bool now) {
+    now = now && !IsSpared(path, removal.spared);
     framework::UniqueKernelHandle handle;
     if (now) {
         handle = OpenWithoutFollowing(path, kRemovalAccess, kRemovalShare);
@@ -84,12 +93,12 @@ void RemoveEntry(const CStringW& path, const CStringW& expectedFinalPath, DWORD 
         return;
     }
     if (kind == FileObjectKind::Elsewhere) return;
-    if (kind == FileObjectKind::Directory) RemoveContents(handle.Get(), path, spared, now);
+    if (kind == FileObjectKind::Directory) RemoveContents(removal, handle.Get(), path, now);
     if (now && DeleteOnClose(handle.Get())) return;
     const DWORD error = ::GetLastError();
     handle.Reset();
     // A directory that keeps something scheduled is scheduled after it.
-    if (!now || kind == FileObjectKind::Directory || IsInUse(error)) RemoveAtRestart(path);
+    if (!now || kind == FileObjectKind::Directory || IsInUse(error)) RemoveAtRestart(removal, path);
 }
 
 CStringW WithoutTrailingSeparators(CStringW path) {
@@ -105,7 +114,25 @@ void DeleteDirectoryTree(const CStringW& directory, const std::vector<CStringW>&
     // The name's own attributes only ever make the judgement more careful.
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    RemoveEntry(path, ExpectedFinalPath(path), attributes, spared, true);
+    RemoveEntry(Removal{path, spared}, path, ExpectedFinalPath(path), attributes, true);
+}
+
+bool IsWithinFolder(const CStringW& path, const CStringW& folder) {
+    const CStringW root = WithoutTrailingSeparators(folder);
+    if (root.empty() || path.size() < root.size() || !SamePath(path.substr(0, root.size()), root)) return false;
+    if (path.size() == root.size()) return true;
+    if (path[root.size()] != L'\\') return false;
+    // Every part below the root names an entry of its own: no way up or
+    // sideways ("..", "."), no other separator, no empty part, no stream.
+    const CStringW below = path.substr(root.size() + 1);
+    size_t start = 0;
+    for (;;) {
+        const size_t end = below.find(L'\\', start);
+        const CStringW part = below.substr(start, end == CStringW::npos ? CStringW::npos : end - start);
+        if (part.empty() || part == L"." || part == L".." || part.find_first_of(L"/:") != CStringW::npos) return false;
+        if (end == CStringW::npos) return true;
+        start = end + 1;
+    }
 }
 
 std::vector<CStringW> EntriesHolding(const CStringW& directory, const std::vector<CStringW>& programs) {
@@ -123,5 +150,5 @@ std::vector<CStringW> EntriesHolding(const CStringW& directory, const std::vecto
 void DeleteWorkDirectory() {
     auto settings = ConfigurationManager::GetInstance();
     DeleteDirectoryTree(settings->workDirectory,
-                        EntriesHolding(settings->workDirectory, settings->runningInstallers.Programs()));
+                        EntriesHolding(settings->workDirectory, settings->runningInstallers.StopStartsAndList()));
 }

@@ -58,7 +58,7 @@ std::pair<bool, CStringW> DownloadManager::DownloadFile(const CStringW& url, HWN
     // cannot open the file.
     const CStringW destination = ResolveDestination(url, fileName, useWorkFolder);
     try {
-        lastFilePath = WinHttpDownloader(cancelled).DownloadToFile(url, destination, window, expectedSha256);
+        Remember(WinHttpDownloader(cancelled).DownloadToFile(url, destination, window, expectedSha256));
         result.first = true;
         return result;
     } catch (const std::exception& error) {
@@ -84,12 +84,17 @@ std::pair<bool, CStringW> DownloadManager::DownloadFileWinInet(const CStringW& u
     std::pair<bool, CStringW> result{false, CStringW()};
     const CStringW destination = ResolveDestination(url, fileName, useWorkFolder);
     try {
-        lastFilePath = WinInetDownloader(cancelled).DownloadToFile(url, destination, window, expectedSha256);
+        Remember(WinInetDownloader(cancelled).DownloadToFile(url, destination, window, expectedSha256));
         result.first = true;
     } catch (const std::exception& error) {
         result.second = kWinInetTag + FromAnsi(error.what());
     }
     return result;
+}
+
+void DownloadManager::Remember(const DownloadedFile& downloaded) {
+    lastFilePath = downloaded.path;
+    lastFileSha256 = downloaded.sha256;
 }
 
 bool DownloadManager::PauseUnlessCancelled(DWORD milliseconds) const {

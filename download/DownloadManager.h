@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "download/TemporaryDownloadFile.h"
 #include "framework/Strings.h"
 
 class DownloadManager : public std::enable_shared_from_this<DownloadManager> {
@@ -57,8 +58,12 @@ public:
     std::atomic<bool> cancelled{false};
     // Written by the transfer that succeeded; read after its future completes.
     CStringW lastFilePath;
+    // The SHA-256 of the bytes that transfer wrote, as 64 lower-case
+    // hexadecimal digits (empty when it could not be computed).
+    std::string lastFileSha256;
 
 private:
+    void Remember(const DownloadedFile& downloaded);
     // False as soon as the manager is cancelled, true when the time is up.
     bool PauseUnlessCancelled(DWORD milliseconds) const;
     CStringW ResolveDestination(const CStringW& url, const CStringW& fileName, bool useWorkFolder) const;

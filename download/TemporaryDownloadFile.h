@@ -1,9 +1,12 @@
 // A download is written to a temporary file beside its destination and moved
 // into place only when it is complete, so a failed or cancelled download never
-// touches a file that was there before. The temporary file is removed unless
-// it was moved into place. Bytes are written, and digested when the server
-// named the file's SHA-256, on a thread of their own (BlockWriter); a file
-// that does not match its digest is never moved into place.
+// touches a file that was there before. The temporary file is created new,
+// never through a link at its name, and from then on reached only through its
+// handle: written, judged, moved into place and, unless it was moved, removed
+// through it, so another program of the user cannot redirect any of it by
+// putting something at the name. Bytes are written and digested on a thread
+// of their own (BlockWriter); a file that does not match the digest the
+// server named is never moved into place.
 #pragma once
 
 #include <windows.h>
@@ -18,18 +21,26 @@
 #include "framework/Handles.h"
 #include "framework/Strings.h"
 
+// A download in place: where it went, and the SHA-256 of what was written
+// (64 lower-case hexadecimal digits; empty when it could not be computed).
+struct DownloadedFile {
+    CStringW path;
+    std::string sha256;
+};
+
 class TemporaryDownloadFile {
 public:
     // Creates the temporary file in the destination's folder. Failure is kept
-    // (IsOpen, OpenError) and reported by the transfer when it needs the file.
-    // expectedSha256: 64 lower-case hexadecimal digits, or empty when the
-    // server named no digest.
+    // (IsOpen, OpenError) and reported by the transfer when it needs the file;
+    // a writer that cannot start (no thread, no memory) is such a failure,
+    // and the file is gone again. expectedSha256: 64 lower-case hexadecimal
+    // digits, or empty when the server named no digest.
     explicit TemporaryDownloadFile(const CStringW& destination, const std::string& expectedSha256 = {});
     TemporaryDownloadFile(const TemporaryDownloadFile&) = delete;
     TemporaryDownloadFile& operator=(const TemporaryDownloadFile&) = delete;
     ~TemporaryDownloadFile();
 
-    bool IsOpen() const { return static_cast<bool>(file_); }
+    bool IsOpen() const { return static_cast<bool>(writer_); }
     DWORD OpenError() const { return openError_; }
     const CStringW& Path() const { return temporaryPath_; }
 
@@ -44,16 +55,17 @@ public:
     // Of the bytes written so far: call FinishWriting first.
     std::optional<std::uint64_t> Size() const;
 
-    // Finishes writing, closes the file, checks its digest when one is
-    // expected, and moves it to the destination, or, when that name is taken,
-    // to the first free "name (n).ext". Returns the path it now has. Throws
+    // Finishes writing, checks the digest when one is expected, and moves the
+    // file to the destination, or, when that name is taken, to the first free
+    // "name (n).ext". Returns where it now is and its digest. Throws
     // std::runtime_error when the digest differs ("Failed to verify the
     // download: SHA-256 ...") or when it cannot be moved; the file is then
     // removed.
-    CStringW MoveIntoPlace();
+    DownloadedFile MoveIntoPlace();
 
 private:
-    void Verify();
+    void Create(const CStringW& folder);
+    std::string Verify();
 
     CStringW destination_;
     std::string expectedSha256_;

@@ -57,8 +57,8 @@ std::unique_ptr<WinHttpExchange> WinHttpDownloader::Fetch(RedirectTrail& trail, 
     }
 }
 
-CStringW WinHttpDownloader::DownloadToFile(const CStringW& url, const CStringW& destination, HWND window,
-                                           const std::string& expectedSha256) {
+DownloadedFile WinHttpDownloader::DownloadToFile(const CStringW& url, const CStringW& destination, HWND window,
+                                                 const std::string& expectedSha256) {
     // Created first, so its name is claimed before any byte arrives. A failure
     // to create it is reported after the response head: when the server fails
     // too, the server's failure is the one worth reading.
@@ -86,9 +86,9 @@ CStringW WinHttpDownloader::DownloadToFile(const CStringW& url, const CStringW& 
         if (!size) throw std::runtime_error("Failed to open downloaded file.");
         if (*size != *length) throw std::runtime_error(IncompleteDownloadText(*length, *size));
     }
-    const CStringW finalPath = file.MoveIntoPlace();
+    DownloadedFile downloaded = file.MoveIntoPlace();
     progress.Finish();
-    return finalPath;
+    return downloaded;
 }
 
 void WinHttpDownloader::ReadIntoMemory(WinHttpExchange& exchange, std::vector<char>& bytes) {

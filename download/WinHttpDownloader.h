@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "download/TemporaryDownloadFile.h"
 #include "framework/Strings.h"
 
 class RedirectTrail;
@@ -28,12 +29,12 @@ public:
     explicit WinHttpDownloader(const std::atomic<bool>& cancelled) : cancelled_(cancelled) {}
 
     // Downloads into a temporary file beside destination and moves it into
-    // place (see TemporaryDownloadFile); returns the final path. Posts
+    // place (see TemporaryDownloadFile); returns the final path and the file's digest. Posts
     // progress to window. Throws std::runtime_error with the failure text.
     // expectedSha256 (lower case, or empty for none) is checked before the
     // file is moved into place.
-    CStringW DownloadToFile(const CStringW& url, const CStringW& destination, HWND window,
-                            const std::string& expectedSha256 = {});
+    DownloadedFile DownloadToFile(const CStringW& url, const CStringW& destination, HWND window,
+                                  const std::string& expectedSha256 = {});
 
     // Two attempts; empty (never null) when both fail.
     std::unique_ptr<std::vector<char>> DownloadToMemory(const CStringW& url);

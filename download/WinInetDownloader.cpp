@@ -66,8 +66,8 @@ void WinInetDownloader::ThrowIfCancelled() const {
     if (cancelled_) throw std::runtime_error("Download cancelled.");
 }
 
-CStringW WinInetDownloader::DownloadToFile(const CStringW& url, const CStringW& destination, HWND window,
-                                           const std::string& expectedSha256) {
+DownloadedFile WinInetDownloader::DownloadToFile(const CStringW& url, const CStringW& destination, HWND window,
+                                                 const std::string& expectedSha256) {
     TemporaryDownloadFile file(destination, expectedSha256);
 
     UniqueWinInetHandle internet(::InternetOpenW(L"", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
@@ -105,7 +105,7 @@ CStringW WinInetDownloader::DownloadToFile(const CStringW& url, const CStringW& 
         if (!size) throw ErrorWithLastError(L"Failed to open downloaded file:");
         if (*size != *length) throw std::runtime_error(IncompleteDownloadText(*length, *size));
     }
-    const CStringW finalPath = file.MoveIntoPlace();
+    DownloadedFile downloaded = file.MoveIntoPlace();
     progress.Finish();
-    return finalPath;
+    return downloaded;
 }

@@ -8,6 +8,7 @@
 
 #include <atomic>
 
+#include "download/TemporaryDownloadFile.h"
 #include "framework/Strings.h"
 
 class WinInetDownloader {
@@ -19,12 +20,12 @@ public:
     explicit WinInetDownloader(const std::atomic<bool>& cancelled) : cancelled_(cancelled) {}
 
     // Downloads into a temporary file beside destination and moves it into
-    // place; returns the final path. Posts progress to window. Throws
+    // place; returns the final path and the file's digest. Posts progress to window. Throws
     // std::runtime_error with the failure text; a failed read is one.
     // expectedSha256 (lower case, or empty for none) is checked before the
     // file is moved into place.
-    CStringW DownloadToFile(const CStringW& url, const CStringW& destination, HWND window,
-                            const std::string& expectedSha256 = {});
+    DownloadedFile DownloadToFile(const CStringW& url, const CStringW& destination, HWND window,
+                                  const std::string& expectedSha256 = {});
 
 private:
     void ThrowIfCancelled() const;

@@ -28,16 +28,16 @@ void DownloadPageDlm::OnNavigateToPage() {
 DownloadQueue::Transfer DownloadPageDlm::TransferOf(const Package& package) {
     auto settings = ConfigurationManager::GetInstance();
     // The product is the user's: it goes where the user's downloads go, under the name the configuration gives.
-    if (package.IsMain()) return {settings->productUrl, settings->productFileName, false};
-    return {OfferDownloadUrl(package), CStringW(), true};
+    // The wizard starts nothing of it.
+    if (package.IsMain()) return {settings->productUrl, settings->productFileName, false, false};
+    return {OfferDownloadUrl(package), CStringW(), true, true};
 }
 
-bool DownloadPageDlm::OnDownloaded(Package& package, const CStringW& path) {
-    if (!package.IsMain()) return true;
+void DownloadPageDlm::OnDownloaded(Package& package, const CStringW& path) {
+    if (!package.IsMain()) return;
     // The product is done once it is down: the user launches it from the finish page.
     ConfigurationManager::GetInstance()->SetDownloadedFilePath(path);
     package.SendEvent(EventType::Done, nullptr);
-    return false;
 }
 
 void DownloadPageDlm::OnMainProductNotDownloaded() {
@@ -54,7 +54,7 @@ void DownloadPageDlm::OnInstallersStarting() {
 
 DownloadQueue::Launch DownloadPageDlm::LaunchOf(const Package& package) {
     // Nobody waits for an offer: the start returns as soon as its process exists.
-    return {ConfigurationManager::GetInstance()->workDirectory, package.GetInstallerArgs(), false};
+    return {package.GetInstallerArgs(), false};
 }
 
 bool DownloadPageDlm::OnMainInstallerEnded(Package&, const InstallerStart&) {

@@ -32,12 +32,11 @@ void DownloadPageIsv::OnNavigateToPage() {
 
 DownloadQueue::Transfer DownloadPageIsv::TransferOf(const Package& package) {
     const CStringW url = package.IsMain() ? ConfigurationManager::GetInstance()->productUrl : OfferDownloadUrl(package);
-    return {url, CStringW(), true};
+    return {url, CStringW(), true, true};
 }
 
-bool DownloadPageIsv::OnDownloaded(Package& package, const CStringW& path) {
+void DownloadPageIsv::OnDownloaded(Package& package, const CStringW& path) {
     if (package.IsMain()) ConfigurationManager::GetInstance()->SetDownloadedFilePath(path);
-    return true;
 }
 
 void DownloadPageIsv::OnMainProductNotDownloaded() {
@@ -59,7 +58,7 @@ DownloadQueue::Launch DownloadPageIsv::LaunchOf(const Package& package) {
     const CStringW arguments = package.IsMain() ? settings->productInstallerArgs : package.GetInstallerArgs();
     // Only the main installer is waited for; an offer's start returns as
     // soon as its process exists.
-    return {settings->downloadFolder, arguments, package.IsMain()};
+    return {arguments, package.IsMain()};
 }
 
 bool DownloadPageIsv::OnMainInstallerEnded(Package& product, const InstallerStart& start) {

@@ -34,7 +34,7 @@ protected:
 
 private:
     DownloadQueue::Transfer TransferOf(const Package& package) override;
-    bool OnDownloaded(Package& package, const CStringW& path) override;
+    void OnDownloaded(Package& package, const CStringW& path) override;
     void OnMainProductNotDownloaded() override;
     void OnNothingToInstall() override;
     void OnInstallersStarting() override;

@@ -1,7 +1,6 @@
 #include "install/DownloadQueue.h"
 
 #include "api/EventProtocol.h"
-#include "download/DownloadManager.h"
 #include "packages/Package.h"
 #include "core/ConfigurationManager.h"
 
@@ -16,15 +15,17 @@ void DownloadQueue::Start() {
 }
 
 void DownloadQueue::FailWaitingInstallers(const nlohmann::json& data) {
-    for (const auto& [package, path] : installQueue) package->SendEvent(EventType::Failed, data);
+    for (const auto& entry : installQueue) entry.first->SendEvent(EventType::Failed, data);
     installQueue.clear();
 }
 
 void DownloadQueue::StartFrontDownload() {
     if (ConfigurationManager::GetInstance()->cancelRequested || downloadQueue.empty()) return;
-    const Transfer transfer = client.TransferOf(*downloadQueue.front());
-    downloadResult = StartDownload(transfer.url, page.GetSafeHwnd(), transfer.fileName, transfer.useWorkFolder,
-                                   ExpectedSha256(*downloadQueue.front()));
+    const Package& package = *downloadQueue.front();
+    const Transfer transfer = client.TransferOf(package);
+    downloadResult = StartDownload(
+        {transfer.url, transfer.fileName, transfer.useWorkFolder, ExpectedSha256(package), transfer.installs},
+        page.GetSafeHwnd());
     page.SetTimer(TIMER_DOWNLOAD_POLL, kPollPeriodMs);
 }
 
@@ -33,15 +34,15 @@ void DownloadQueue::PollDownload() {
     page.KillTimer(TIMER_DOWNLOAD_POLL);
     const std::shared_ptr<Package> package = downloadQueue.front();
     downloadQueue.pop_front();
-    const auto [succeeded, errorText] = downloadResult.get();
+    DownloadOutcome outcome = downloadResult.get();
 
-    if (succeeded) {
-        const CStringW path = DownloadManager::GetInstance()->lastFilePath;
-        if (client.OnDownloaded(*package, path)) installQueue.emplace_back(package, path);
+    if (outcome.succeeded) {
+        client.OnDownloaded(*package, outcome.path);
+        if (outcome.installer) installQueue.emplace_back(package, std::move(*outcome.installer));
     } else {
-        package->SendEvent(EventType::Failed, FailureData(kDownloadFailed, errorText));
+        package->SendEvent(EventType::Failed, FailureData(kDownloadFailed, outcome.errorText));
         if (package->IsMain()) {
-            OnMainProductFailed(errorText);
+            OnMainProductFailed(outcome.errorText);
             return;
         }
         // An offer that could not be fetched ends here; the others go on.
@@ -71,9 +72,10 @@ void DownloadQueue::StartFrontInstaller() {
         client.OnInstallersStarted();
         return;
     }
-    const auto& [package, path] = installQueue.front();
+    auto& [package, installer] = installQueue.front();
     const Launch launch = client.LaunchOf(*package);
-    installerResult = StartInstaller(path, launch.folder, launch.arguments, launch.wait);
+    // The held files go with the start, which lets them go once the process exists.
+    installerResult = StartInstaller(std::move(installer), launch.arguments, launch.wait);
     page.SetTimer(TIMER_INSTALL_POLL, kPollPeriodMs);
 }
 

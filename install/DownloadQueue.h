@@ -23,15 +23,18 @@ class DownloadQueue {
 public:
     // Where a package goes: fileName "" keeps the name the server gives;
     // without the working folder it lands in the user's download folder.
+    // installs: the wizard starts the package's installer, which is held and
+    // prepared in the working folder as soon as the package is down.
     struct Transfer {
         CStringW url;
         CStringW fileName;
         bool useWorkFolder = true;
+        bool installs = true;
     };
 
-    // How a package's installer starts, and whether it is waited for.
+    // How a package's installer starts, and whether it is waited for. It
+    // starts in its own folder, inside the working folder.
     struct Launch {
-        CStringW folder;
         CStringW arguments;
         bool wait = false;
     };
@@ -40,8 +43,9 @@ public:
     class Client {
     public:
         virtual Transfer TransferOf(const Package& package) = 0;
-        // The package is down at path; true keeps it for its installer.
-        virtual bool OnDownloaded(Package& package, const CStringW& path) = 0;
+        // The package is down at path (and, when it installs, its installer
+        // is ready).
+        virtual void OnDownloaded(Package& package, const CStringW& path) = 0;
         // The main product could not be fetched. Every package has been
         // told and nothing more starts.
         virtual void OnMainProductNotDownloaded() = 0;
@@ -79,7 +83,7 @@ private:
     framework::CDialog& page;
     Client& client;
     std::deque<std::shared_ptr<Package>> downloadQueue;
-    std::deque<std::pair<std::shared_ptr<Package>, CStringW>> installQueue;
+    std::deque<std::pair<std::shared_ptr<Package>, ReadyInstaller>> installQueue;
     DownloadResult downloadResult;
     InstallerResult installerResult;
 };

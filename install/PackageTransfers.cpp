@@ -1,14 +1,17 @@
 #include "install/PackageTransfers.h"
 
 #include <string>
+#include <tuple>
 
 #include "api/EventProtocol.h"
 #include "download/DownloadManager.h"
+#include "download/ErrorText.h"
 #include "install/ArchiveType.h"
 #include "install/InstallerPreparation.h"
 #include "install/ProcessRunner.h"
 #include "packages/Package.h"
 #include "core/ConfigurationManager.h"
+#include "core/RunningInstallers.h"
 #include "core/TextConversion.h"
 
 namespace {
@@ -33,13 +36,49 @@ std::string ExpectedSha256(const Package& package) {
     return package.IsMain() ? ConfigurationManager::GetInstance()->productSha256 : package.ExpectedSha256();
 }
 
-DownloadResult StartDownload(const CStringW& url, HWND window, const CStringW& fileName, bool useWorkFolder,
-                             const std::string& expectedSha256) {
-    // The task keeps the manager alive for as long as it runs.
+DownloadResult StartDownload(const DownloadRequest& request, HWND window) {
+    // The task keeps the manager and the settings, with the cancel flag,
+    // alive for as long as it runs.
     std::shared_ptr<DownloadManager> manager = DownloadManager::GetInstance();
-    return std::async(std::launch::async, [manager, url, window, fileName, useWorkFolder, expectedSha256] {
-        return manager->DownloadFile(url, window, fileName, useWorkFolder, expectedSha256);
+    std::shared_ptr<ConfigurationManager> settings = ConfigurationManager::GetInstance();
+    return std::async(std::launch::async, [manager, settings, request, window] {
+        DownloadOutcome outcome;
+        std::tie(outcome.succeeded, outcome.errorText) =
+            manager->DownloadFile(request.url, window, request.fileName, request.useWorkFolder, request.expectedSha256);
+        if (!outcome.succeeded) return outcome;
+        outcome.path = manager->lastFilePath;
+        if (!request.installs) return outcome;
+        // The server's digest was checked on the way in; without one, what
+        // arrived is the reference the file is held to.
+        const std::string sha256 = request.expectedSha256.empty() ? manager->lastFileSha256 : request.expectedSha256;
+        try {
+            outcome.installer =
+                PrepareReadyInstaller(outcome.path, sha256, settings->workDirectory, &settings->cancelRequested);
+        } catch (const std::exception& error) {
+            outcome.succeeded = false;
+            outcome.errorText = FromAnsi(error.what());
+        }
+        return outcome;
     });
+}
+
+ReadyInstaller PrepareReadyInstaller(const CStringW& path, const std::string& sha256, const CStringW& folder,
+                                     const std::atomic<bool>* cancelled) {
+    HeldFile download = HeldFile::Open(path);
+    download.Verify(sha256);
+    // The archive stays held while it is judged and unpacked.
+    const PreparedInstaller prepared = PrepareInstaller(path, GetArchiveType(path), folder, cancelled);
+    ReadyInstaller ready{prepared.program, prepared.refusal, {}};
+    if (!ready.refusal.empty()) return ready;
+    if (ready.program != path) {
+        try {
+            ready.held.push_back(HeldFile::Open(ready.program));
+        } catch (const std::exception& error) {
+            return ReadyInstaller{CStringW(), error.what(), {}};
+        }
+    }
+    ready.held.push_back(std::move(download));
+    return ready;
 }
 
 nlohmann::json FailureData(std::string_view prefix, const CStringW& text) {
@@ -67,26 +106,27 @@ void ReportMainProductDownloadFailed(const CStringW& errorText) {
     }
 }
 
-InstallerResult StartInstaller(const CStringW& downloadedPath, const CStringW& folder, const CStringW& arguments,
-                               bool wait) {
+InstallerResult StartInstaller(ReadyInstaller installer, const CStringW& arguments, bool wait) {
     // The task keeps the settings, and with them the cancel flag, alive for as long as it runs.
     std::shared_ptr<ConfigurationManager> settings = ConfigurationManager::GetInstance();
-    return std::async(std::launch::async, [settings, downloadedPath, folder, arguments, wait] {
-        const PreparedInstaller prepared =
-            PrepareInstaller(downloadedPath, GetArchiveType(downloadedPath), folder, &settings->cancelRequested);
+    return std::async(std::launch::async, [settings, installer = std::move(installer), arguments, wait]() mutable {
         InstallerStart start;
-        start.program = prepared.program;
-        start.refusal = prepared.refusal;
+        start.program = installer.program;
+        start.refusal = installer.refusal;
         if (!start.refusal.empty()) return start;
-        // Nothing starts once the user has closed the wizard.
-        if (settings->cancelRequested) {
+        // Nothing starts once the user has closed the wizard, nor once the
+        // working directory's removal has taken its list of running installers.
+        std::optional<RunningInstallers::StartPermit> permit = settings->runningInstallers.PermitStart();
+        if (!permit || settings->cancelRequested) {
             start.refusal = kCancelled;
             return start;
         }
-        // The process is kept in the settings' running installers, so that the
-        // end of the wizard spares its folder while it runs.
-        start.run = RunProcess(prepared.program, arguments, wait,
-                               [&](HANDLE process) { settings->runningInstallers.Add(process, prepared.program); });
+        start.run = RunProcess(installer.program, arguments, wait, [&](HANDLE process) {
+            permit->Add(process, installer.program);
+            permit.reset();
+            // The process exists: what it runs can no longer be swapped.
+            installer.held.clear();
+        });
         return start;
     });
 }

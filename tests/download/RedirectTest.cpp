@@ -36,8 +36,8 @@ protected:
         const std::wstring destination = folders->Work() + L"\\r.bin";
         try {
             const CStringW file = stage == Stage::WinHttp
-                                      ? WinHttpDownloader(cancelled).DownloadToFile(url, destination, nullptr)
-                                      : WinInetDownloader(cancelled).DownloadToFile(url, destination, nullptr);
+                                      ? WinHttpDownloader(cancelled).DownloadToFile(url, destination, nullptr).path
+                                      : WinInetDownloader(cancelled).DownloadToFile(url, destination, nullptr).path;
             const bool same = FileSha256(file) == ServedSha256(servedPath);
             ::DeleteFileW(file.c_str());
             return same ? "ok" : "wrong bytes";

@@ -157,7 +157,7 @@ TEST_F(RunProcessTest, RunningInstallersListOnlyThoseThatHaveNotEnded) {
     const std::wstring quick = folder_ + L"\\quick.exe";
     ASSERT_TRUE(::CopyFileW(installer_.c_str(), quick.c_str(), TRUE));
     const auto keep = [&](const CStringW& program) {
-        return [&installers, program](HANDLE process) { installers.Add(process, program); };
+        return [&installers, program](HANDLE process) { installers.PermitStart()->Add(process, program); };
     };
     EXPECT_EQ(RunProcess(installer_, L"/WAIT=3000", false, keep(installer_)).second, 0u);
     EXPECT_EQ(RunProcess(quick, L"", true, keep(quick)).second, 0u);

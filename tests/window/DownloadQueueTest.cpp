@@ -59,12 +59,12 @@ private:
     DownloadQueue::Transfer TransferOf(const Package& package) override {
         log.push_back("transfer " + Name(package));
         auto settings = ConfigurationManager::GetInstance();
-        return {package.IsMain() ? settings->productUrl : OfferDownloadUrl(package), CStringW(), true};
+        return {package.IsMain() ? settings->productUrl : OfferDownloadUrl(package), CStringW(), true,
+                choices.keepForInstall};
     }
-    bool OnDownloaded(Package& package, const CStringW& path) override {
+    void OnDownloaded(Package& package, const CStringW& path) override {
         log.push_back("downloaded " + Name(package));
         downloadedFiles.push_back(path);
-        return choices.keepForInstall;
     }
     void OnMainProductNotDownloaded() override { End("main not downloaded"); }
     void OnNothingToInstall() override { End("nothing to install"); }
@@ -72,7 +72,7 @@ private:
     DownloadQueue::Launch LaunchOf(const Package& package) override {
         log.push_back("launch " + Name(package));
         if (choices.closeWhileInstallerStarts) ConfigurationManager::GetInstance()->cancelRequested = true;
-        return {ConfigurationManager::GetInstance()->workDirectory, L"/S", false};
+        return {L"/S", false};
     }
     bool OnMainInstallerEnded(Package&, const InstallerStart& start) override {
         log.push_back(start.run.second != 0 ? "main installer not started" : "main installer ended");
