@@ -111,9 +111,10 @@ TEST_F(FailureText, WithoutALengthACutBodyIsTakenAsWhole) {
 TEST_F(FailureText, AFileThatCannotBeCreatedFailsAfterTheResponseHead) {
     Serve({{"path", "/f/a.bin"}, {"body", "abc"}});
     const std::wstring nowhere = folders->Work() + L"\\no such folder\\a.bin";
-    EXPECT_EQ(WinHttpTo(host.Url(L"/f/a.bin"), nowhere), WithCode("Failed to open file for writing:", ERROR_DIRECTORY));
+    EXPECT_EQ(WinHttpTo(host.Url(L"/f/a.bin"), nowhere),
+              WithCode("Failed to open file for writing:", ERROR_PATH_NOT_FOUND));
     EXPECT_EQ(WinInetTo(host.HttpUrl(L"/f/a.bin"), nowhere),
-              WithCode("Failed to open file for writing:", ERROR_DIRECTORY));
+              WithCode("Failed to open file for writing:", ERROR_PATH_NOT_FOUND));
     EXPECT_EQ(WinHttpTo(host.Url(L"/f/a.bin"), L""),
               WithCode("Failed to open file for writing:", ERROR_PATH_NOT_FOUND));
     // The requests went out all the same.
