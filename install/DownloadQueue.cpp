@@ -22,9 +22,14 @@ void DownloadQueue::FailWaitingInstallers(const nlohmann::json& data) {
 
 void DownloadQueue::StartFrontDownload() {
     if (ConfigurationManager::GetInstance()->cancelRequested || downloadQueue.empty()) return;
-    const Transfer transfer = client.TransferOf(*downloadQueue.front());
-    downloadResult = StartDownload(transfer.url, page.GetSafeHwnd(), transfer.fileName, transfer.useWorkFolder,
-                                   ExpectedSha256(*downloadQueue.front()));
+    const Package& package = *downloadQueue.front();
+    const Transfer transfer = client.TransferOf(package);
+    const std::string sha256 = ExpectedSha256(package);
+    // A refused product fails as any failed download does, without a request.
+    const CStringW refusal = package.IsMain() ? ProductUrlRefusal(transfer.url, sha256) : CStringW();
+    downloadResult = refusal.empty() ? StartDownload(transfer.url, page.GetSafeHwnd(), transfer.fileName,
+                                                     transfer.useWorkFolder, sha256)
+                                     : FailedDownload(refusal);
     page.SetTimer(TIMER_DOWNLOAD_POLL, kPollPeriodMs);
 }
 

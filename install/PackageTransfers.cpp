@@ -4,6 +4,7 @@
 
 #include "api/EventProtocol.h"
 #include "download/DownloadManager.h"
+#include "download/UrlResolution.h"
 #include "install/ArchiveType.h"
 #include "install/InstallerPreparation.h"
 #include "install/ProcessRunner.h"
@@ -31,6 +32,17 @@ CStringW OfferDownloadUrl(const Package& offer) {
 
 std::string ExpectedSha256(const Package& package) {
     return package.IsMain() ? ConfigurationManager::GetInstance()->productSha256 : package.ExpectedSha256();
+}
+
+CStringW ProductUrlRefusal(const CStringW& url, const std::string& expectedSha256) {
+    if (IsHttpsUrl(url) || !expectedSha256.empty()) return {};
+    return L"Product URL that is not HTTPS, without a SHA-256, refused.";
+}
+
+DownloadResult FailedDownload(const CStringW& errorText) {
+    std::promise<std::pair<bool, CStringW>> failed;
+    failed.set_value({false, errorText});
+    return failed.get_future();
 }
 
 DownloadResult StartDownload(const CStringW& url, HWND window, const CStringW& fileName, bool useWorkFolder,
