@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "api/ProxyAccess.h"
 #include "api/SecureProtocols.h"
 #include "api/UrlParts.h"
 #include "api/WinHttpHandle.h"
@@ -15,11 +16,6 @@ namespace {
 
 bool IsWindows7WithoutServicePack() {
     return IsOsVersionAtLeast(6, 1, 0) && !IsOsVersionAtLeast(6, 1, 1);
-}
-
-DWORD ProxyAccessType() {
-    const bool windows7 = IsOsVersionAtLeast(6, 1, 0) && !IsOsVersionAtLeast(6, 2, 0);
-    return windows7 ? WINHTTP_ACCESS_TYPE_DEFAULT_PROXY : 4 /* WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY */;
 }
 
 // The Content-Length value as sent, without surrounding blanks; nothing when
@@ -73,7 +69,7 @@ bool ReadBody(HINTERNET request, std::string& response) {
 bool SendJsonRequest(const std::wstring& host, const std::wstring& path, const std::string& body, HttpHeaders headers,
                      std::string& response, DWORD& status, const std::optional<HttpTimeouts>& timeouts) {
     UniqueWinHttpHandle session(
-        ::WinHttpOpen(nullptr, ProxyAccessType(), WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+        ::WinHttpOpen(nullptr, ProxyAccessTypeForThisSystem(), WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session || !SetSecureProtocols(session.Get())) return false;
 
     UniqueWinHttpHandle connection(::WinHttpConnect(session.Get(), host.c_str(), INTERNET_DEFAULT_HTTPS_PORT, 0));

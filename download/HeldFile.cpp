@@ -20,8 +20,8 @@ HeldFile HeldFile::Open(const CStringW& path) {
     framework::UniqueKernelHandle handle = OpenWithoutFollowing(path, GENERIC_READ, FILE_SHARE_READ);
     if (!handle) throw ErrorWithLastError(L"Failed to hold the downloaded file:");
     if (KindOf(handle.Get(), ExpectedFinalPath(path)) != FileObjectKind::File) {
-        throw std::runtime_error("Failed to hold the downloaded file: it is no longer a plain file at " +
-                                 ToAnsi(path) + ".");
+        throw std::runtime_error("Failed to hold the downloaded file: it is no longer a plain file at " + ToAnsi(path) +
+                                 ".");
     }
     return HeldFile(std::move(handle), path);
 }

@@ -4,22 +4,19 @@
 #include <stdexcept>
 #include <string>
 
+#include "api/ProxyAccess.h"
 #include "download/ErrorText.h"
 #include "download/ProgressReporter.h"
 #include "download/TemporaryDownloadFile.h"
 #include "download/RedirectTrail.h"
 #include "download/WinHttpExchange.h"
-#include "core/SystemInfo.h"
 
 namespace {
 
 constexpr wchar_t kMemoryUserAgent[] = L"A WinHTTP Example Program/1.0";
 
 WinHttpProfile FileProfile() {
-    // Windows 8 and later pick the proxy the way the system does.
-    const DWORD access =
-        IsOsVersionAtLeast(6, 2, 0) ? WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
-    return WinHttpProfile{nullptr, access, 0};
+    return WinHttpProfile{nullptr, ProxyAccessTypeForThisSystem(), 0};
 }
 
 WinHttpProfile MemoryProfile() {

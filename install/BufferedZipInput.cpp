@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -56,20 +57,35 @@ voidpf ZCALLBACK Open(voidpf, const void* fileName, int mode) {
     return stream.release();
 }
 
+// Whether the buffer holds the size bytes from the reader's position on. An
+// archive can send the position anywhere up to 2^64 - 1, so no sum of a
+// position and a size is ever formed: it could wrap round to the buffer.
+bool BufferHolds(const BufferedStream& stream, uLong size) {
+    if (stream.position < stream.bufferStart) return false;
+    const ZPOS64_T offset = stream.position - stream.bufferStart;
+    return offset <= stream.buffer.size() && size <= stream.buffer.size() - offset;
+}
+
+// Moves the position on by count bytes just read; a file that gave bytes at
+// the position ends above it, so this cannot pass 2^64 - 1.
+void Advance(BufferedStream& stream, uLong count) {
+    stream.position += std::min<ZPOS64_T>(count, std::numeric_limits<ZPOS64_T>::max() - stream.position);
+}
+
 uLong ZCALLBACK Read(voidpf, voidpf handle, void* target, uLong size) {
     BufferedStream& stream = Stream(handle);
     // Large reads (the entries' data) go past the buffer.
     if (size >= kBufferSize) {
         const uLong read = ReadFromFile(stream, target, size);
-        stream.position += read;
+        Advance(stream, read);
         return read;
     }
-    const ZPOS64_T bufferEnd = stream.bufferStart + stream.buffer.size();
-    if (stream.position < stream.bufferStart || stream.position + size > bufferEnd) Refill(stream);
-    const ZPOS64_T available = stream.bufferStart + stream.buffer.size() - stream.position;
-    const auto count = static_cast<uLong>(std::min<ZPOS64_T>(size, available));
-    std::memcpy(target, stream.buffer.data() + (stream.position - stream.bufferStart), count);
-    stream.position += count;
+    // A refill starts the buffer at the position, which then lies in it.
+    if (!BufferHolds(stream, size)) Refill(stream);
+    const ZPOS64_T offset = stream.position - stream.bufferStart;
+    const auto count = static_cast<uLong>(std::min<ZPOS64_T>(size, stream.buffer.size() - offset));
+    std::memcpy(target, stream.buffer.data() + offset, count);
+    Advance(stream, count);
     return count;
 }
 
@@ -85,7 +101,11 @@ long ZCALLBACK Seek(voidpf, voidpf handle, ZPOS64_T offset, int origin) {
     BufferedStream& stream = Stream(handle);
     switch (origin) {
     case ZLIB_FILEFUNC_SEEK_SET: stream.position = offset; return 0;
-    case ZLIB_FILEFUNC_SEEK_CUR: stream.position += offset; return 0;
+    case ZLIB_FILEFUNC_SEEK_CUR:
+        // minizip only ever moves forward; a move past 2^64 - 1 would wrap round.
+        if (offset > std::numeric_limits<ZPOS64_T>::max() - stream.position) return -1;
+        stream.position += offset;
+        return 0;
     case ZLIB_FILEFUNC_SEEK_END:
         // The file's own seek knows where it ends.
         if (stream.file.zseek64_file(stream.file.opaque, stream.handle, offset, ZLIB_FILEFUNC_SEEK_END) != 0) return -1;

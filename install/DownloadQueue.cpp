@@ -23,9 +23,14 @@ void DownloadQueue::StartFrontDownload() {
     if (ConfigurationManager::GetInstance()->cancelRequested || downloadQueue.empty()) return;
     const Package& package = *downloadQueue.front();
     const Transfer transfer = client.TransferOf(package);
-    downloadResult = StartDownload(
-        {transfer.url, transfer.fileName, transfer.useWorkFolder, ExpectedSha256(package), transfer.installs},
-        page.GetSafeHwnd());
+    const std::string sha256 = ExpectedSha256(package);
+    // A refused product fails as any failed download does, without a request.
+    const CStringW refusal = package.IsMain() ? ProductUrlRefusal(transfer.url, sha256) : CStringW();
+    downloadResult =
+        refusal.empty()
+            ? StartDownload({transfer.url, transfer.fileName, transfer.useWorkFolder, sha256, transfer.installs},
+                            page.GetSafeHwnd())
+            : FailedDownload(refusal);
     page.SetTimer(TIMER_DOWNLOAD_POLL, kPollPeriodMs);
 }
 

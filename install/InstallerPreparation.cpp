@@ -2,15 +2,11 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <string>
 
-#include "framework/Bstr.h"
-#include "framework/Handles.h"
 #include "install/ExecutableSearch.h"
 #include "install/FolderPaths.h"
 #include "install/MinizipExtraction.h"
-#include "install/ShellZipExtraction.h"
 #include "core/WorkDirectory.h"
 
 namespace {
@@ -26,33 +22,6 @@ CStringW ArchiveStem(const CStringW& archive) {
     // Windows would drop these and two archives could then meet in one folder.
     while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) name.pop_back();
     return name.empty() ? CStringW(kUnnamedArchiveFolder) : name;
-}
-
-bool ExtractWithShell(const CStringW& archive, const CStringW& folder) {
-    const framework::UniqueBstr archiveText = framework::AllocateBstr(archive);
-    const framework::UniqueBstr folderText = framework::AllocateBstr(folder);
-    return archiveText && folderText && ExtractZipWithShell(archiveText.Get(), folderText.Get());
-}
-
-// Counts every file below folder, with its size, as one unpacked entry.
-// Reparse points are neither followed nor counted: nothing from an archive
-// makes them.
-bool AccountForFolder(const CStringW& folder, UnpackAccount& account) {
-    WIN32_FIND_DATAW entry{};
-    framework::UniqueFindHandle search(::FindFirstFileW(JoinPath(folder, L"*").c_str(), &entry));
-    if (!search) return true;
-    do {
-        const CStringW name = entry.cFileName;
-        if (name == L"." || name == L".." || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (!AccountForFolder(JoinPath(folder, name), account)) return false;
-            continue;
-        }
-        const std::uint64_t size = (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
-        // The Shell shows no compressed sizes: only the count and the total are judged here.
-        if (!account.BeginEntry() || !account.Progress(size, size)) return false;
-    } while (::FindNextFileW(search.Get(), &entry));
-    return true;
 }
 
 }  // namespace
@@ -74,10 +43,6 @@ ZipExtraction ExtractZip(const CStringW& archive, const CStringW& folder, const 
     UnpackAccount claims(limits, cancelled);
     if (!ZipClaimsWithinLimits(archive, claims)) return {false, claims.Refusal()};
     UnpackAccount unpacked(limits, cancelled);
-    if (!ZipHoldsRefusedEntries(archive) && ExtractWithShell(archive, folder)) {
-        if (AccountForFolder(folder, unpacked)) return {true, {}};
-        return {false, unpacked.Refusal()};
-    }
     if (ExtractZipWithMinizip(archive, folder, unpacked)) return {true, {}};
     return {false, unpacked.Refusal()};
 }

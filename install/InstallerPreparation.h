@@ -39,12 +39,10 @@ struct ZipExtraction {
     std::string refusal;
 };
 
-// Extracts archive into folder within limits: through the Shell where it can
-// open ZIP files, otherwise with minizip. What the central directory claims
-// is judged first, for both; an archive minizip cannot read is not extracted
-// at all, since its claims cannot be judged. An archive holding entries that
-// would land outside folder always goes to minizip, which refuses those
-// entries; the Shell cannot be told to. The Shell reports nothing of what it
-// writes, so what it left in folder is judged afterwards.
+// Extracts archive into folder within limits, with minizip alone: what the
+// central directory claims is judged first, then what is really inflated;
+// entries that would land outside folder are never written. An archive
+// minizip cannot read is not extracted at all, since its claims cannot be
+// judged.
 ZipExtraction ExtractZip(const CStringW& archive, const CStringW& folder, const ZipLimits& limits,
                          const std::atomic<bool>* cancelled = nullptr);

@@ -131,13 +131,3 @@ bool ZipClaimsWithinLimits(const CStringW& archive, UnpackAccount& account) {
     }
     return status == UNZ_END_OF_LIST_OF_FILE;
 }
-
-bool ZipHoldsRefusedEntries(const CStringW& archive) {
-    const UniqueUnzipFile zip = OpenArchive(archive);
-    if (!zip) return false;
-    for (int status = ::unzGoToFirstFile(zip.Get()); status == UNZ_OK; status = ::unzGoToNextFile(zip.Get())) {
-        const std::optional<EntryInfo> entry = CurrentEntryInfo(zip.Get());
-        if (entry && !SafeZipEntryPath(entry->name)) return true;
-    }
-    return false;
-}

@@ -1,6 +1,7 @@
-// ZIP extraction with minizip, for when the Shell cannot open an archive
-// (it never can under Wine, which has no ZIP folder). Entries whose names
-// would land outside the target folder are refused: they are never written.
+// ZIP extraction with minizip, the one extractor of the wizard: its limits and
+// its reading of entry names are the ones the tests hold it to. Entries whose
+// names would land outside the target folder are refused: they are never
+// written.
 #pragma once
 
 #include "framework/Strings.h"
@@ -19,7 +20,3 @@ bool ExtractZipWithMinizip(const CStringW& archive, const CStringW& folder, Unpa
 // to its end within the limits; false otherwise, with account's refusal when
 // a limit was passed.
 bool ZipClaimsWithinLimits(const CStringW& archive, UnpackAccount& account);
-
-// True when archive can be read and names at least one entry that
-// extraction would refuse (see SafeZipEntryPath).
-bool ZipHoldsRefusedEntries(const CStringW& archive);

@@ -6,6 +6,7 @@
 #include "api/EventProtocol.h"
 #include "download/DownloadManager.h"
 #include "download/ErrorText.h"
+#include "download/UrlResolution.h"
 #include "install/ArchiveType.h"
 #include "install/InstallerPreparation.h"
 #include "install/ProcessRunner.h"
@@ -34,6 +35,19 @@ CStringW OfferDownloadUrl(const Package& offer) {
 
 std::string ExpectedSha256(const Package& package) {
     return package.IsMain() ? ConfigurationManager::GetInstance()->productSha256 : package.ExpectedSha256();
+}
+
+CStringW ProductUrlRefusal(const CStringW& url, const std::string& expectedSha256) {
+    if (IsHttpsUrl(url) || !expectedSha256.empty()) return {};
+    return L"Product URL that is not HTTPS, without a SHA-256, refused.";
+}
+
+DownloadResult FailedDownload(const CStringW& errorText) {
+    std::promise<DownloadOutcome> failed;
+    DownloadOutcome outcome;
+    outcome.errorText = errorText;
+    failed.set_value(std::move(outcome));
+    return failed.get_future();
 }
 
 DownloadResult StartDownload(const DownloadRequest& request, HWND window) {

@@ -94,6 +94,17 @@ struct DownloadRequest {
     bool installs = false;
 };
 
+// Why the main product must not be fetched from url; empty when it may. The
+// product is started, or launched by the user, with the wizard's rights, so
+// it comes over HTTPS (scheme in any case) or, from anywhere else, only with
+// the SHA-256 the configuration named for it: bytes anyone on the network
+// path could change are never taken unchecked.
+CStringW ProductUrlRefusal(const CStringW& url, const std::string& expectedSha256);
+
+// A download result that has already failed with errorText, for a transfer
+// that is never started.
+DownloadResult FailedDownload(const CStringW& errorText);
+
 // DownloadManager::DownloadFile of the process-wide manager on a thread of
 // its own; progress is posted to window. A download whose digest differs
 // from the expected one fails (when one is given). A package whose installer

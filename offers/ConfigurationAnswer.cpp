@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "api/Sha256.h"
+#include "download/UrlResolution.h"
 #include "offers/OfferList.h"
 #include "packages/JsonNumbers.h"
 #include "core/TextConversion.h"
@@ -52,6 +53,9 @@ void ReadProductDescription(const json& response, ConfigurationAnswer& answer) {
         return;
     }
     product.imageUrl = OptionalText(description, "cl");
+    // GDI+ decodes the picture in the elevated process: only from bytes
+    // nobody on the network path can change.
+    if (!IsHttpsUrl(product.imageUrl)) product.imageUrl.clear();
     product.fileName = description.contains("cf") ? OptionalText(description, "cf") : product.title + L".exe";
     product.privacyUrl = OptionalText(description, "cp");
     product.termsUrl = OptionalText(description, "ctu");

@@ -17,6 +17,7 @@
 struct ProductDescription {
     CStringW title;
     CStringW url;
+    // Only an HTTPS address: a picture over plain HTTP is not fetched at all.
     CStringW imageUrl;
     CStringW fileName;
     CStringW privacyUrl;

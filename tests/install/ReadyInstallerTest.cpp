@@ -32,8 +32,9 @@ DWORD ErrorOf(BOOL succeeded) {
 
 // What another program of the user gets when it tries to change path.
 std::vector<DWORD> ChangeAttempts(const std::wstring& path) {
-    const HANDLE writer = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE writer =
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, 0, nullptr);
     const DWORD writeError = writer == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
     if (writer != INVALID_HANDLE_VALUE) ::CloseHandle(writer);
     const DWORD renameError = ErrorOf(::MoveFileW(path.c_str(), (path + L".moved").c_str()));
@@ -92,8 +93,7 @@ TEST_F(ReadyInstallerTest, AFileThatChangedOrMovedSinceItsDownloadIsRefused) {
         PrepareReadyInstaller(path, digest, scratch_.Path(), nullptr);
         ADD_FAILURE() << "a changed file was taken";
     } catch (const std::exception& error) {
-        EXPECT_EQ(std::string(error.what()).rfind("The downloaded file changed before it was started: SHA-256 ", 0),
-                  0u)
+        EXPECT_EQ(std::string(error.what()).rfind("The downloaded file changed before it was started: SHA-256 ", 0), 0u)
             << error.what();
     }
     // Replaced by a link to a program elsewhere: never held through it.

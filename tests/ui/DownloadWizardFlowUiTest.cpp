@@ -23,12 +23,13 @@ using nlohmann::json;
 
 constexpr wchar_t kProductFile[] = L"Kestrel Setup.exe";
 
-// With productSha256, the digest the product's download must have.
+// With productSha256, the digest the product's download must have; the
+// product comes from 127.0.0.1 by the scheme given.
 std::string Configuration(const std::string& productPath, const std::string& offers,
-                          const std::string& productSha256 = {}) {
+                          const std::string& productSha256 = {}, const std::string& scheme = "https") {
     const std::string digest = productSha256.empty() ? "" : R"(,"sha256":")" + productSha256 + "\"";
-    return R"({"i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/)" + productPath + R"(","cf":"Kestrel Setup.exe")" +
-           digest + R"(},"f":{"m":3},"o":[)" + offers + "]}";
+    return R"({"i":{"ct":"Kestrel Viewer","cu":")" + scheme + "://127.0.0.1/f/" + productPath +
+           R"(","cf":"Kestrel Setup.exe")" + digest + R"(},"f":{"m":3},"o":[)" + offers + "]}";
 }
 
 // A digest of nothing the server serves.
@@ -283,6 +284,46 @@ TEST_F(DownloadWizardFlow, AProductThatDiffersFromItsDigestLandsNowhereAndStarts
     EXPECT_EQ(::GetFileAttributesW(productPath.c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_TRUE(Runs().empty());
     EXPECT_EQ(server.FullRequests(L"/f/e2e/beta.exe").size(), 0u);
+}
+
+TEST_F(DownloadWizardFlow, AProductOverPlainHttpIsFetchedOnlyWithItsDigest) {
+    const std::string refused = "DOWNLOAD FAILED: Product URL that is not HTTPS, without a SHA-256, refused.";
+    ASSERT_TRUE(server.WriteConfiguration(
+        L"dl-http", Configuration("e2e/kestrel.exe", OfferJson("beta", 2, "e2e/beta.exe", "/S /beta"), {}, "HTTP")));
+    {
+        RunningWizard wizard(L"DLM", L"dl-http", Options());
+        ASSERT_NE(wizard.host, nullptr);
+        HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+        ASSERT_NE(welcome, nullptr) << Describe(wizard);
+        ASSERT_NE(WalkOffers(wizard, welcome, {true}, L"DownloadPageDLM"), nullptr);
+        HWND error = wizard.driver.WaitForPage(L"ErrorPage", 30000);
+        ASSERT_NE(error, nullptr) << Describe(wizard);
+        EXPECT_EQ(wizard.driver.ControlText(error, IDC_ERROR_TITLE), L"Error in downloading");
+
+        const std::vector<json> events = StoredEvents(3);  // the start, the product's failure, the offer's
+        const json main = FindEvent(events, "-1", "Kestrel Viewer");
+        ASSERT_FALSE(main.is_null());
+        EXPECT_EQ(main.at("12"), refused);
+        const json offer = FindEvent(events, "-1", "beta");
+        ASSERT_FALSE(offer.is_null());
+        EXPECT_EQ(offer.at("12"), "MAIN PRODUCT " + refused);
+        EXPECT_EQ(server.FullRequests(L"/f/e2e/kestrel.exe").size(), 0u);
+        EXPECT_EQ(server.FullRequests(L"/f/e2e/beta.exe").size(), 0u);
+        EXPECT_EQ(::GetFileAttributesW(productPath.c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_TRUE(Runs().empty());
+    }
+
+    // Named, the digest lets the same address through, checked.
+    ASSERT_TRUE(server.WriteConfiguration(
+        L"dl-http", Configuration("e2e/kestrel.exe", OfferJson("beta", 2, "e2e/beta.exe", "/S /beta"),
+                                  Sha256Hex(installer), "HTTP")));
+    RunningWizard wizard(L"DLM", L"dl-http", Options());
+    ASSERT_NE(wizard.host, nullptr);
+    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+    ASSERT_NE(welcome, nullptr) << Describe(wizard);
+    ASSERT_NE(WalkOffers(wizard, welcome, {true}, L"FinishPageDLM"), nullptr) << Describe(wizard);
+    EXPECT_EQ(ReadFileBytes(productPath).value_or(""), installer);
+    EXPECT_EQ(server.FullRequests(L"/f/e2e/kestrel.exe").size(), 1u);
 }
 
 TEST_F(DownloadWizardFlow, AnOfferWhoseInstallerCannotStartIsReportedAsFailed) {

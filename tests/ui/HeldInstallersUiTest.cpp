@@ -32,8 +32,9 @@ struct Attempt {
 };
 
 DWORD Overwrite(const std::wstring& path) {
-    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE file =
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return ::GetLastError();
     DWORD written = 0;
     ::WriteFile(file, "MZ swapped", 10, &written, nullptr);

@@ -1,5 +1,6 @@
-// The pictures of the product and the offers: shown in both languages,
-// failures that still complete loading, a close while they load.
+// The pictures of the product and the offers: shown in both languages, a
+// product picture over plain HTTP never fetched, failures that still complete
+// loading, a close while they load.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -57,6 +58,20 @@ TEST_F(LoadingFlow, PicturesOfProductAndOffersAreShownInBothLanguages) {
         ::Sleep(300);
         EXPECT_TRUE(wizard.driver.SaveScreenshot(wizard.host, ShotPath(L"dlm-offer-picture" + suffix)));
     }
+}
+
+TEST_F(LoadingFlow, AProductPictureOverPlainHttpIsNeverFetched) {
+    // Served, on both ports: only the wizard's choice keeps it from coming.
+    ASSERT_TRUE(server.SetFile(
+        {{"path", "/f/pic-plain.png"}, {"bodyBase64", PictureBase64(IDR_IMAGE_DOWNLOAD, L"IMAGE_BLOB")}}));
+    ASSERT_TRUE(server.WriteConfiguration(L"ld-plpc",
+                                          R"({"i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/k.exe",)"
+                                          R"("cl":"HTTP://127.0.0.1/f/pic-plain.png"},"f":{"m":3},"o":[]})"));
+    RunningWizard wizard(L"DLM", L"ld-plpc");
+    ASSERT_NE(wizard.host, nullptr);
+    // Loading waits for the product's picture, had it been asked for.
+    ASSERT_NE(LeaveLanguagePage(wizard, L"WelcomePage"), nullptr);
+    EXPECT_EQ(server.FullRequests(L"/f/pic-plain.png").size(), 0u);
 }
 
 TEST_F(LoadingFlow, FailedPicturesStillCompleteLoadingOnce) {

@@ -73,6 +73,27 @@ TEST(ConfigurationAnswer, AbsentOptionalProductMembersAreEmptyAndTheFileNameFoll
 
 // An empty title or address makes the configuration unusable: nothing after
 // the product is read, so even a mistyped publisher or offer list passes.
+TEST(ConfigurationAnswer, AProductPictureIsTakenOnlyOverHttps) {
+    const struct {
+        const char* picture;
+        const wchar_t* taken;
+    } cases[] = {
+        {"https://example.test/app.png", L"https://example.test/app.png"},
+        {"HTTPS://example.test/app.png", L"HTTPS://example.test/app.png"},
+        {"http://example.test/app.png", L""},
+        {"HTTP://example.test/app.png", L""},
+        {"Http://example.test/app.png", L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.picture);
+        const ConfigurationAnswer answer =
+            ReadConfigurationAnswer({{"i", Product({{"cl", c.picture}})}}, kDownloadWizard, L"");
+        ASSERT_TRUE(answer.product);
+        EXPECT_FALSE(answer.configurationError);
+        EXPECT_EQ(answer.product->imageUrl, c.taken);
+    }
+}
+
 TEST(ConfigurationAnswer, EmptyTitleOrAddressIsTheConfigurationErrorAndEndsTheReading) {
     const struct {
         const char* what;

@@ -162,7 +162,8 @@ TEST(WorkDirectorySecurity, OnlyPathsWithinTheFolderCount) {
         {L"", false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(IsWithinFolder(c.path, L"C:\\T\\ISV1.tmp\\"), c.within) << std::string(c.path, c.path + wcslen(c.path));
+        EXPECT_EQ(IsWithinFolder(c.path, L"C:\\T\\ISV1.tmp\\"), c.within)
+            << std::string(c.path, c.path + wcslen(c.path));
     }
     EXPECT_FALSE(IsWithinFolder(L"C:\\T\\x", L""));
 }
