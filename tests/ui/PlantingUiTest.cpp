@@ -170,4 +170,18 @@ TEST_F(Planting, TheInstallerWizardLoadsNothingPlantedBesideIt) {
     EXPECT_EQ(LoadedPlantedDlls(), std::vector<std::wstring>{});
 }
 
+// Where the DLL search cannot be restricted to the system folder, the
+// program's own folder is still searched first for a DLL loaded by name: the
+// delay-load hooks load every DLL by its full path instead. The probe is
+// linked as the wizards are and starts as they do on such a Windows.
+TEST_F(Planting, DelayLoadedDllsComeFromTheSystemFolderWhereTheSearchCannotBeRestricted) {
+    const std::wstring probe = folder + L"\\probe.exe";
+    ASSERT_TRUE(::CopyFileW((ProgramFolder() + L"\\ostrel_delay_load_probe.exe").c_str(), probe.c_str(), FALSE));
+    WizardProcess run = WizardProcess::Start(probe);
+    ASSERT_TRUE(run.Started()) << run.StartError();
+    ASSERT_TRUE(run.WaitForExit(kUiTimeoutMs));
+    EXPECT_EQ(run.ExitCode(), 0u);
+    EXPECT_EQ(LoadedPlantedDlls(), std::vector<std::wstring>{});
+}
+
 }  // namespace
