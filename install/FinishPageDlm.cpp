@@ -1,10 +1,18 @@
 #include "install/FinishPageDlm.h"
 
-#include <shellapi.h>
-
 #include "install/MinimizeBox.h"
 #include "resources/resource.h"
 #include "core/ConfigurationManager.h"
+#include "shell/DesktopShell.h"
+
+namespace {
+
+CStringW FolderOf(const CStringW& path) {
+    const size_t separator = path.find_last_of(L"\\/");
+    return separator == CStringW::npos ? CStringW() : path.substr(0, separator);
+}
+
+}  // namespace
 
 CStringW SelectInFolderParameters(const CStringW& path) {
     return L"/select,\"" + path + L"\"";
@@ -46,17 +54,18 @@ void FinishPageDlm::OnNavigateToPage() {
 
 void FinishPageDlm::OnFinish() {
     const CStringW path = ConfigurationManager::GetInstance()->downloadedFilePath;
-    // What the shell makes of the request is its own business: Finish ends
-    // the wizard either way.
+    // Both run with the user's rights, started by the desktop's shell; with
+    // no shell to ask nothing starts (shell/DesktopShell.h). What the shell
+    // makes of the request is its own business: Finish ends the wizard either way.
     if (launchRadio.GetCheck() == BST_CHECKED) {
-        ::ShellExecuteW(nullptr, L"open", path.c_str(), nullptr, nullptr, SW_SHOWDEFAULT);
+        StartThroughDesktopShell(path, CStringW(), FolderOf(path), SW_SHOWDEFAULT);
     } else if (openFolderRadio.GetCheck() == BST_CHECKED) {
         // By its full path: a bare name is looked up in the current folder
         // too, which for a downloaded wizard is usually Downloads.
         const CStringW windows = WindowsFolder();
         if (!windows.empty()) {
-            ::ShellExecuteW(nullptr, L"open", (windows + L"\\explorer.exe").c_str(),
-                            SelectInFolderParameters(path).c_str(), windows.c_str(), SW_SHOWDEFAULT);
+            StartThroughDesktopShell(windows + L"\\explorer.exe", SelectInFolderParameters(path), windows,
+                                     SW_SHOWDEFAULT);
         }
     }
     ReportButton(ButtonType::Finish);

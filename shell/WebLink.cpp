@@ -1,10 +1,11 @@
 #include "shell/WebLink.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <algorithm>
 #include <cwctype>
+
+#include "shell/DesktopShell.h"
 
 namespace {
 
@@ -27,7 +28,6 @@ bool IsWebUrl(const CStringW& url) {
 
 bool OpenWebUrl(const CStringW& url) {
     if (!IsWebUrl(url)) return false;
-    const auto result =
-        reinterpret_cast<INT_PTR>(::ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
-    return result > 32;
+    // The browser runs with the user's rights, not the wizard's.
+    return SUCCEEDED(StartThroughDesktopShell(url, CStringW(), CStringW(), SW_SHOWNORMAL));
 }

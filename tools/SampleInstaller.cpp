@@ -1,8 +1,9 @@
 // Stands in for a product's installer in the tests and the demo. It records
 // that it ran (where it was started from, in which current folder, what it
-// was given, when) as one JSON line appended to the file named by
-// OSTREL_SAMPLE_RECORD, or, without it, to "<its own path>.runs.jsonl" beside
-// itself; then it waits if told to and ends with the exit code it was told to use.
+// was given, when, which process started it) as one JSON line appended to the
+// file named by OSTREL_SAMPLE_RECORD, or, without it, to "<its own
+// path>.runs.jsonl" beside itself; then it waits if told to and ends with the
+// exit code it was told to use.
 //
 //   /WAIT=<ms>    wait that long after recording (else OSTREL_SAMPLE_WAIT_MS, else 0)
 //   /EXIT=<code>  end with that code (else OSTREL_SAMPLE_EXIT_CODE, else 0)
@@ -12,9 +13,13 @@
 //                 or null when it could not be read} (else OSTREL_SAMPLE_READ)
 // Every other argument is only recorded, as installers' own switches are.
 //
+// The starter (parentPid, parentExe) tells what the wizard ran itself from
+// what the desktop's shell ran for it.
+//
 // A GUI program: a console program started by the wizard would open a console window.
 #include <windows.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -131,6 +136,30 @@ std::wstring FolderOf(const std::wstring& path) {
     return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
 }
 
+// The process that started this one: its id and executable name ("" when it
+// has ended or cannot be listed).
+struct ParentProcess {
+    DWORD id = 0;
+    std::wstring exeName;
+};
+
+ParentProcess Parent() {
+    ParentProcess parent;
+    framework::UniqueKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    if (!snapshot || !::Process32FirstW(snapshot.Get(), &entry)) return parent;
+    const DWORD self = ::GetCurrentProcessId();
+    do {
+        if (entry.th32ProcessID == self) parent.id = entry.th32ParentProcessID;
+    } while (parent.id == 0 && ::Process32NextW(snapshot.Get(), &entry));
+    if (parent.id == 0 || !::Process32FirstW(snapshot.Get(), &entry)) return parent;
+    do {
+        if (entry.th32ProcessID == parent.id) parent.exeName = entry.szExeFile;
+    } while (parent.exeName.empty() && ::Process32NextW(snapshot.Get(), &entry));
+    return parent;
+}
+
 std::string CurrentUtcTime() {
     SYSTEMTIME now{};
     ::GetSystemTime(&now);
@@ -150,6 +179,9 @@ std::string RecordLine(const std::wstring& path, const std::vector<std::wstring>
     for (const std::wstring& argument : arguments) record["arguments"].push_back(Utf8(argument));
     record["time"] = CurrentUtcTime();
     record["pid"] = ::GetCurrentProcessId();
+    const ParentProcess parent = Parent();
+    record["parentPid"] = parent.id;
+    record["parentExe"] = Utf8(parent.exeName);
     record["waitMs"] = waitMs;
     record["exitCode"] = exitCode;
     return record.dump() + "\n";

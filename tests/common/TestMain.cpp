@@ -11,6 +11,11 @@
 
 int wmain(int argc, wchar_t** argv) {
     testing::InitGoogleTest(&argc, argv);
+    // Wine starts the desktop's shell for the first program that needs the
+    // desktop, with that program's environment, and what the wizard has the
+    // shell start inherits it: a test program, not a wizard given a test's
+    // variables, is to be that program.
+    ::GetDesktopWindow();
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_LINK_CLASS};
     ::InitCommonControlsEx(&controls);
     const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

@@ -9,11 +9,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "api/Sha256.h"
+#include "core/TextConversion.h"
 #include "framework/Handles.h"
+#include "tests/ui/DesktopShellProcesses.h"
 #include "tests/ui/InstallFlow.h"
 
 namespace {
@@ -53,7 +57,26 @@ protected:
     }
     void TearDown() override {
         ::DeleteFileW(productPath.c_str());
+        ::DeleteFileW(LaunchRecord().c_str());
         InstallFlow::TearDown();
+    }
+
+    // The product launched by the desktop's shell has the shell's
+    // environment, not the wizard's: it records its runs beside itself.
+    std::wstring LaunchRecord() const { return productPath + L".runs.jsonl"; }
+    std::vector<json> LaunchedRuns(DWORD timeoutMs = kUiTimeoutMs) const {
+        std::vector<json> runs;
+        UiDriver(0).WaitUntil(
+            [&] {
+                runs.clear();
+                std::istringstream lines(ReadFileBytes(LaunchRecord()).value_or(std::string()));
+                for (std::string line; std::getline(lines, line);) {
+                    if (!line.empty()) runs.push_back(json::parse(line, nullptr, false));
+                }
+                return !runs.empty();
+            },
+            timeoutMs);
+        return runs;
     }
 
     std::wstring productPath;
@@ -89,6 +112,8 @@ TEST_F(DownloadWizardFlow, AcceptedOfferRunsAndTheFinishPageLaunchesTheProduct) 
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(NormalisedFolder(ParentFolder(RunPath(runs[0]))), NormalisedFolder(workDirectory));
     EXPECT_EQ(runs[0].at("arguments"), json::array({"/S", "/alpha"}));
+    // The wizard started it itself, elevated as installers must be.
+    EXPECT_EQ(runs[0].value("parentPid", 0u), wizard.process.Id());
 
     // Start, decline, the product done, the offer started.
     const std::vector<json> events = StoredEvents(4);
@@ -102,9 +127,13 @@ TEST_F(DownloadWizardFlow, AcceptedOfferRunsAndTheFinishPageLaunchesTheProduct) 
     EXPECT_EQ(::SendMessageW(driver.Control(finish, IDC_LAUNCH_RADIO), BM_GETCHECK, 0, 0), BST_CHECKED);
     ASSERT_TRUE(driver.Click(finish, IDC_FINISH));
     ASSERT_TRUE(wizard.process.WaitForExit(kUiTimeoutMs));
-    const std::vector<json> launched = WaitForRuns(2);
-    ASSERT_EQ(launched.size(), 2u);
-    EXPECT_EQ(NormalisedFolder(RunPath(launched[1])), NormalisedFolder(productPath));
+    // The desktop's shell started the product, with the user's rights.
+    const std::vector<json> launched = LaunchedRuns();
+    ASSERT_EQ(launched.size(), 1u);
+    EXPECT_EQ(NormalisedFolder(RunPath(launched[0])), NormalisedFolder(productPath));
+    EXPECT_EQ(launched[0].value("parentExe", ""), "explorer.exe");
+    EXPECT_EQ(launched[0].value("parentPid", 0u), DesktopShellProcess());
+    EXPECT_EQ(Runs().size(), 1u);
     EXPECT_FALSE(IsDirectory(workDirectory));
     // Finishing is not closing: no event follows.
     ::Sleep(300);
@@ -153,7 +182,10 @@ TEST_F(DownloadWizardFlow, ThreeOffersGiveEightPagesAndTheTitleNamesTheFile) {
 // definition checks that output for the request with the product's path.
 TEST_F(DownloadWizardFlow, OpenFolderAsksExplorerToSelectTheProduct) {
     ASSERT_TRUE(server.WriteConfiguration(L"dl-fold", Configuration("e2e/kestrel.exe", "")));
-    RunningWizard wizard(L"DLM", L"dl-fold", Options({L"WINEDEBUG=trace+exec"}));
+    const DWORD desktop = DesktopShellProcess();
+    ASSERT_NE(desktop, 0u);
+    const std::set<DWORD> explorersBefore = ChildIds(desktop, L"explorer.exe");
+    RunningWizard wizard(L"DLM", L"dl-fold", Options());
     ASSERT_NE(wizard.host, nullptr);
     HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
     ASSERT_NE(welcome, nullptr);
@@ -165,12 +197,36 @@ TEST_F(DownloadWizardFlow, OpenFolderAsksExplorerToSelectTheProduct) {
                                         kUiTimeoutMs));
     ASSERT_TRUE(wizard.driver.Click(finish, IDC_FINISH));
     ASSERT_TRUE(wizard.process.WaitForExit(kUiTimeoutMs));
-    // The Explorer window it opened shares this test's output, which the
-    // test run reads to its end: it has to go.
-    EndChildProcesses(wizard.process.Id(), L"explorer.exe");
+    // A new Explorer, started by the desktop's, not by the wizard.
+    std::set<DWORD> started;
+    wizard.driver.WaitUntil(
+        [&] {
+            started.clear();
+            for (const DWORD id : ChildIds(desktop, L"explorer.exe")) {
+                if (!explorersBefore.count(id)) started.insert(id);
+            }
+            return !started.empty();
+        },
+        kUiTimeoutMs);
+    ASSERT_EQ(started.size(), 1u);
+    const std::wstring commandLine = CommandLineOf(*started.begin());
+    EndChildProcesses(desktop, L"explorer.exe", explorersBefore);
+    EXPECT_TRUE(ChildProcesses(wizard.process.Id()).empty());
+    // By its full path in the Windows folder, asked to select the product.
+    wchar_t windows[MAX_PATH] = {};
+    ASSERT_GT(::GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
+    const std::wstring explorer = std::wstring(windows) + L"\\explorer.exe";
+    EXPECT_TRUE(NormalisedFolder(commandLine).rfind(NormalisedFolder(explorer), 0) == 0 ||
+                NormalisedFolder(commandLine).rfind(L"\"" + NormalisedFolder(explorer) + L"\"", 0) == 0)
+        << WideToUtf8(commandLine);
+    const std::wstring select = L" /select,\"" + productPath + L"\"";
+    EXPECT_TRUE(commandLine.size() > select.size() &&
+                commandLine.compare(commandLine.size() - select.size(), select.size(), select) == 0)
+        << WideToUtf8(commandLine);
     // The product stays where it was downloaded; revealing it is not launching it.
     EXPECT_EQ(ReadFileBytes(productPath).value_or(""), installer);
     EXPECT_TRUE(Runs().empty());
+    EXPECT_TRUE(LaunchedRuns(300).empty());
 }
 
 TEST_F(DownloadWizardFlow, AFailedProductDownloadReportsEveryPackageAndStartsNothing) {

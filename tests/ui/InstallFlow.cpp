@@ -107,13 +107,16 @@ std::wstring RunPath(const json& run) {
     return Utf8ToWide(run.at("path").get<std::string>());
 }
 
-void EndChildProcesses(DWORD parent, const wchar_t* exeName) {
+void EndChildProcesses(DWORD parent, const wchar_t* exeName, const std::set<DWORD>& spared) {
     framework::UniqueKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof(entry);
     if (!snapshot || !::Process32FirstW(snapshot.Get(), &entry)) return;
     do {
-        if (entry.th32ParentProcessID != parent || ::_wcsicmp(entry.szExeFile, exeName) != 0) continue;
+        if (entry.th32ParentProcessID != parent || ::_wcsicmp(entry.szExeFile, exeName) != 0 ||
+            spared.count(entry.th32ProcessID)) {
+            continue;
+        }
         framework::UniqueKernelHandle child(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
         if (!child) continue;
         ::TerminateProcess(child.Get(), 0);

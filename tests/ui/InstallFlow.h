@@ -41,8 +41,8 @@ bool IsDirectory(const std::wstring& path);
 std::wstring ParentFolder(const std::wstring& path);
 // Where a recorded installer run was started from.
 std::wstring RunPath(const nlohmann::json& run);
-// Ends the processes that parent started from exeName.
-void EndChildProcesses(DWORD parent, const wchar_t* exeName);
+// Ends the processes that parent started from exeName, but those in spared.
+void EndChildProcesses(DWORD parent, const wchar_t* exeName, const std::set<DWORD>& spared = {});
 // The page on screen and, for the error page, its texts: for failure messages.
 std::string Describe(RunningWizard& wizard);
 

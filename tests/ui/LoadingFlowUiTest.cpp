@@ -4,9 +4,16 @@
 // the links the server sends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
+#include <set>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "core/TextConversion.h"
 #include "tests/common/TestSupport.h"
+#include "tests/ui/DesktopShellProcesses.h"
 #include "tests/ui/LoadingFlow.h"
 
 namespace {
@@ -14,12 +21,61 @@ namespace {
 using namespace ostrel::testing;
 using nlohmann::json;
 
-// The DLL overrides of the test environment, with Wine's browser switched off.
-std::wstring OverridesWithoutBrowser() {
-    wchar_t overrides[1024] = {};
-    std::wstring value;
-    if (::GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 1024) > 0) value = std::wstring(overrides) + L";";
-    return L"WINEDLLOVERRIDES=" + value + L"winebrowser.exe=d";
+// The open command of a URL scheme in the machine's classes pointed at a
+// program ("<program>" "%1") while the object lives; what was there before
+// is put back.
+class SchemeHandler {
+public:
+    SchemeHandler(const std::wstring& scheme, const std::wstring& program)
+        : key_(L"Software\\Classes\\" + scheme + L"\\shell\\open\\command") {
+        wchar_t value[1024] = {};
+        DWORD size = sizeof(value);
+        if (::RegGetValueW(HKEY_LOCAL_MACHINE, key_.c_str(), nullptr,
+                           RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type_, value,
+                           &size) == ERROR_SUCCESS) {
+            previous_ = std::wstring(value);
+        }
+        const std::wstring command = L"\"" + program + L"\" \"%1\"";
+        registered_ = ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key_.c_str(), nullptr, REG_SZ, command.c_str(),
+                                        static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    }
+    ~SchemeHandler() {
+        if (!previous_) {
+            ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, key_.c_str(), nullptr);
+            return;
+        }
+        ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key_.c_str(), nullptr, type_, previous_->c_str(),
+                          static_cast<DWORD>((previous_->size() + 1) * sizeof(wchar_t)));
+    }
+    SchemeHandler(const SchemeHandler&) = delete;
+    SchemeHandler& operator=(const SchemeHandler&) = delete;
+    bool Registered() const { return registered_; }
+
+private:
+    std::wstring key_;
+    std::optional<std::wstring> previous_;
+    DWORD type_ = REG_SZ;
+    bool registered_ = false;
+};
+
+// The runs a copy of the sample installer recorded beside itself.
+std::vector<json> RecordedRuns(const std::wstring& program) {
+    std::vector<json> runs;
+    std::istringstream lines(ReadFileBytes(program + L".runs.jsonl").value_or(std::string()));
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty()) runs.push_back(json::parse(line, nullptr, false));
+    }
+    return runs;
+}
+
+// The addresses the runs were given.
+std::set<std::string> Addresses(const std::vector<json>& runs) {
+    std::set<std::string> addresses;
+    for (const json& run : runs) {
+        for (const json& argument : run.value("arguments", json::array()))
+            addresses.insert(argument.get<std::string>());
+    }
+    return addresses;
 }
 
 TEST_F(LoadingFlow, DownloadWizardWelcomesWithTheLoadedProduct) {
@@ -116,9 +172,9 @@ TEST_F(LoadingFlow, InstallerWizardWithTheServerOutOfReachWelcomesWithItsOwnProd
 TEST_F(LoadingFlow, OnlyWebLinksFromTheServerReachTheShell) {
     // The product's links are a file URL and a UNC path, the offer's privacy
     // link a plain path; only the offer's licence and the built-in policy are
-    // web addresses. Wine traces every shell request in this test's output,
-    // and the test run checks that only the web ones are there. The browser
-    // those would start is switched off.
+    // web addresses. The browser is a copy of the sample installer, which
+    // records each address it is given: only those two reach it, started by
+    // the desktop's shell, and the shell starts nothing else.
     json offer = json::parse(Offer("lk-offer", 1, "Link Tool"));
     offer["ps"]["cp"] = R"(C:\windows\system32\notepad.exe)";
     const std::string config = R"({"i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/k.exe",)"
@@ -126,22 +182,50 @@ TEST_F(LoadingFlow, OnlyWebLinksFromTheServerReachTheShell) {
                                R"("ctu":"\\\\127.0.0.1\\share\\terms.exe"},"f":{"m":1},"o":[)" +
                                offer.dump() + "]}";
     ASSERT_TRUE(server.WriteConfiguration(L"ld-link", config));
-    RunningWizard wizard(L"DLM", L"ld-link", {{L"WINEDEBUG=trace+exec", OverridesWithoutBrowser()}});
-    ASSERT_NE(wizard.host, nullptr);
-    UiDriver& driver = wizard.driver;
-    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
-    ASSERT_NE(welcome, nullptr);
-    for (const int link : {IDC_PRIVACY_LINK, IDC_TERMS_LINK, IDC_SDK_LINK}) {
-        EXPECT_TRUE(driver.Click(welcome, link)) << link;
+    const std::wstring folder = MakeTemporaryFolder(L"obr");
+    const std::wstring browser = folder + L"\\browser.exe";
+    ASSERT_TRUE(::CopyFileW((ProgramFolder() + L"\\ostrel_sample_installer.exe").c_str(), browser.c_str(), FALSE));
+    {
+        const SchemeHandler https(L"https", browser);
+        const SchemeHandler http(L"http", browser);
+        ASSERT_TRUE(https.Registered() && http.Registered());
+        const DWORD desktop = DesktopShellProcess();
+        ASSERT_NE(desktop, 0u);
+        const std::vector<ChildProcess> before = ChildProcesses(desktop);
+        RunningWizard wizard(L"DLM", L"ld-link");
+        ASSERT_NE(wizard.host, nullptr);
+        UiDriver& driver = wizard.driver;
+        HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+        ASSERT_NE(welcome, nullptr);
+        for (const int link : {IDC_PRIVACY_LINK, IDC_TERMS_LINK, IDC_SDK_LINK}) {
+            EXPECT_TRUE(driver.Click(welcome, link)) << link;
+        }
+        ASSERT_TRUE(driver.Click(welcome, IDC_NEXT));
+        HWND offerPage = driver.WaitForPage(L"ProductPage", kUiTimeoutMs);
+        ASSERT_NE(offerPage, nullptr);
+        // Both links of the terms sentence, each on every row that crosses it.
+        EXPECT_GE(driver.ClickEveryLink(offerPage, IDC_TERMS_TEXT), 2);
+        // The wizard handled every click and goes on as before.
+        ASSERT_TRUE(driver.Click(offerPage, IDC_DECLINE));
+        EXPECT_NE(driver.WaitForPage(L"DownloadPageDLM", kUiTimeoutMs), nullptr);
+
+        const std::set<std::string> web = {"https://127.0.0.1/site/privacy-policy",
+                                           "https://127.0.0.1/site/lk-offer-eula"};
+        std::vector<json> runs;
+        driver.WaitUntil([&] { return Addresses(runs = RecordedRuns(browser)) == web; }, kUiTimeoutMs);
+        // Time for anything else the shell was wrongly asked to start.
+        ::Sleep(500);
+        runs = RecordedRuns(browser);
+        EXPECT_EQ(Addresses(runs), web);
+        for (const json& run : runs) EXPECT_EQ(run.value("parentPid", 0u), desktop) << run.dump();
+        for (const ChildProcess& child : ChildProcesses(desktop)) {
+            const bool known =
+                std::any_of(before.begin(), before.end(), [&](const ChildProcess& old) { return old.id == child.id; });
+            EXPECT_TRUE(known || child.exeName == L"browser.exe") << WideToUtf8(child.exeName);
+        }
+        EXPECT_TRUE(ChildProcesses(wizard.process.Id()).empty());
     }
-    ASSERT_TRUE(driver.Click(welcome, IDC_NEXT));
-    HWND offerPage = driver.WaitForPage(L"ProductPage", kUiTimeoutMs);
-    ASSERT_NE(offerPage, nullptr);
-    // Both links of the terms sentence, each on every row that crosses it.
-    EXPECT_GE(driver.ClickEveryLink(offerPage, IDC_TERMS_TEXT), 2);
-    // The wizard handled every click and goes on as before.
-    ASSERT_TRUE(driver.Click(offerPage, IDC_DECLINE));
-    EXPECT_NE(driver.WaitForPage(L"DownloadPageDLM", kUiTimeoutMs), nullptr);
+    RemoveDirectoryTree(folder);
 }
 
 }  // namespace

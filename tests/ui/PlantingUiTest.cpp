@@ -6,15 +6,15 @@
 // leave a marker when loaded; the planted Explorer is the sample installer,
 // which records its run. Walked to the end, neither wizard loads or runs any.
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
-#include "framework/Handles.h"
 #include "core/TextConversion.h"
+#include "tests/ui/DesktopShellProcesses.h"
 #include "tests/ui/InstallFlow.h"
 
 namespace {
@@ -24,23 +24,6 @@ using nlohmann::json;
 
 std::wstring PlantedDllFolder() {
     return ProgramFolder() + L"\\planted";
-}
-
-// The image path of a process that parent started from exeName; "" when none runs.
-std::wstring ChildProcessImage(DWORD parent, const wchar_t* exeName) {
-    framework::UniqueKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    if (!snapshot || !::Process32FirstW(snapshot.Get(), &entry)) return {};
-    do {
-        if (entry.th32ParentProcessID != parent || ::_wcsicmp(entry.szExeFile, exeName) != 0) continue;
-        framework::UniqueKernelHandle child(
-            ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-        wchar_t image[MAX_PATH] = {};
-        DWORD length = MAX_PATH;
-        if (child && ::QueryFullProcessImageNameW(child.Get(), 0, image, &length)) return std::wstring(image, length);
-    } while (::Process32NextW(snapshot.Get(), &entry));
-    return {};
 }
 
 std::wstring WindowsFolder() {
@@ -119,6 +102,9 @@ TEST_F(Planting, TheDownloadWizardLoadsAndRunsNothingPlantedBesideIt) {
         R"({"i":{"ct":"Kestrel Viewer","cu":"https://127.0.0.1/f/e2e/kestrel.exe","cf":"Kestrel Setup.exe"},"f":{"m":3},"o":[)" +
             OfferJson("alpha", 1, "e2e/alpha.exe", "/S") + "]}"));
     // Its copy lies in the planted folder and starts there, as one started from Downloads does.
+    const DWORD desktop = DesktopShellProcess();
+    ASSERT_NE(desktop, 0u);
+    const std::set<DWORD> explorersBefore = ChildIds(desktop, L"explorer.exe");
     RunningWizard wizard(L"DLM", L"pl-dlms", Options(), folder);
     ASSERT_NE(wizard.host, nullptr);
     UiDriver& driver = wizard.driver;
@@ -140,11 +126,17 @@ TEST_F(Planting, TheDownloadWizardLoadsAndRunsNothingPlantedBesideIt) {
     ASSERT_TRUE(driver.Click(finish, IDC_FINISH));
     ASSERT_TRUE(wizard.process.WaitForExit(kUiTimeoutMs));
     // The folder is revealed by the Windows folder's Explorer (Wine runs its
-    // own from the system folder below it).
+    // own from the system folder below it), which the desktop's shell starts.
     std::wstring explorer;
-    driver.WaitUntil([&] { return !(explorer = ChildProcessImage(wizard.process.Id(), L"explorer.exe")).empty(); },
-                     kUiTimeoutMs);
-    EndChildProcesses(wizard.process.Id(), L"explorer.exe");
+    driver.WaitUntil(
+        [&] {
+            for (const DWORD id : ChildIds(desktop, L"explorer.exe")) {
+                if (!explorersBefore.count(id)) explorer = ImageOf(id);
+            }
+            return !explorer.empty();
+        },
+        kUiTimeoutMs);
+    EndChildProcesses(desktop, L"explorer.exe", explorersBefore);
     EXPECT_EQ(NormalisedFolder(explorer).rfind(NormalisedFolder(WindowsFolder()) + L"\\", 0), 0u) << explorer;
     EXPECT_TRUE(PlantedExplorerRuns().empty());
     EXPECT_EQ(LoadedPlantedDlls(), std::vector<std::wstring>{});
@@ -167,6 +159,20 @@ TEST_F(Planting, TheInstallerWizardLoadsNothingPlantedBesideIt) {
     EXPECT_EQ(NormalisedFolder(Utf8ToWide(runs[0].value("currentDirectory", ""))), NormalisedFolder(workDirectory));
     ASSERT_TRUE(driver.Click(finish, IDC_FINISH));
     ASSERT_TRUE(wizard.process.WaitForExit(kUiTimeoutMs));
+    EXPECT_EQ(LoadedPlantedDlls(), std::vector<std::wstring>{});
+}
+
+// Where the DLL search cannot be restricted to the system folder, the
+// program's own folder is still searched first for a DLL loaded by name: the
+// delay-load hooks load every DLL by its full path instead. The probe is
+// linked as the wizards are and starts as they do on such a Windows.
+TEST_F(Planting, DelayLoadedDllsComeFromTheSystemFolderWhereTheSearchCannotBeRestricted) {
+    const std::wstring probe = folder + L"\\probe.exe";
+    ASSERT_TRUE(::CopyFileW((ProgramFolder() + L"\\ostrel_delay_load_probe.exe").c_str(), probe.c_str(), FALSE));
+    WizardProcess run = WizardProcess::Start(probe);
+    ASSERT_TRUE(run.Started()) << run.StartError();
+    ASSERT_TRUE(run.WaitForExit(kUiTimeoutMs));
+    EXPECT_EQ(run.ExitCode(), 0u);
     EXPECT_EQ(LoadedPlantedDlls(), std::vector<std::wstring>{});
 }
 
