@@ -76,8 +76,7 @@ VARIANT TextVariant(const framework::UniqueBstr& text) {
 
 }  // namespace
 
-HRESULT StartThroughDesktopShell(const CStringW& file, const CStringW& arguments, const CStringW& directory,
-                                 int show) {
+HRESULT StartThroughDesktopShell(const CStringW& file, const CStringW& arguments, const CStringW& directory, int show) {
     ComPtr<IShellDispatch2> shell;
     const HRESULT found = DesktopShellDispatch(shell);
     if (FAILED(found)) return found;

@@ -24,5 +24,4 @@
 // Asks the desktop's shell to open file with arguments in directory (either
 // may be empty). S_OK once the shell took the request, which says nothing of
 // whether the program then started; otherwise the failing step's error.
-HRESULT StartThroughDesktopShell(const CStringW& file, const CStringW& arguments, const CStringW& directory,
-                                 int show);
+HRESULT StartThroughDesktopShell(const CStringW& file, const CStringW& arguments, const CStringW& directory, int show);

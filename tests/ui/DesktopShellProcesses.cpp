@@ -49,11 +49,9 @@ std::set<DWORD> ChildIds(DWORD parent, const wchar_t* exeName) {
 std::wstring CommandLineOf(DWORD processId) {
     const auto query = reinterpret_cast<QueryInformationProcess>(
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
-    framework::UniqueKernelHandle process(
-        ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+    framework::UniqueKernelHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
     PROCESS_BASIC_INFORMATION basic{};
-    if (!query || !process ||
-        query(process.Get(), ProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0) {
+    if (!query || !process || query(process.Get(), ProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0) {
         return {};
     }
     PEB peb{};
