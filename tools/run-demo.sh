@@ -43,6 +43,11 @@ else
   echo "no display: walking through the $key wizard under Xvfb ($DISPLAY)"
   runs=$repo/build/demo-installer-runs.jsonl
   rm -f "$runs"
+  # The product that Finish launches is started by the desktop's shell, with
+  # the user's rights and Explorer's environment: it records itself beside
+  # itself in Downloads, not in the wizard's record.
+  downloads=$WINEPREFIX/drive_c/users/$(id -un)/Downloads
+  started=$(mktemp)
   status=0
   /usr/lib/wine/wine64 build/x86_64/bin/ostrel_demo.exe "$key" "Z:$shots" "Z:$runs" || status=$?
   echo "screenshots:"
@@ -52,6 +57,15 @@ else
 for line in open(sys.argv[1]):
     run = json.loads(line)
     print("  %s %s" % (run["path"], " ".join(run["arguments"])))' "$runs" 2>/dev/null || echo "  none"
+  echo "what Finish launched through the desktop's shell (path, arguments, parent process):"
+  find -L "$downloads" -maxdepth 1 -name '*.runs.jsonl' -newer "$started" 2>/dev/null | while read -r record; do
+    python3 -c 'import json,sys
+for line in open(sys.argv[1]):
+    run = json.loads(line)
+    if "parentExe" in run:
+        print("  %s %s (started by %s)" % (run["path"], " ".join(run["arguments"]), run["parentExe"]))' "$record"
+  done
+  rm -f "$started"
   echo "SHA-256 the configuration names, checked by the wizard before anything ran:"
   python3 tools/demo/show_digests.py "$demo/configs/default.json" "$runs" "$WINEPREFIX"
 fi
