@@ -79,6 +79,18 @@ protected:
         return runs;
     }
 
+    // Welcome, the offers answered in turn, then the error page of a product
+    // that could not be downloaded, titled as such; nullptr when it never came.
+    HWND WalkToTheDownloadError(RunningWizard& wizard, const std::vector<bool>& accept) {
+        HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
+        if (!welcome || !WalkOffers(wizard, welcome, accept, L"DownloadPageDLM")) return nullptr;
+        HWND error = wizard.driver.WaitForPage(L"ErrorPage", 30000);
+        if (error) {
+            EXPECT_EQ(wizard.driver.ControlText(error, IDC_ERROR_TITLE), L"Error in downloading");
+        }
+        return error;
+    }
+
     std::wstring productPath;
     std::string installer;
 };
@@ -325,12 +337,7 @@ TEST_F(DownloadWizardFlow, AProductThatDiffersFromItsDigestLandsNowhereAndStarts
         Configuration("e2e/kestrel.exe", OfferJson("beta", 2, "e2e/beta.exe", "/S /beta", digest), kWrongDigest)));
     RunningWizard wizard(L"DLM", L"dl-sha2", Options());
     ASSERT_NE(wizard.host, nullptr);
-    HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
-    ASSERT_NE(welcome, nullptr) << Describe(wizard);
-    ASSERT_NE(WalkOffers(wizard, welcome, {true}, L"DownloadPageDLM"), nullptr);
-    HWND error = wizard.driver.WaitForPage(L"ErrorPage", 30000);
-    ASSERT_NE(error, nullptr) << Describe(wizard);
-    EXPECT_EQ(wizard.driver.ControlText(error, IDC_ERROR_TITLE), L"Error in downloading");
+    ASSERT_NE(WalkToTheDownloadError(wizard, {true}), nullptr) << Describe(wizard);
 
     const std::vector<json> events = StoredEvents(3);  // the start, the product's failure, the offer's
     const json main = FindEvent(events, "-1", "Kestrel Viewer");
@@ -349,12 +356,7 @@ TEST_F(DownloadWizardFlow, AProductOverPlainHttpIsFetchedOnlyWithItsDigest) {
     {
         RunningWizard wizard(L"DLM", L"dl-http", Options());
         ASSERT_NE(wizard.host, nullptr);
-        HWND welcome = LeaveLanguagePage(wizard, L"WelcomePage");
-        ASSERT_NE(welcome, nullptr) << Describe(wizard);
-        ASSERT_NE(WalkOffers(wizard, welcome, {true}, L"DownloadPageDLM"), nullptr);
-        HWND error = wizard.driver.WaitForPage(L"ErrorPage", 30000);
-        ASSERT_NE(error, nullptr) << Describe(wizard);
-        EXPECT_EQ(wizard.driver.ControlText(error, IDC_ERROR_TITLE), L"Error in downloading");
+        ASSERT_NE(WalkToTheDownloadError(wizard, {true}), nullptr) << Describe(wizard);
 
         const std::vector<json> events = StoredEvents(3);  // the start, the product's failure, the offer's
         const json main = FindEvent(events, "-1", "Kestrel Viewer");
