@@ -1,18 +1,10 @@
 #include "install/FinishPageDlm.h"
 
 #include "install/MinimizeBox.h"
+#include "install/ProcessRunner.h"
 #include "resources/resource.h"
 #include "core/ConfigurationManager.h"
 #include "shell/DesktopShell.h"
-
-namespace {
-
-CStringW FolderOf(const CStringW& path) {
-    const size_t separator = path.find_last_of(L"\\/");
-    return separator == CStringW::npos ? CStringW() : path.substr(0, separator);
-}
-
-}  // namespace
 
 CStringW SelectInFolderParameters(const CStringW& path) {
     return L"/select,\"" + path + L"\"";
@@ -58,7 +50,7 @@ void FinishPageDlm::OnFinish() {
     // no shell to ask nothing starts (shell/DesktopShell.h). What the shell
     // makes of the request is its own business: Finish ends the wizard either way.
     if (launchRadio.GetCheck() == BST_CHECKED) {
-        StartThroughDesktopShell(path, CStringW(), FolderOf(path), SW_SHOWDEFAULT);
+        StartThroughDesktopShell(path, CStringW(), InstallerFolder(path), SW_SHOWDEFAULT);
     } else if (openFolderRadio.GetCheck() == BST_CHECKED) {
         // By its full path: a bare name is looked up in the current folder
         // too, which for a downloaded wizard is usually Downloads.
