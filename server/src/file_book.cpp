@@ -12,7 +12,8 @@ using nlohmann::json;
 const std::set<std::string> kKnownKeys = {"path",         "remove",      "body",      "bodyBase64",    "size",
                                           "seed",         "status",      "framing",   "contentLength", "cutAfter",
                                           "location",     "redirect",    "failFirst", "failStatus",    "chunkBytes",
-                                          "chunkDelayMs", "contentType", "cutWith"};
+                                          "chunkDelayMs", "contentType", "cutWith",  "cutFirst",      "ranges",
+                                          "etag",         "lastModified"};
 const std::set<std::string> kRedirectKeys = {"hops", "status", "scheme", "relative", "to"};
 
 [[noreturn]] void Refuse(const std::string& message) { throw std::invalid_argument(message); }
@@ -98,6 +99,18 @@ RedirectChain ReadRedirect(const json& value) {
   return chain;
 }
 
+// A string sent verbatim, or false for none (kept as ""); absent: the content's own.
+std::optional<std::string> ValidatorSetting(const json& request, const char* key) {
+  const json* v = Member(request, key);
+  if (!v) return std::nullopt;
+  if (v->is_boolean() && !v->get<bool>()) return std::string();
+  const std::string value = Text(*v, key);
+  if (value.empty() || value.find_first_of("\r\n") != std::string::npos) {
+    Refuse(std::string("\"") + key + "\" must be a header value or false");
+  }
+  return value;
+}
+
 FileBehaviour ReadBehaviour(const json& request) {
   FileBehaviour behaviour;
   behaviour.content = ReadContent(request);
@@ -114,6 +127,16 @@ FileBehaviour ReadBehaviour(const json& request) {
     if (!behaviour.cutAfter) Refuse("\"cutWith\" needs \"cutAfter\"");
     behaviour.cutWithNoise = how == "noise";
   }
+  if (const json* v = Member(request, "cutFirst")) {
+    behaviour.cutFirst = WholeNumberIn(*v, "cutFirst", 1, 1000);
+    if (!behaviour.cutAfter) Refuse("\"cutFirst\" needs \"cutAfter\"");
+  }
+  if (const json* v = Member(request, "ranges")) {
+    if (!v->is_boolean()) Refuse("\"ranges\" must be true or false");
+    behaviour.ranges = v->get<bool>();
+  }
+  behaviour.etag = ValidatorSetting(request, "etag");
+  behaviour.lastModified = ValidatorSetting(request, "lastModified");
   if (const json* v = Member(request, "location")) behaviour.location = Text(*v, "location");
   if (const json* v = Member(request, "redirect")) behaviour.redirect = ReadRedirect(*v);
   if (const json* v = Member(request, "failFirst")) behaviour.failFirst = WholeNumberIn(*v, "failFirst", 0, 1000);
@@ -202,7 +225,9 @@ std::optional<FileAnswer> FileBook::Take(const std::string& path) {
   auto it = entries_.find(path);
   if (it == entries_.end()) return std::nullopt;
   Entry& entry = it->second;
-  FileAnswer answer{entry.behaviour, entry.requests < entry.behaviour.failFirst};
+  const FileBehaviour& behaviour = entry.behaviour;
+  FileAnswer answer{behaviour, entry.requests < behaviour.failFirst,
+                    behaviour.cutAfter && (behaviour.cutFirst == 0 || entry.requests < behaviour.cutFirst)};
   ++entry.requests;
   return answer;
 }

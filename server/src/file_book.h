@@ -38,6 +38,12 @@ struct FileBehaviour {
   std::optional<std::uint64_t> contentLength;  // announced instead of the real size
   std::optional<std::uint64_t> cutAfter;       // the connection drops after this many body bytes
   bool cutWithNoise = false;                   // before the drop, bytes that are no TLS record
+  int cutFirst = 0;                            // cut only the first N requests (0: every one)
+  bool ranges = true;                          // Range requests answered (else always the whole content)
+  // Validators sent instead of the content's own: a value verbatim, or none at
+  // all ("" here); unset, the content's strong ETag and modification time.
+  std::optional<std::string> etag;
+  std::optional<std::string> lastModified;
   std::optional<std::string> location;         // Location header, verbatim
   std::optional<RedirectChain> redirect;
   int failFirst = 0;  // the first N requests get failStatus, no body
@@ -50,6 +56,7 @@ struct FileBehaviour {
 struct FileAnswer {
   FileBehaviour behaviour;
   bool fail = false;  // this request is one of the first failFirst ones
+  bool cut = false;   // this request's body drops after cutAfter bytes
 };
 
 // Per-path behaviours of the file host that tests set while the server runs.

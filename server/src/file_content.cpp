@@ -1,9 +1,12 @@
 #include "file_content.h"
 
 #include <openssl/evp.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
+#include <ctime>
 #include <cstring>
 #include <stdexcept>
 #include <system_error>
@@ -31,10 +34,29 @@ std::string Hex(const unsigned char* digest, unsigned int size) {
   return text;
 }
 
+std::string Sha256Hex(const std::string& bytes) {
+  std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+  unsigned int size = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &size, EVP_sha256(), nullptr) != 1) {
+    throw std::runtime_error("cannot compute SHA-256");
+  }
+  return Hex(digest.data(), size);
+}
+
+std::string HexNumber(std::uint64_t value) {
+  char text[17];
+  std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+std::int64_t Now() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
 }  // namespace
 
 std::shared_ptr<const FileContent> FileContent::FromBytes(std::string bytes) {
   auto content = std::shared_ptr<FileContent>(new FileContent(Kind::Bytes, bytes.size()));
+  content->entityTag_ = "\"b-" + Sha256Hex(bytes).substr(0, 32) + "\"";
+  content->modifiedAt_ = Now();
   content->bytes_ = std::move(bytes);
   return content;
 }
@@ -42,6 +64,8 @@ std::shared_ptr<const FileContent> FileContent::FromBytes(std::string bytes) {
 std::shared_ptr<const FileContent> FileContent::Generated(std::uint64_t size, std::uint64_t seed) {
   auto content = std::shared_ptr<FileContent>(new FileContent(Kind::Generated, size));
   content->seed_ = seed;
+  content->entityTag_ = "\"g-" + HexNumber(seed) + "-" + HexNumber(size) + "\"";
+  content->modifiedAt_ = Now();
   return content;
 }
 
@@ -49,8 +73,14 @@ std::shared_ptr<const FileContent> FileContent::FromFile(const std::filesystem::
   std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(file, error);
   if (error) throw std::runtime_error("cannot read " + file.string() + ": " + error.message());
+  struct stat info {};
+  if (::stat(file.c_str(), &info) != 0) throw std::runtime_error("cannot read " + file.string());
   auto content = std::shared_ptr<FileContent>(new FileContent(Kind::File, size));
   content->file_ = file;
+  const std::uint64_t modifiedNs =
+      static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000000ull + static_cast<std::uint64_t>(info.st_mtim.tv_nsec);
+  content->entityTag_ = "\"f-" + HexNumber(modifiedNs) + "-" + HexNumber(size) + "\"";
+  content->modifiedAt_ = static_cast<std::int64_t>(info.st_mtim.tv_sec);
   return content;
 }
 
@@ -66,9 +96,11 @@ void FileContent::Generate(std::uint64_t seed, std::uint64_t offset, char* out, 
   }
 }
 
-FileContent::Cursor::Cursor(std::shared_ptr<const FileContent> content) : content_(std::move(content)) {
+FileContent::Cursor::Cursor(std::shared_ptr<const FileContent> content, std::uint64_t offset)
+    : content_(std::move(content)), offset_(std::min(offset, content_->size_)) {
   if (content_->kind_ == Kind::File) {
     file_ = std::make_unique<std::ifstream>(content_->file_, std::ios::binary);
+    if (offset_ > 0) file_->seekg(static_cast<std::streamoff>(offset_));
   }
 }
 

@@ -23,7 +23,8 @@ class FileContent {
   // file position.
   class Cursor {
    public:
-    explicit Cursor(std::shared_ptr<const FileContent> content);
+    // Starts at byte `offset` (a range's first byte).
+    explicit Cursor(std::shared_ptr<const FileContent> content, std::uint64_t offset = 0);
     // Copies up to max bytes into out; 0 at the end (or when the file cannot be read).
     std::size_t Next(char* out, std::size_t max);
     std::uint64_t Offset() const { return offset_; }
@@ -35,6 +36,14 @@ class FileContent {
   };
 
   std::uint64_t Size() const { return size_; }
+
+  // A strong entity tag, quoted: the same bytes always have the same tag, other
+  // bytes another (a digest of given bytes, the seed and size of generated
+  // ones, the modification time and size of a file).
+  const std::string& EntityTag() const { return entityTag_; }
+  // Seconds since 1970: when the bytes were given or generated, or the file's
+  // modification time.
+  std::int64_t ModifiedAt() const { return modifiedAt_; }
 
   // Byte i of generated content; fixed for a seed, so both ends can recompute it.
   static void Generate(std::uint64_t seed, std::uint64_t offset, char* out, std::size_t length);
@@ -48,6 +57,8 @@ class FileContent {
   std::string bytes_;
   std::uint64_t seed_ = 0;
   std::filesystem::path file_;
+  std::string entityTag_;
+  std::int64_t modifiedAt_ = 0;
 };
 
 // Lower-case hex SHA-256 of every byte, for tests to compare with what arrived.

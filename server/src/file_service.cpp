@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <ctime>
 #include <limits>
 #include <stdexcept>
 #include <system_error>
@@ -10,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "body_json.h"
+#include "byte_ranges.h"
 #include "faults.h"
 #include "wire_server.h"
 
@@ -62,8 +64,8 @@ std::string SchemeFor(RedirectScheme scheme, bool secure) {
 
 // What one response still has to send; shared by the provider calls of that response.
 struct Delivery {
-  Delivery(std::shared_ptr<const FileContent> content, const FileBehaviour& behaviour, FaultBook& faults)
-      : cursor(std::move(content)),
+  Delivery(FileContent::Cursor start, const FileBehaviour& behaviour, FaultBook& faults)
+      : cursor(std::move(start)),
         chunkBytes(behaviour.chunkBytes),
         delayMs(behaviour.chunkDelayMs),
         faults(faults),
@@ -109,16 +111,59 @@ struct Delivery {
   std::uint64_t sent = 0;
 };
 
-void SendContent(httplib::Response& res, const FileBehaviour& behaviour, std::shared_ptr<const FileContent> content,
-                 FaultBook& faults) {
-  auto delivery = std::make_shared<Delivery>(content, behaviour, faults);
-  delivery->total = content->Size();
-  delivery->limit = std::min(delivery->total, behaviour.cutAfter.value_or(delivery->total));
+std::optional<std::string> HeaderOf(const httplib::Request& req, const char* name) {
+  if (!req.has_header(name)) return std::nullopt;
+  return req.get_header_value(name);
+}
+
+// The validators this answer carries: the content's own unless the behaviour
+// names others ("" for none).
+Validators ValidatorsFor(const FileBehaviour& behaviour, const FileContent& content) {
+  Validators validators;
+  validators.etag = behaviour.etag.value_or(content.EntityTag());
+  validators.lastModified = behaviour.lastModified.value_or(HttpDate(content.ModifiedAt()));
+  if (validators.etag->empty()) validators.etag.reset();
+  if (validators.lastModified->empty()) validators.lastModified.reset();
+  return validators;
+}
+
+// Ranges apply to a plain successful GET of the content; redirects, failures
+// and set statuses are answered as they are.
+RangePlan PlanFor(const httplib::Request& req, const FileBehaviour& behaviour, const FileContent& content,
+                  const Validators& validators) {
+  const bool rangeable = behaviour.ranges && behaviour.status == 200 && req.method == "GET";
+  if (!rangeable) return RangePlan{behaviour.status, 0, content.Size(), {}};
+  return PlanRange(content.Size(), HeaderOf(req, "Range"), HeaderOf(req, "If-Range"), validators);
+}
+
+void SendContent(const httplib::Request& req, httplib::Response& res, const FileBehaviour& behaviour,
+                 std::shared_ptr<const FileContent> content, bool cut, FaultBook& faults) {
+  const Validators validators = ValidatorsFor(behaviour, *content);
+  const RangePlan plan = PlanFor(req, behaviour, *content, validators);
+  res.status = plan.status;
+  res.set_header("Date", HttpDate(static_cast<std::int64_t>(std::time(nullptr))));
+  // Only a successful answer carries the content itself, and so its validators.
+  if (behaviour.status == 200) {
+    if (validators.etag) res.set_header("ETag", *validators.etag);
+    if (validators.lastModified) res.set_header("Last-Modified", *validators.lastModified);
+    if (behaviour.ranges) res.set_header("Accept-Ranges", "bytes");
+  }
+  if (!plan.contentRange.empty()) res.set_header("Content-Range", plan.contentRange);
+  if (plan.status == 416) {
+    res.set_content("", "text/plain");
+    return;
+  }
+
+  auto delivery = std::make_shared<Delivery>(FileContent::Cursor(content, plan.first), behaviour, faults);
+  delivery->total = plan.length;
+  delivery->limit = cut ? std::min(delivery->total, *behaviour.cutAfter) : delivery->total;
   const std::string& type = behaviour.contentType;
 
   switch (behaviour.framing) {
     case Framing::Length: {
-      const std::uint64_t announced = behaviour.contentLength.value_or(delivery->total);
+      // A set length stands for the whole content; a range announces its own.
+      const std::uint64_t announced =
+          plan.status == 206 ? plan.length : behaviour.contentLength.value_or(delivery->total);
       if (announced == 0) {
         res.set_content("", type);  // httplib writes Content-Length: 0
         return;
@@ -238,8 +283,7 @@ void FileService::Serve(const httplib::Request& req, httplib::Response& res) {
       }
       return;
     }
-    res.status = 200;
-    SendContent(res, FileBehaviour{}, content, faults_);
+    SendContent(req, res, FileBehaviour{}, content, false, faults_);
     return;
   }
 
@@ -259,10 +303,9 @@ void FileService::Serve(const httplib::Request& req, httplib::Response& res) {
     }
   }
 
-  res.status = behaviour.status;
   if (behaviour.location) res.set_header("Location", *behaviour.location);
   auto content = ContentFor(req.path, &behaviour);
-  SendContent(res, behaviour, content ? content : FileContent::FromBytes(""), faults_);
+  SendContent(req, res, behaviour, content ? content : FileContent::FromBytes(""), answer->cut, faults_);
 }
 
 void FileService::Describe(const httplib::Request& req, httplib::Response& res) {

@@ -202,6 +202,10 @@ void OstrelServer::Configure(Listener& listener) {
   server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     tlNote.clear();
     tlStart = std::chrono::steady_clock::now();
+    // Routes that serve ranges judge Range and If-Range themselves (the file
+    // host); httplib would otherwise cut every body to the range whatever the
+    // status and validators. The request is the server's own, not a constant.
+    const_cast<httplib::Request&>(req).ranges.clear();
     // Behind a reverse proxy every caller has the proxy's address, and a web page
     // can make a browser post anywhere: only the secret token opens the control
     // interface. Without it the answer is the one for a path nothing serves.

@@ -114,8 +114,10 @@ class FileHostTest : public testing::ServerFixture<3> {
   }
 
   // A request that asks the server to close afterwards, for answers with a length.
-  WireAnswer RawGetClosing(const std::string& target, bool secure = false) {
-    const std::string request = "GET " + target + " HTTP/1.1\r\nHost: " + address_ + "\r\nConnection: close\r\n\r\n";
+  // extraHeaders: whole header lines, each ending in \r\n.
+  WireAnswer RawGetClosing(const std::string& target, bool secure = false, const std::string& extraHeaders = "") {
+    const std::string request =
+        "GET " + target + " HTTP/1.1\r\nHost: " + address_ + "\r\nConnection: close\r\n" + extraHeaders + "\r\n";
     return Split(RawExchange(address_, secure ? server_->HttpsPort() : *server_->HttpPort(),
                              secure ? certs_.ca : std::filesystem::path(), {request}));
   }
@@ -454,6 +456,81 @@ TEST_F(FileHostTest, ControlRequestsAreCheckedAndResetForgetsFiles) {
   ASSERT_EQ(Plain().Post("/_test/reset", "{}", "application/json")->status, 200);
   EXPECT_EQ(Plain().Get("/f/a")->status, 404);
   EXPECT_TRUE(json::parse(Plain().Get("/_test/files")->body).empty());
+}
+
+std::string HeaderValue(const WireAnswer& answer, const std::string& name) {
+  const std::size_t at = answer.headers.find(name + ": ");
+  if (at == std::string::npos) return {};
+  const std::size_t start = at + name.size() + 2;
+  return answer.headers.substr(start, answer.headers.find("\r\n", start) - start);
+}
+
+TEST_F(FileHostTest, RangesAreAnsweredAsHttpSays) {
+  ASSERT_EQ(SetFile({{"path", "/f/r"}, {"size", 1000}, {"seed", 7}}), 200);
+  const WireAnswer plain = RawGetClosing("/f/r");
+  const std::string etag = HeaderValue(plain, "ETag");
+  const std::string modified = HeaderValue(plain, "Last-Modified");
+  ASSERT_EQ(etag.front(), '"') << plain.headers;
+  ASSERT_FALSE(modified.empty()) << plain.headers;
+  EXPECT_TRUE(plain.Has("Accept-Ranges: bytes")) << plain.headers;
+  EXPECT_FALSE(HeaderValue(plain, "Date").empty());
+  const std::string bytes = Generated(1000, 7);
+
+  struct Case {
+    const char* name;
+    std::string headers;
+    const char* status;
+    std::string contentRange;  // "" for none
+    std::string body;
+  };
+  const Case cases[] = {
+      {"open range", "Range: bytes=900-\r\n", "206", "bytes 900-999/1000", bytes.substr(900)},
+      {"closed range", "Range: bytes=10-19\r\n", "206", "bytes 10-19/1000", bytes.substr(10, 10)},
+      {"last byte past the end", "Range: bytes=990-5000\r\n", "206", "bytes 990-999/1000", bytes.substr(990)},
+      {"suffix", "Range: bytes=-5\r\n", "206", "bytes 995-999/1000", bytes.substr(995)},
+      {"past the end", "Range: bytes=1000-\r\n", "416", "bytes */1000", ""},
+      {"matching tag", "Range: bytes=500-\r\nIf-Range: " + etag + "\r\n", "206", "bytes 500-999/1000",
+       bytes.substr(500)},
+      {"matching date", "Range: bytes=500-\r\nIf-Range: " + modified + "\r\n", "206", "bytes 500-999/1000",
+       bytes.substr(500)},
+      {"other tag", "Range: bytes=500-\r\nIf-Range: \"other\"\r\n", "200", "", bytes},
+      {"weak tag", "Range: bytes=500-\r\nIf-Range: W/" + etag + "\r\n", "200", "", bytes},
+      {"other date", "Range: bytes=500-\r\nIf-Range: Sun, 06 Nov 1994 08:49:37 GMT\r\n", "200", "", bytes},
+      {"several ranges", "Range: bytes=0-1,5-6\r\n", "200", "", bytes},
+  };
+  for (const Case& c : cases) {
+    const WireAnswer answer = RawGetClosing("/f/r", false, c.headers);
+    EXPECT_EQ(answer.statusLine.substr(9, 3), c.status) << c.name;
+    EXPECT_EQ(HeaderValue(answer, "Content-Range"), c.contentRange) << c.name;
+    EXPECT_EQ(HeaderValue(answer, "Content-Length"), std::to_string(c.body.size())) << c.name;
+    EXPECT_TRUE(answer.body == c.body) << c.name << ": " << answer.body.size() << " bytes";
+  }
+
+  // Other bytes, other tag; a host without ranges always sends the whole file.
+  ASSERT_EQ(SetFile({{"path", "/f/r"}, {"size", 1000}, {"seed", 8}, {"ranges", false}}), 200);
+  const WireAnswer whole = RawGetClosing("/f/r", true, "Range: bytes=900-\r\n");
+  EXPECT_EQ(whole.statusLine, "HTTP/1.1 200 OK");
+  EXPECT_NE(HeaderValue(whole, "ETag"), etag);
+  EXPECT_FALSE(whole.HasName("Accept-Ranges")) << whole.headers;
+  EXPECT_EQ(whole.body.size(), 1000u);
+  // Validators can be replaced or left out.
+  ASSERT_EQ(SetFile({{"path", "/f/v"}, {"body", "abc"}, {"etag", "W/\"x\""}, {"lastModified", false}}), 200);
+  const WireAnswer weak = RawGetClosing("/f/v");
+  EXPECT_EQ(HeaderValue(weak, "ETag"), "W/\"x\"");
+  EXPECT_FALSE(weak.HasName("Last-Modified")) << weak.headers;
+}
+
+TEST_F(FileHostTest, ACutOnTheFirstRequestsOnlyLetsAResumeFinish) {
+  ASSERT_EQ(SetFile({{"path", "/f/c"}, {"size", 10000}, {"cutAfter", 3000}, {"cutFirst", 2}}), 200);
+  const std::string bytes = Generated(10000, 1);
+  // Each cut answer stops 3000 bytes into its own body, a range's included.
+  EXPECT_TRUE(RawGetClosing("/f/c").body == bytes.substr(0, 3000));
+  const WireAnswer second = RawGetClosing("/f/c", false, "Range: bytes=3000-\r\n");
+  EXPECT_EQ(HeaderValue(second, "Content-Range"), "bytes 3000-9999/10000");
+  EXPECT_TRUE(second.body == bytes.substr(3000, 3000));
+  const WireAnswer third = RawGetClosing("/f/c", true, "Range: bytes=6000-\r\n");
+  EXPECT_TRUE(third.body == bytes.substr(6000));
+  EXPECT_EQ(SetFile({{"path", "/f/c"}, {"size", 10}, {"cutFirst", 1}}), 400);
 }
 
 }  // namespace
