@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
 #include "download/DestinationPath.h"
 #include "download/ErrorText.h"
+#include "download/PartialDownload.h"
 #include "download/WinHttpDownloader.h"
 #include "download/WinInetDownloader.h"
 
@@ -57,8 +59,10 @@ std::pair<bool, CStringW> DownloadManager::DownloadFile(const CStringW& url, HWN
     // An empty destination is not checked here: the transfers report that they
     // cannot open the file.
     const CStringW destination = ResolveDestination(url, fileName, useWorkFolder);
+    std::optional<PartialDownload> partial;
+    partial.emplace(destination, expectedSha256, window);
     try {
-        Remember(WinHttpDownloader(cancelled).DownloadToFile(url, destination, window, expectedSha256));
+        Remember(DownloadWithWinHttp(url, *partial));
         result.first = true;
         return result;
     } catch (const std::exception& error) {
@@ -68,14 +72,48 @@ std::pair<bool, CStringW> DownloadManager::DownloadFile(const CStringW& url, HWN
     // A cancelled download stays cancelled: a second transfer would put the
     // file where the user no longer wants it.
     if (!PauseUnlessCancelled(kFallbackPauseMs)) return result;
-    const std::pair<bool, CStringW> fallback =
-        DownloadFileWinInet(url, window, fileName, useWorkFolder, expectedSha256);
+    std::pair<bool, CStringW> fallback{false, CStringW()};
+    if (partial->IsOpen()) {
+        // The same temporary file: the rest of it when the server allows,
+        // else the whole file again in its place.
+        try {
+            WinInetDownloader(cancelled).Attempt(url, *partial);
+            Remember(partial->Complete());
+            fallback.first = true;
+        } catch (const std::exception& error) {
+            fallback.second = kWinInetTag + FromAnsi(error.what());
+        }
+    } else {
+        // The WinHTTP stage's file could not be made, or is gone with a
+        // download that failed its checks: the fallback makes its own.
+        partial.reset();
+        fallback = DownloadFileWinInet(url, window, fileName, useWorkFolder, expectedSha256);
+    }
     if (fallback.first) {
         result.first = true;
     } else {
         result.second += fallback.second;
     }
     return result;
+}
+
+DownloadedFile DownloadManager::DownloadWithWinHttp(const CStringW& url, PartialDownload& partial) {
+    WinHttpDownloader transfer(cancelled);
+    for (int attempt = 1;; ++attempt) {
+        const std::uint64_t before = partial.Received();
+        try {
+            transfer.Attempt(url, partial);
+            break;
+        } catch (const std::exception&) {
+            // What came is written before anything else is asked; a failed
+            // write is the failure then.
+            partial.Settle();
+            const bool gotFurther = partial.Received() > before;
+            if (cancelled || attempt >= kWinHttpAttempts || !gotFurther || !partial.CanResume()) throw;
+        }
+    }
+    // A complete file that fails its checks is not asked for again here.
+    return partial.Complete();
 }
 
 std::pair<bool, CStringW> DownloadManager::DownloadFileWinInet(const CStringW& url, HWND window,

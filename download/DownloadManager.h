@@ -14,12 +14,17 @@
 #include "download/TemporaryDownloadFile.h"
 #include "framework/Strings.h"
 
+class PartialDownload;
+
 class DownloadManager : public std::enable_shared_from_this<DownloadManager> {
 public:
     using MemoryCallback = std::function<void(std::unique_ptr<std::vector<char>>)>;
 
     // Pause between a failed WinHTTP stage and the WinINet stage.
     static constexpr DWORD kFallbackPauseMs = 2000;
+    // Requests the WinHTTP stage makes for one file at most: the first, then
+    // one for the rest after each cut, as long as each gets further.
+    static constexpr int kWinHttpAttempts = 5;
     // How soon the pause notices a cancellation.
     static constexpr DWORD kCancelPollMs = 50;
 
@@ -35,7 +40,10 @@ public:
 
     // Downloads url into the work folder or the download folder, under
     // fileName (empty: the name from the URL), with WinHTTP and, when that
-    // fails, after a pause, with WinINet. Progress goes to window. On success
+    // fails, after a pause, with WinINet. A transfer cut after bytes arrived
+    // asks for the rest when the server named a strong validator and byte
+    // ranges: the WinHTTP stage up to kWinHttpAttempts requests, the WinINet
+    // stage from where it stopped. Progress goes to window. On success
     // lastFilePath holds where the file went (a numbered name when the name
     // was taken). On failure: "[WINHTTP] ... [WININET] ...", and no file is
     // left behind; once cancelled, there is no WinINet stage and the text is
@@ -63,6 +71,7 @@ public:
     std::string lastFileSha256;
 
 private:
+    DownloadedFile DownloadWithWinHttp(const CStringW& url, PartialDownload& partial);
     void Remember(const DownloadedFile& downloaded);
     // False as soon as the manager is cancelled, true when the time is up.
     bool PauseUnlessCancelled(DWORD milliseconds) const;

@@ -22,6 +22,19 @@ void ProgressReporter::Add(std::uint64_t bytes) {
     }
 }
 
+void ProgressReporter::StartOver(std::optional<std::uint64_t> length) {
+    const bool hadLength = length_.has_value();
+    const bool barShown = hadLength && lastPosted_ > 0.0;
+    length_ = length;
+    done_ = 0.0;
+    lastPosted_ = 0.0;
+    if (!length_) {
+        if (hadLength) Post(WM_DOWNLOAD_SIZE_UNKNOWN, 0);
+    } else if (barShown) {
+        Post(WM_DOWNLOAD_PROGRESS, 0);
+    }
+}
+
 void ProgressReporter::Finish() {
     if (length_ && *length_ > 0) Post(WM_DOWNLOAD_PROGRESS, 100);
 }

@@ -1,6 +1,6 @@
 // Turns bytes received into progress posts for a window: at most one per
 // percentage point, so a page gets about a hundred posts per file however the
-// body arrives.
+// body arrives, and however many requests it takes.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +15,9 @@ public:
     ProgressReporter(HWND window, std::optional<std::uint64_t> length);
 
     void Add(std::uint64_t bytes);
+    // For a transfer that begins anew, of a length that may differ: a bar
+    // already shown goes back to 0.
+    void StartOver(std::optional<std::uint64_t> length);
     // Posts 100 when the length is known and not 0.
     void Finish();
 

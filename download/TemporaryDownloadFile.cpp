@@ -94,6 +94,24 @@ void TemporaryDownloadFile::Commit(DWORD size) {
     writer_->Commit(size);
 }
 
+void TemporaryDownloadFile::Drain() {
+    if (writer_ && !writer_->Drain()) throw ErrorWithLastError(L"Failed to write file:");
+}
+
+void TemporaryDownloadFile::StartOver() {
+    writer_.reset();
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(file_.Get(), start, nullptr, FILE_BEGIN) || !::SetEndOfFile(file_.Get())) {
+        throw ErrorWithLastError(L"Failed to write file:");
+    }
+    digest_ = std::make_unique<Sha256>();
+    try {
+        writer_ = std::make_unique<BlockWriter>(file_.Get(), digest_.get());
+    } catch (const std::system_error&) {
+        throw std::runtime_error("Out of memory.");
+    }
+}
+
 void TemporaryDownloadFile::FinishWriting() {
     if (!writer_) return;
     if (!writer_->Drain()) throw ErrorWithLastError(L"Failed to write file:");

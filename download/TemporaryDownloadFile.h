@@ -49,6 +49,14 @@ public:
     // with the system's reason.
     char* Space(DWORD size);
     void Commit(DWORD size);
+    // Waits until every byte so far is written, keeping the writer for more;
+    // throws as Space does when a write failed.
+    void Drain();
+    // Empties the file and starts its digest again, for a transfer that has
+    // to begin anew: what was still waiting to be written is dropped. Throws
+    // "Failed to write file: ..." when the file cannot be emptied, and
+    // "Out of memory." when no writer can be had; the file is closed then.
+    void StartOver();
     // Waits until every byte is written and stops the writing thread; throws
     // as Space does when a write failed. Later calls do nothing.
     void FinishWriting();

@@ -6,14 +6,28 @@
 
 #include "api/ProxyAccess.h"
 #include "download/ErrorText.h"
-#include "download/ProgressReporter.h"
-#include "download/TemporaryDownloadFile.h"
+#include "download/AnswerHead.h"
+#include "download/PartialDownload.h"
 #include "download/RedirectTrail.h"
 #include "download/WinHttpExchange.h"
 
 namespace {
 
 constexpr wchar_t kMemoryUserAgent[] = L"A WinHTTP Example Program/1.0";
+
+constexpr DWORD kRangeNotSatisfiable = 416;
+
+DWORD QueryFor(HeadField field) {
+    switch (field) {
+    case HeadField::ContentLength: return WINHTTP_QUERY_CONTENT_LENGTH;
+    case HeadField::ETag: return WINHTTP_QUERY_ETAG;
+    case HeadField::LastModified: return WINHTTP_QUERY_LAST_MODIFIED;
+    case HeadField::Date: return WINHTTP_QUERY_DATE;
+    case HeadField::ContentRange: return WINHTTP_QUERY_CONTENT_RANGE;
+    case HeadField::AcceptRanges: return WINHTTP_QUERY_ACCEPT_RANGES;
+    }
+    return WINHTTP_QUERY_CONTENT_LENGTH;
+}
 
 WinHttpProfile FileProfile() {
     return WinHttpProfile{nullptr, ProxyAccessTypeForThisSystem(), 0};
@@ -38,14 +52,16 @@ void WinHttpDownloader::ThrowIfCancelled() const {
     if (cancelled_) throw std::runtime_error("Download cancelled.");
 }
 
-std::unique_ptr<WinHttpExchange> WinHttpDownloader::Fetch(RedirectTrail& trail, const WinHttpProfile& profile) {
+std::unique_ptr<WinHttpExchange> WinHttpDownloader::Fetch(RedirectTrail& trail, const WinHttpProfile& profile,
+                                                          const CStringW& headers, bool rangeAsked) {
     for (;;) {
-        auto exchange = std::make_unique<WinHttpExchange>(trail.Next(), profile);
+        auto exchange = std::make_unique<WinHttpExchange>(trail.Next(), profile, headers);
         const DWORD status = exchange->Status();
         if (RedirectTrail::IsRedirect(status)) {
             trail.Follow(exchange->Location());
             continue;
         }
+        if (rangeAsked && status == kRangeNotSatisfiable) return exchange;
         if (status < 200 || status > 299) {
             throw std::runtime_error("Download failed: " +
                                      ToAnsi(L"Server returned status code: " + std::to_wstring(status)));
@@ -56,36 +72,37 @@ std::unique_ptr<WinHttpExchange> WinHttpDownloader::Fetch(RedirectTrail& trail, 
 
 DownloadedFile WinHttpDownloader::DownloadToFile(const CStringW& url, const CStringW& destination, HWND window,
                                                  const std::string& expectedSha256) {
-    // Created first, so its name is claimed before any byte arrives. A failure
-    // to create it is reported after the response head: when the server fails
-    // too, the server's failure is the one worth reading.
-    TemporaryDownloadFile file(destination, expectedSha256);
-    RedirectTrail trail(url);
-    std::unique_ptr<WinHttpExchange> exchange = Fetch(trail, FileProfile());
+    // Created first, so its name is claimed before any byte arrives.
+    PartialDownload partial(destination, expectedSha256, window);
+    Attempt(url, partial);
+    return partial.Complete();
+}
 
-    const std::optional<std::uint64_t> length = exchange->ContentLength();
-    ProgressReporter progress(window, length);
-    if (!file.IsOpen()) throw ErrorWithCode(L"Failed to open file for writing:", file.OpenError());
+std::unique_ptr<WinHttpExchange> WinHttpDownloader::Open(const CStringW& url, PartialDownload& partial) {
+    for (;;) {
+        RedirectTrail trail(url);
+        std::unique_ptr<WinHttpExchange> exchange =
+            Fetch(trail, FileProfile(), partial.RangeHeaders(), partial.CanResume());
+        const AnswerHead head = ReadAnswerHead(
+            exchange->Status(), [&exchange](HeadField field) { return exchange->TextHeader(QueryFor(field)); });
+        // A failure to create the file is reported after the response head:
+        // when the server fails too, the server's failure is the one worth reading.
+        if (!partial.IsOpen()) throw ErrorWithCode(L"Failed to open file for writing:", partial.OpenError());
+        if (partial.Begin(head) == PartialDownload::Start::Body) return exchange;
+    }
+}
 
+void WinHttpDownloader::Attempt(const CStringW& url, PartialDownload& partial) {
+    std::unique_ptr<WinHttpExchange> exchange = Open(url, partial);
     for (;;) {
         ThrowIfCancelled();
         const DWORD available = exchange->QueryAvailable();
         if (available == 0) break;
         // Read straight into the file's next block: one copy fewer per round.
-        const DWORD read = exchange->Read(file.Space(available), available);
-        file.Commit(read);
-        progress.Add(read);
+        const DWORD read = exchange->Read(partial.Space(available), available);
+        partial.Commit(read);
     }
-
-    file.FinishWriting();
-    if (length) {
-        const std::optional<std::uint64_t> size = file.Size();
-        if (!size) throw std::runtime_error("Failed to open downloaded file.");
-        if (*size != *length) throw std::runtime_error(IncompleteDownloadText(*length, *size));
-    }
-    DownloadedFile downloaded = file.MoveIntoPlace();
-    progress.Finish();
-    return downloaded;
+    partial.EndBody();
 }
 
 void WinHttpDownloader::ReadIntoMemory(WinHttpExchange& exchange, std::vector<char>& bytes) {

@@ -14,6 +14,7 @@
 #include "download/TemporaryDownloadFile.h"
 #include "framework/Strings.h"
 
+class PartialDownload;
 class RedirectTrail;
 class WinHttpExchange;
 struct WinHttpProfile;
@@ -35,14 +36,22 @@ public:
     // file is moved into place.
     DownloadedFile DownloadToFile(const CStringW& url, const CStringW& destination, HWND window,
                                   const std::string& expectedSha256 = {});
+    // One request of a file download: the whole file, or the rest of it
+    // when partial can resume, following the redirect trail from url anew.
+    // Throws with the failure text; what arrived stays in partial.
+    void Attempt(const CStringW& url, PartialDownload& partial);
 
     // Two attempts; empty (never null) when both fail.
     std::unique_ptr<std::vector<char>> DownloadToMemory(const CStringW& url);
 
 private:
-    // The first answer that is not a redirect, which must be a 2xx. The trail
-    // (URL reached, redirect count) carries over between memory attempts.
-    std::unique_ptr<WinHttpExchange> Fetch(RedirectTrail& trail, const WinHttpProfile& profile);
+    // The first answer that is not a redirect, which must be a 2xx (or a
+    // 416, when rangeAsked). The trail (URL reached, redirect count) carries
+    // over between memory attempts.
+    std::unique_ptr<WinHttpExchange> Fetch(RedirectTrail& trail, const WinHttpProfile& profile,
+                                           const CStringW& headers = CStringW(), bool rangeAsked = false);
+    // The answer whose body goes into partial.
+    std::unique_ptr<WinHttpExchange> Open(const CStringW& url, PartialDownload& partial);
     void ReadIntoMemory(WinHttpExchange& exchange, std::vector<char>& bytes);
     void ThrowIfCancelled() const;
 

@@ -7,11 +7,11 @@
 #include "download/ContentLength.h"
 #include "download/ErrorText.h"
 
-WinHttpExchange::WinHttpExchange(const CStringW& url, const WinHttpProfile& profile) {
-    Open(url, profile);
+WinHttpExchange::WinHttpExchange(const CStringW& url, const WinHttpProfile& profile, const CStringW& headers) {
+    Open(url, profile, headers);
 }
 
-void WinHttpExchange::Open(const CStringW& url, const WinHttpProfile& profile) {
+void WinHttpExchange::Open(const CStringW& url, const WinHttpProfile& profile, const CStringW& headers) {
     session_.Reset(
         ::WinHttpOpen(profile.userAgent, profile.accessType, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session_) throw ErrorWithLastError(L"Failed to open HTTP session:");
@@ -41,7 +41,9 @@ void WinHttpExchange::Open(const CStringW& url, const WinHttpProfile& profile) {
     request_.Reset(::WinHttpOpenRequest(connection_.Get(), L"GET", path.empty() ? nullptr : path.c_str(), nullptr,
                                         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
     if (!request_) throw ErrorWithLastError(L"Failed to open request:");
-    if (!::WinHttpSendRequest(request_.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+    const wchar_t* extra = headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str();
+    const DWORD extraLength = headers.empty() ? 0 : static_cast<DWORD>(headers.size());
+    if (!::WinHttpSendRequest(request_.Get(), extra, extraLength, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
         throw ErrorWithLastError(L"Failed to send request:");
     }
     if (!::WinHttpReceiveResponse(request_.Get(), nullptr)) throw ErrorWithLastError(L"Failed to receive response:");

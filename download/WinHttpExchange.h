@@ -21,8 +21,9 @@ struct WinHttpProfile {
 
 class WinHttpExchange {
 public:
-    // Opens, sends and receives; throws on the first step that fails.
-    WinHttpExchange(const CStringW& url, const WinHttpProfile& profile);
+    // Opens, sends (with extra header lines, "" for none) and receives;
+    // throws on the first step that fails.
+    WinHttpExchange(const CStringW& url, const WinHttpProfile& profile, const CStringW& headers = CStringW());
 
     // 0 when the status cannot be read.
     DWORD Status() const;
@@ -30,14 +31,15 @@ public:
     std::optional<CStringW> Location() const;
     // Read as text, so lengths of 4 GiB and more survive.
     std::optional<std::uint64_t> ContentLength() const;
+    // A header's whole value by its WINHTTP_QUERY_ number; nothing when there is none.
+    std::optional<CStringW> TextHeader(DWORD query) const;
 
     // Bytes that can be read now; 0 when the body has ended.
     DWORD QueryAvailable();
     DWORD Read(char* buffer, DWORD size);
 
 private:
-    void Open(const CStringW& url, const WinHttpProfile& profile);
-    std::optional<CStringW> TextHeader(DWORD query) const;
+    void Open(const CStringW& url, const WinHttpProfile& profile, const CStringW& headers);
 
     // Declared in this order so they close request first, session last.
     UniqueWinHttpHandle session_;

@@ -4,11 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "download/ContentLength.h"
+#include "download/AnswerHead.h"
 #include "download/ErrorText.h"
-#include "download/ProgressReporter.h"
+#include "download/PartialDownload.h"
 #include "download/RedirectTrail.h"
-#include "download/TemporaryDownloadFile.h"
 #include "download/WinInetHandle.h"
 
 namespace {
@@ -41,17 +40,30 @@ std::optional<CStringW> TextHeader(HINTERNET request, DWORD query) {
     return CStringW(buffer.data(), bytes / sizeof(wchar_t));
 }
 
-// Read as text, so lengths of 4 GiB and more survive.
-std::optional<std::uint64_t> ContentLength(HINTERNET request) {
-    const std::optional<CStringW> text = TextHeader(request, HTTP_QUERY_CONTENT_LENGTH);
-    if (!text) return std::nullopt;
-    return ParseContentLength(*text);
+DWORD QueryFor(HeadField field) {
+    switch (field) {
+    case HeadField::ContentLength: return HTTP_QUERY_CONTENT_LENGTH;
+    case HeadField::ETag: return HTTP_QUERY_ETAG;
+    case HeadField::LastModified: return HTTP_QUERY_LAST_MODIFIED;
+    case HeadField::Date: return HTTP_QUERY_DATE;
+    case HeadField::ContentRange: return HTTP_QUERY_CONTENT_RANGE;
+    case HeadField::AcceptRanges: return HTTP_QUERY_ACCEPT_RANGES;
+    }
+    return HTTP_QUERY_CONTENT_LENGTH;
 }
 
-// The first answer along the trail that is not a redirect.
-OpenedUrl OpenFollowingRedirects(HINTERNET internet, RedirectTrail& trail) {
+bool IsAccepted(DWORD status, bool rangeAsked) {
+    return status == 200 || (rangeAsked && (status == 206 || status == 416));
+}
+
+// The first answer along the trail that is not a redirect; every hop carries
+// the same extra header lines.
+OpenedUrl OpenFollowingRedirects(HINTERNET internet, RedirectTrail& trail, const CStringW& headers) {
+    const wchar_t* extra = headers.empty() ? nullptr : headers.c_str();
+    const DWORD extraLength = static_cast<DWORD>(headers.size());
     for (;;) {
-        UniqueWinInetHandle request(::InternetOpenUrlW(internet, trail.Next().c_str(), nullptr, 0, kOpenFlags, 0));
+        UniqueWinInetHandle request(
+            ::InternetOpenUrlW(internet, trail.Next().c_str(), extra, extraLength, kOpenFlags, 0));
         if (!request) throw ErrorWithLastError(L"Failed to open URL::");
         const std::optional<DWORD> status = StatusCode(request.Get());
         if (!status) throw ErrorWithLastError(L"Failed to query HTTP status code:");
@@ -68,44 +80,45 @@ void WinInetDownloader::ThrowIfCancelled() const {
 
 DownloadedFile WinInetDownloader::DownloadToFile(const CStringW& url, const CStringW& destination, HWND window,
                                                  const std::string& expectedSha256) {
-    TemporaryDownloadFile file(destination, expectedSha256);
+    PartialDownload partial(destination, expectedSha256, window);
+    Attempt(url, partial);
+    return partial.Complete();
+}
 
+void WinInetDownloader::Attempt(const CStringW& url, PartialDownload& partial) {
     UniqueWinInetHandle internet(::InternetOpenW(L"", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!internet) throw ErrorWithLastError(L"Failed to initialize WinINet::");
-    RedirectTrail trail(url);
-    const OpenedUrl opened = OpenFollowingRedirects(internet.Get(), trail);
-    if (opened.status != 200) {
-        // The text after the status is that of whatever error the thread holds.
-        const DWORD code = ::GetLastError();
-        throw std::runtime_error(ToAnsi(L"Server returned status code: HTTP " + std::to_wstring(opened.status) +
-                                        L" - " + GetSystemErrorText(code)));
+    for (;;) {
+        RedirectTrail trail(url);
+        const bool rangeAsked = partial.CanResume();
+        const OpenedUrl opened = OpenFollowingRedirects(internet.Get(), trail, partial.RangeHeaders());
+        if (!IsAccepted(opened.status, rangeAsked)) {
+            // The text after the status is that of whatever error the thread holds.
+            const DWORD code = ::GetLastError();
+            throw std::runtime_error(ToAnsi(L"Server returned status code: HTTP " + std::to_wstring(opened.status) +
+                                            L" - " + GetSystemErrorText(code)));
+        }
+        HINTERNET request = opened.request.Get();
+        const AnswerHead head =
+            ReadAnswerHead(opened.status, [request](HeadField field) { return TextHeader(request, QueryFor(field)); });
+        if (!partial.IsOpen()) throw ErrorWithCode(L"Failed to open file for writing:", partial.OpenError());
+        if (partial.Begin(head) == PartialDownload::Start::AskAgain) continue;
+        ReadBody(request, partial);
+        return;
     }
-    HINTERNET request = opened.request.Get();
+}
 
-    const std::optional<std::uint64_t> length = ContentLength(request);
-    ProgressReporter progress(window, length);
-    if (!file.IsOpen()) throw ErrorWithCode(L"Failed to open file for writing:", file.OpenError());
-
+void WinInetDownloader::ReadBody(void* request, PartialDownload& partial) {
     for (;;) {
         ThrowIfCancelled();
         DWORD read = 0;
         // Read straight into the file's next block, as the WinHTTP transfer does.
         // Without a length nothing else would tell a broken body from a whole one.
-        if (!::InternetReadFile(request, file.Space(kReadSize), kReadSize, &read)) {
+        if (!::InternetReadFile(request, partial.Space(kReadSize), kReadSize, &read)) {
             throw ErrorWithLastError(L"Failed to read data:");
         }
         if (read == 0) break;
-        file.Commit(read);
-        progress.Add(read);
+        partial.Commit(read);
     }
-
-    file.FinishWriting();
-    if (length) {
-        const std::optional<std::uint64_t> size = file.Size();
-        if (!size) throw ErrorWithLastError(L"Failed to open downloaded file:");
-        if (*size != *length) throw std::runtime_error(IncompleteDownloadText(*length, *size));
-    }
-    DownloadedFile downloaded = file.MoveIntoPlace();
-    progress.Finish();
-    return downloaded;
+    partial.EndBody();
 }

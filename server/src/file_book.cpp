@@ -9,11 +9,10 @@ namespace {
 
 using nlohmann::json;
 
-const std::set<std::string> kKnownKeys = {"path",         "remove",      "body",      "bodyBase64",    "size",
-                                          "seed",         "status",      "framing",   "contentLength", "cutAfter",
-                                          "location",     "redirect",    "failFirst", "failStatus",    "chunkBytes",
-                                          "chunkDelayMs", "contentType", "cutWith",  "cutFirst",      "ranges",
-                                          "etag",         "lastModified"};
+const std::set<std::string> kKnownKeys = {
+    "path",          "remove",   "body",     "bodyBase64", "size",      "seed",        "status",     "framing",
+    "contentLength", "cutAfter", "location", "redirect",   "failFirst", "failStatus",  "chunkBytes", "chunkDelayMs",
+    "contentType",   "cutWith",  "cutFirst", "ranges",     "etag",      "lastModified"};
 const std::set<std::string> kRedirectKeys = {"hops", "status", "scheme", "relative", "to"};
 
 [[noreturn]] void Refuse(const std::string& message) { throw std::invalid_argument(message); }

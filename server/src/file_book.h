@@ -44,7 +44,7 @@ struct FileBehaviour {
   // all ("" here); unset, the content's strong ETag and modification time.
   std::optional<std::string> etag;
   std::optional<std::string> lastModified;
-  std::optional<std::string> location;         // Location header, verbatim
+  std::optional<std::string> location;  // Location header, verbatim
   std::optional<RedirectChain> redirect;
   int failFirst = 0;  // the first N requests get failStatus, no body
   int failStatus = 503;

@@ -77,8 +77,8 @@ std::shared_ptr<const FileContent> FileContent::FromFile(const std::filesystem::
   if (::stat(file.c_str(), &info) != 0) throw std::runtime_error("cannot read " + file.string());
   auto content = std::shared_ptr<FileContent>(new FileContent(Kind::File, size));
   content->file_ = file;
-  const std::uint64_t modifiedNs =
-      static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000000ull + static_cast<std::uint64_t>(info.st_mtim.tv_nsec);
+  const std::uint64_t modifiedNs = static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000000ull +
+                                   static_cast<std::uint64_t>(info.st_mtim.tv_nsec);
   content->entityTag_ = "\"f-" + HexNumber(modifiedNs) + "-" + HexNumber(size) + "\"";
   content->modifiedAt_ = static_cast<std::int64_t>(info.st_mtim.tv_sec);
   return content;

@@ -82,7 +82,7 @@ TEST_F(Progress, ZeroLengthPostsNothing) {
 }
 
 TEST_F(Progress, AFailedDownloadNeverPosts100) {
-    Serve({{"path", "/f/cut.bin"}, {"size", 400000}, {"cutAfter", 300000}});
+    Serve({{"path", "/f/cut.bin"}, {"size", 400000}, {"cutAfter", 300000}, {"ranges", false}});
     const auto result = Run(&DownloadManager::DownloadFile, host.Url(L"/f/cut.bin"));
     ASSERT_FALSE(result.first);
     const std::vector<WPARAM> values = recorder.Percentages();
