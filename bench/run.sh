@@ -2,7 +2,8 @@
 # Measures the release build and prints one table: the size of every release
 # program and that each is signed and its signature verifies, start-up against
 # a minimal dialog program, download throughput against curl, against a bare
-# WinHTTP loop and against that loop writing the file, peak working set,
+# WinHTTP loop and against that loop writing the file, peak working set, a
+# download cut at half against the same uncut (bytes sent, time, memory),
 # eligibility cost per offer, loading with a late analytics host against one
 # that answers at once, and the reference server's event rate under load.
 # Each figure comes with its target and "met"
@@ -15,7 +16,7 @@
 # beside tools/run-tests.sh. Environment: OSTREL_BENCH_STARTUP_RUNS (starts
 # per program, the median counts; 9), OSTREL_BENCH_WINEPREFIX
 # (build/bench-wineprefix), and those of bench/bench-downloads.sh,
-# bench/bench-eligibility.sh, bench/bench-loading.sh and bench/server-events.sh (their build folders
+# bench/bench-resume.sh, bench/bench-eligibility.sh, bench/bench-loading.sh and bench/server-events.sh (their build folders
 # default to build/bench-x86_64 and build/bench-server here).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -234,6 +235,25 @@ measure_downloads() {
   done
 }
 
+measure_resume() {
+  echo "== a download cut once at half against the same download uncut (bench/bench-resume.sh)"
+  bench/bench-resume.sh 2>&1 | tr -d '\r' | tee "$results/resume.txt" || true
+  local scheme line uncut cut times sent peak
+  for scheme in https http; do
+    line=$(awk -v s="resume-$scheme" '$1 == s && $2 ~ /^[0-9.]+$/ { print $2, $3, $4, $5, $6 }' "$results/resume.txt")
+    if [ -z "$line" ]; then
+      no_figure "download $scheme cut at half, bytes sent" "<= 1.01x the file"
+      continue
+    fi
+    read -r uncut cut times sent peak <<<"$line"
+    add_row "download $scheme cut at half, bytes sent" "${sent%x}x the file" "" "" "<= 1.01x" \
+      "$(verdict "${sent%x}" '<=' 1.01)"
+    add_row "download $scheme cut at half, time" "$cut s" "uncut $uncut s" "$times" "<= 1.15x" \
+      "$(verdict "${times%x}" '<=' 1.15)"
+    add_row "download $scheme cut at half, peak working set" "$peak MiB" "" "" "<= 32 MiB" "$(verdict "$peak" '<=' 32)"
+  done
+}
+
 measure_server_events() {
   echo "== reference server: signed events from concurrent kept-alive HTTPS clients (bench/server-events.sh)"
   bench/server-events.sh 2>&1 | tee "$results/server-events.txt" || true
@@ -290,6 +310,7 @@ measure_signatures
 measure_startup
 measure_eligibility
 measure_downloads
+measure_resume
 measure_loading
 measure_server_events
 print_table | tee "$results/table.txt"

@@ -12,7 +12,8 @@ constexpr DWORD kRangeNotSatisfiable = 416;
 }  // namespace
 
 PartialDownload::PartialDownload(const CStringW& destination, const std::string& expectedSha256, HWND window)
-    : file_(destination, expectedSha256), window_(window) {}
+    : file_(destination, expectedSha256), window_(window) {
+}
 
 bool PartialDownload::CanResume() const {
     return received_ > 0 && validator_ && rangesServed_ && file_.IsOpen();

@@ -226,7 +226,8 @@ std::optional<FileAnswer> FileBook::Take(const std::string& path) {
   Entry& entry = it->second;
   const FileBehaviour& behaviour = entry.behaviour;
   FileAnswer answer{behaviour, entry.requests < behaviour.failFirst,
-                    behaviour.cutAfter && (behaviour.cutFirst == 0 || entry.requests < behaviour.cutFirst)};
+                    behaviour.cutAfter && (behaviour.cutFirst == 0 || entry.requests < behaviour.cutFirst),
+                    entry.bodyBytesSent};
   ++entry.requests;
   return answer;
 }
@@ -249,6 +250,7 @@ json FileBook::Describe() const {
   for (const auto& [path, entry] : entries_) {
     json described = entry.settings;
     described["requests"] = entry.requests;
+    described["bodyBytesSent"] = entry.bodyBytesSent->load();
     out[path] = std::move(described);
   }
   return out;

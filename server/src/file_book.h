@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -57,6 +58,8 @@ struct FileAnswer {
   FileBehaviour behaviour;
   bool fail = false;  // this request is one of the first failFirst ones
   bool cut = false;   // this request's body drops after cutAfter bytes
+  // Body bytes sent for the path so far, shared with every answer under way.
+  std::shared_ptr<std::atomic<std::uint64_t>> bodyBytesSent;
 };
 
 // Per-path behaviours of the file host that tests set while the server runs.
@@ -71,7 +74,8 @@ class FileBook {
   std::optional<FileAnswer> Take(const std::string& path);
   std::optional<FileBehaviour> Find(const std::string& path) const;
   void Clear();
-  // Paths with their settings and the number of requests seen (content not included).
+  // Paths with their settings, the number of requests seen and the body bytes
+  // sent for them (content not included).
   nlohmann::json Describe() const;
 
   static constexpr int kMaxHops = 50;
@@ -83,6 +87,7 @@ class FileBook {
     FileBehaviour behaviour;
     nlohmann::json settings;  // as given, for Describe
     int requests = 0;
+    std::shared_ptr<std::atomic<std::uint64_t>> bodyBytesSent = std::make_shared<std::atomic<std::uint64_t>>(0);
   };
 
   mutable std::mutex mutex_;

@@ -80,6 +80,7 @@ struct Delivery {
     const std::size_t got = cursor.Next(buffer.data(), want);
     if (got == 0 || !sink.write(buffer.data(), got)) return false;
     sent += got;
+    if (counter) *counter += got;
     return faults.Sleep(delayMs);
   }
 
@@ -104,6 +105,7 @@ struct Delivery {
   std::size_t chunkBytes;
   int delayMs;
   FaultBook& faults;
+  std::shared_ptr<std::atomic<std::uint64_t>> counter;  // the path's tally, or null
   std::vector<char> buffer;
   bool noiseOnCut;
   std::uint64_t total = 0;  // size of the content
@@ -137,7 +139,8 @@ RangePlan PlanFor(const httplib::Request& req, const FileBehaviour& behaviour, c
 }
 
 void SendContent(const httplib::Request& req, httplib::Response& res, const FileBehaviour& behaviour,
-                 std::shared_ptr<const FileContent> content, bool cut, FaultBook& faults) {
+                 std::shared_ptr<const FileContent> content, const FileAnswer* answer, FaultBook& faults) {
+  const bool cut = answer && answer->cut;
   const Validators validators = ValidatorsFor(behaviour, *content);
   const RangePlan plan = PlanFor(req, behaviour, *content, validators);
   res.status = plan.status;
@@ -156,6 +159,7 @@ void SendContent(const httplib::Request& req, httplib::Response& res, const File
 
   auto delivery = std::make_shared<Delivery>(FileContent::Cursor(content, plan.first), behaviour, faults);
   delivery->total = plan.length;
+  if (answer) delivery->counter = answer->bodyBytesSent;
   delivery->limit = cut ? std::min(delivery->total, *behaviour.cutAfter) : delivery->total;
   const std::string& type = behaviour.contentType;
 
@@ -283,7 +287,7 @@ void FileService::Serve(const httplib::Request& req, httplib::Response& res) {
       }
       return;
     }
-    SendContent(req, res, FileBehaviour{}, content, false, faults_);
+    SendContent(req, res, FileBehaviour{}, content, nullptr, faults_);
     return;
   }
 
@@ -305,7 +309,7 @@ void FileService::Serve(const httplib::Request& req, httplib::Response& res) {
 
   if (behaviour.location) res.set_header("Location", *behaviour.location);
   auto content = ContentFor(req.path, &behaviour);
-  SendContent(req, res, behaviour, content ? content : FileContent::FromBytes(""), answer->cut, faults_);
+  SendContent(req, res, behaviour, content ? content : FileContent::FromBytes(""), &*answer, faults_);
 }
 
 void FileService::Describe(const httplib::Request& req, httplib::Response& res) {

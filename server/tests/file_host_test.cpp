@@ -530,6 +530,8 @@ TEST_F(FileHostTest, ACutOnTheFirstRequestsOnlyLetsAResumeFinish) {
   EXPECT_TRUE(second.body == bytes.substr(3000, 3000));
   const WireAnswer third = RawGetClosing("/f/c", true, "Range: bytes=6000-\r\n");
   EXPECT_TRUE(third.body == bytes.substr(6000));
+  // The host tells how many body bytes it sent for the path: each byte once.
+  EXPECT_EQ(json::parse(Plain().Get("/_test/files")->body)["/f/c"]["bodyBytesSent"], 10000);
   EXPECT_EQ(SetFile({{"path", "/f/c"}, {"size", 10}, {"cutFirst", 1}}), 400);
 }
 

@@ -146,7 +146,7 @@ TEST_F(Resume, ACutTransferAsksForTheRestAndLandsTheWholeFile) {
 }
 
 TEST_F(Resume, AFileReplacedBetweenRequestsStartsOverAndLandsWhole) {
-    const json first = {{"path", "/f/moving.bin"}, {"size", 400000},     {"seed", 1},
+    const json first = {{"path", "/f/moving.bin"}, {"size", 400000},      {"seed", 1},
                         {"cutAfter", 200000},      {"chunkBytes", 20000}, {"chunkDelayMs", 50}};
     struct Case {
         const char* name;
