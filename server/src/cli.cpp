@@ -59,6 +59,8 @@ ServeCommand ParseServe(ArgReader& reader) {
       command.controlTokenFile = reader.Value(option);
     } else if (option == "--quiet") {
       o.logRequests = false;
+    } else if (option == "--signing-key") {
+      o.signingKey = reader.Value(option);
     } else {
       throw UsageError("serve: unknown option '" + option + "'");
     }
@@ -91,6 +93,20 @@ ReportCommand ParseReport(ArgReader& reader) {
   return command;
 }
 
+KeygenCommand ParseKeygen(ArgReader& reader) {
+  KeygenCommand command;
+  while (!reader.Done()) {
+    const std::string& option = reader.Next();
+    if (option == "--out") {
+      command.outDir = reader.Value(option);
+    } else {
+      throw UsageError("keygen: unknown option '" + option + "'");
+    }
+  }
+  if (command.outDir.empty()) throw UsageError("keygen needs --out");
+  return command;
+}
+
 }  // namespace
 
 Command ParseCommandLine(const std::vector<std::string>& args) {
@@ -100,6 +116,7 @@ Command ParseCommandLine(const std::vector<std::string>& args) {
   if (command == "-h" || command == "--help" || command == "help") return HelpCommand{};
   if (command == "serve") return ParseServe(reader);
   if (command == "report") return ParseReport(reader);
+  if (command == "keygen") return ParseKeygen(reader);
   throw UsageError("unknown command '" + command + "'");
 }
 
@@ -107,13 +124,18 @@ std::string UsageText() {
   return "usage:\n"
          "  ostrel-server serve --address 127.0.0.N --cert FILE --key FILE --data DIR\n"
          "                      [--port 443] [--http-port PORT] [--pid-file FILE] [--quiet]\n"
-         "                      [--control-token-file FILE]\n"
+         "                      [--control-token-file FILE] [--signing-key FILE]\n"
          "      Serves POST /o (configurations from DIR/configs/), POST /zbd (analytics)\n"
          "      and GET /f/... (files from DIR/files/) over HTTPS on the loopback address;\n"
          "      --http-port adds a plain HTTP listener. --port 0 picks a free port.\n"
          "      Records requests and events in DIR/ostrel.db. Stops on SIGINT/SIGTERM.\n"
          "      --control-token-file turns on the /_test/ control interface for tests\n"
          "      and writes the secret token its requests must carry to FILE.\n"
+         "      --signing-key signs every configuration answer with that P-256 key\n"
+         "      (X-Ostrel-Signature; see server/README.md).\n"
+         "  ostrel-server keygen --out DIR\n"
+         "      Writes a new configuration signing key pair: DIR/config-signing.key\n"
+         "      (private, mode 0600) and DIR/config-signing.pub (for the wizard's build).\n"
          "  ostrel-server report --data DIR [--json]\n"
          "      Prints the analytics events of DIR/ostrel.db per product and offer.\n";
 }

@@ -30,7 +30,11 @@ struct ReportCommand {
   bool json = false;
 };
 
-using Command = std::variant<HelpCommand, ServeCommand, ReportCommand>;
+struct KeygenCommand {
+  std::filesystem::path outDir;
+};
+
+using Command = std::variant<HelpCommand, ServeCommand, ReportCommand, KeygenCommand>;
 
 // args: the command line without the program name. Throws UsageError.
 Command ParseCommandLine(const std::vector<std::string>& args);

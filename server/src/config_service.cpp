@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "body_json.h"
+#include "config_signing.h"
 
 namespace ostrel {
 
@@ -66,9 +67,43 @@ ConfigChoice ChooseConfig(const std::filesystem::path& configsDir, const std::st
   return choice;
 }
 
-ConfigService::ConfigService(const ServiceContext& context) : configsDir_(context.dataDir / "configs") {}
+ConfigService::ConfigService(const ServiceContext& context)
+    : configsDir_(context.dataDir / "configs"), signer_(context.signer), tampers_(context.signatureTampers) {}
+
+void ConfigService::Sign(const httplib::Request& req, httplib::Response& res, std::string& answer) const {
+  const SignatureTamperBook::Plan plan = tampers_.Current();
+  // The nonce as sent; a request without one gets a signature over none.
+  std::string nonce = req.get_header_value("X-Ostrel-Nonce");
+  std::string request = req.body;
+  switch (plan.tamper) {
+    case SignatureTamper::Omit:
+      return;
+    case SignatureTamper::Verbatim:
+      res.set_header("X-Ostrel-Signature", plan.header);
+      return;
+    case SignatureTamper::OtherNonce:
+      nonce = std::string(32, '0');
+      break;
+    case SignatureTamper::OtherRequest:
+      request += " ";
+      break;
+    case SignatureTamper::None:
+    case SignatureTamper::FlipBody:
+      break;
+  }
+  res.set_header("X-Ostrel-Signature", signer_->HeaderValue(nonce, request, answer));
+  if (plan.tamper == SignatureTamper::FlipBody && !answer.empty()) answer[answer.size() / 2] ^= 0x01;
+}
 
 void ConfigService::Mount(Routes& routes) {
+  routes.ControlPost("/_test/signing", [this](const httplib::Request& req, httplib::Response& res) {
+    try {
+      tampers_.Set(req.body);
+      SendJson(res, 200, "{}");
+    } catch (const std::exception& e) {
+      SendError(res, 400, e.what());
+    }
+  });
   routes.Post("/o", [this](const httplib::Request& req, httplib::Response& res) {
     ConfigChoice choice = ChooseConfig(configsDir_, req.body);
     if (choice.status != 200) {
@@ -83,7 +118,9 @@ void ConfigService::Mount(Routes& routes) {
       SendError(res, 500, "cannot read " + choice.file.string());
       return;
     }
-    SendJson(res, 200, bytes.str());
+    std::string answer = bytes.str();
+    if (signer_) Sign(req, res, answer);
+    SendJson(res, 200, answer);
   });
 }
 

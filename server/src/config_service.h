@@ -25,14 +25,18 @@ std::string TokenStem(const nlohmann::json& request);
 // body once.
 ConfigChoice ChooseConfig(const std::filesystem::path& configsDir, const std::string& requestBody);
 
-// POST /o
+// POST /o, signed when the server has a signing key.
 class ConfigService : public Service {
  public:
   explicit ConfigService(const ServiceContext& context);
   void Mount(Routes& routes) override;
 
  private:
+  // Sets the answer's signature header, spoiled as a test asked; answer may be changed after signing.
+  void Sign(const httplib::Request& req, httplib::Response& res, std::string& answer) const;
   std::filesystem::path configsDir_;
+  const ConfigSigner* signer_;
+  SignatureTamperBook& tampers_;
 };
 
 }  // namespace ostrel

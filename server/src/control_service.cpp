@@ -1,5 +1,7 @@
 #include "control_service.h"
 
+#include "config_signing.h"
+
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
@@ -23,7 +25,10 @@ std::string Dump(const json& value) { return value.dump(-1, ' ', false, json::er
 }  // namespace
 
 ControlService::ControlService(const ServiceContext& context)
-    : store_(context.store), faults_(context.faults), files_(context.files) {}
+    : store_(context.store),
+      faults_(context.faults),
+      files_(context.files),
+      signatureTampers_(context.signatureTampers) {}
 
 void ControlService::Mount(Routes& routes) {
   routes.ControlGet("/_test/requests", [this](const httplib::Request& req, httplib::Response& res) {
@@ -83,6 +88,7 @@ void ControlService::Mount(Routes& routes) {
   routes.ControlPost("/_test/reset", [this](const httplib::Request&, httplib::Response& res) {
     faults_.Clear();
     files_.Clear();
+    signatureTampers_.Clear();
     store_.Clear();
     SendJson(res, 200, "{}");
   });

@@ -20,6 +20,7 @@ class ControlService : public Service {
   Store& store_;
   FaultBook& faults_;
   FileBook& files_;
+  SignatureTamperBook& signatureTampers_;
 };
 
 }  // namespace ostrel

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "config_signing.h"
 #include "control_token.h"
 #include "server.h"
 
@@ -86,6 +87,17 @@ int main(int argc, char** argv) {
   }
   if (auto* report = std::get_if<ostrel::ReportCommand>(&command)) {
     return ostrel::RunReport(*report, std::cout, std::cerr);
+  }
+  if (auto* keygen = std::get_if<ostrel::KeygenCommand>(&command)) {
+    try {
+      const std::string keyId = ostrel::WriteConfigSigningKeys(keygen->outDir);
+      std::cout << "key id " << keyId << ": " << (keygen->outDir / "config-signing.key").string()
+                << " (keep it secret), " << (keygen->outDir / "config-signing.pub").string() << "\n";
+      return 0;
+    } catch (const std::exception& e) {
+      std::cerr << "ostrel-server: " << e.what() << "\n";
+      return 1;
+    }
   }
   try {
     return Serve(std::get<ostrel::ServeCommand>(command));

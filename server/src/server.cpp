@@ -129,7 +129,9 @@ void OstrelServer::Start() {
   }
   for (auto& listener : listeners_) Configure(*listener);
 
-  services_ = MakeServices(ServiceContext{options_.dataDir, *store_, faults_, files_, options_.address, ports_});
+  if (options_.signingKey) signer_ = ConfigSigner::FromPemFile(*options_.signingKey);
+  services_ = MakeServices(ServiceContext{options_.dataDir, *store_, faults_, files_, options_.address, ports_,
+                                          signer_.get(), signatureTampers_});
   for (auto& service : services_) service->Mount(*this);
   // Unknown paths can be faulted like any other, but only the log shows them: a
   // scanner must not fill the store.

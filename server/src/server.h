@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "config_signing.h"
 #include "faults.h"
 #include "file_book.h"
 #include "service.h"
@@ -30,6 +31,8 @@ struct ServerOptions {
   // The /_test/ control interface is mounted only with a token, and then every
   // control request must carry it; without one those paths do not exist.
   std::optional<std::string> controlToken;
+  // Configuration answers are signed with this P-256 private key (PEM).
+  std::optional<std::filesystem::path> signingKey;
 };
 
 // True for dotted-quad IPv4 addresses in 127.0.0.0/8 and nothing else.
@@ -78,6 +81,8 @@ class OstrelServer : private Routes {
   std::unique_ptr<Store> store_;
   FaultBook faults_;
   FileBook files_;
+  std::shared_ptr<const ConfigSigner> signer_;
+  SignatureTamperBook signatureTampers_;
   ListenerPorts ports_;
   std::vector<std::unique_ptr<Service>> services_;
   std::vector<std::unique_ptr<Listener>> listeners_;

@@ -11,7 +11,9 @@
 
 namespace ostrel {
 
+class ConfigSigner;
 class FaultBook;
+class SignatureTamperBook;
 class FileBook;
 class Store;
 
@@ -46,6 +48,8 @@ struct ServiceContext {
   FileBook& files;
   std::string address;  // the loopback address the listeners are bound to
   const ListenerPorts& ports;
+  const ConfigSigner* signer;  // null: configuration answers go unsigned
+  SignatureTamperBook& signatureTampers;
 };
 
 // Route registration as the server offers it to services.
