@@ -28,6 +28,7 @@ struct ServeCommand {
 struct ReportCommand {
   std::filesystem::path dataDir;
   bool json = false;
+  std::optional<std::string> store;  // a libpq connection string instead of DATA/ostrel.db
 };
 
 using Command = std::variant<HelpCommand, ServeCommand, ReportCommand>;
@@ -36,7 +37,7 @@ using Command = std::variant<HelpCommand, ServeCommand, ReportCommand>;
 Command ParseCommandLine(const std::vector<std::string>& args);
 std::string UsageText();
 
-// Prints the report of DATA/ostrel.db; returns the process exit code.
+// Prints the report of DATA/ostrel.db or of the PostgreSQL store; returns the process exit code.
 int RunReport(const ReportCommand& command, std::ostream& out, std::ostream& err);
 
 }  // namespace ostrel
