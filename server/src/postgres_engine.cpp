@@ -3,7 +3,6 @@
 // are refused, never answered as stored) while reconnection is tried with a growing
 // pause. The connection string is never put into a message: it may hold a password.
 #include <libpq-fe.h>
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <chrono>
@@ -55,22 +54,15 @@ CREATE TABLE IF NOT EXISTS event_fields (
 COMMIT;
 )sql";
 
-// A batch costs a few round trips however many records it holds: the records travel
-// as one JSON array per table (bytes in base64), and the events' ids are drawn from
-// their sequence first so that each field row can name its event.
+// A batch costs a few round trips however many records it holds: the events' ids
+// are drawn from their sequence first so that each field row can name its event,
+// then every table's rows go in with one COPY, PostgreSQL's cheapest way in.
 constexpr const char* kNewEventIds =
     "SELECT nextval(pg_get_serial_sequence('events', 'id')) FROM generate_series(1, $1)";
-constexpr const char* kInsertEvents = R"sql(
-WITH x AS (SELECT * FROM json_to_recordset($1::json) AS x(id bigint, r text, t text, b text, f json)),
-e AS (INSERT INTO events (id, received_at, table_name, raw_body) SELECT id, r, t, decode(b, 'base64') FROM x)
-INSERT INTO event_fields (event_id, field, value, value_json)
-SELECT x.id, y.f, y.v, y.j FROM x, json_to_recordset(x.f) AS y(f text, v text, j text)
-)sql";
-constexpr const char* kInsertRequests = R"sql(
-INSERT INTO requests (received_at, listener, method, path, headers, body, status)
-SELECT r, l, m, p, h, decode(b, 'base64'), s
-FROM json_to_recordset($1::json) AS x(r text, l text, m text, p text, h text, b text, s integer)
-)sql";
+constexpr const char* kCopyEvents = "COPY events (id, received_at, table_name, raw_body) FROM STDIN";
+constexpr const char* kCopyFields = "COPY event_fields (event_id, field, value, value_json) FROM STDIN";
+constexpr const char* kCopyRequests =
+    "COPY requests (received_at, listener, method, path, headers, body, status) FROM STDIN";
 
 // Other servers trim at the same time; rows one of them holds are left to it
 // instead of waited for, so trimming never serialises the servers.
@@ -80,7 +72,7 @@ DELETE FROM requests WHERE id IN (
 )sql";
 
 constexpr auto kFirstPause = std::chrono::milliseconds(100);
-constexpr auto kLongestPause = std::chrono::milliseconds(2000);
+constexpr auto kLongestPause = std::chrono::milliseconds(1000);
 
 struct ConnectionCloser {
   void operator()(PGconn* connection) const { PQfinish(connection); }
@@ -124,23 +116,62 @@ std::string ValidText(std::string_view bytes) {
 
 std::string Dump(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
 
-std::string Base64(const std::string& bytes) {
-  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  const int size =
-      EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                      reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
-  out.resize(static_cast<std::size_t>(size));
-  return out;
-}
-
-// The event's fields as kInsertEvents takes them.
-json FieldRows(const json& data) {
-  json rows = json::array();
-  for (const auto& [key, value] : data.items()) {
-    rows.push_back({{"f", ValidText(key)}, {"v", ValidText(FieldText(value))}, {"j", Dump(value)}});
+// Rows in COPY's text format: columns split by tabs, rows ended by newlines, and
+// those characters and the backslash escaped inside a value.
+class CopyRows {
+ public:
+  CopyRows& Text(std::string_view text) {
+    Separate();
+    for (char c : text) {
+      switch (c) {
+        case '\\':
+          out_ += "\\\\";
+          break;
+        case '\n':
+          out_ += "\\n";
+          break;
+        case '\r':
+          out_ += "\\r";
+          break;
+        case '\t':
+          out_ += "\\t";
+          break;
+        default:
+          out_ += c;
+      }
+    }
+    return *this;
   }
-  return rows;
-}
+  CopyRows& Number(std::int64_t value) {
+    Separate();
+    out_ += std::to_string(value);
+    return *this;
+  }
+  // BYTEA in its hex form, the backslash doubled for COPY.
+  CopyRows& Bytes(std::string_view bytes) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    Separate();
+    out_ += "\\\\x";
+    for (unsigned char b : bytes) {
+      out_ += kHex[b >> 4];
+      out_ += kHex[b & 0x0f];
+    }
+    return *this;
+  }
+  void EndRow() {
+    out_ += '\n';
+    rowOpen_ = false;
+  }
+  const std::string& Data() const { return out_; }
+
+ private:
+  void Separate() {
+    if (rowOpen_) out_ += '\t';
+    rowOpen_ = true;
+  }
+  std::string out_;
+  bool rowOpen_ = false;
+};
 
 // "?" placeholders become "$1".."$n"; quoted text and names are left alone.
 std::string NumberPlaceholders(const std::string& sql) {
@@ -206,6 +237,20 @@ std::int64_t IntCell(const PGresult* result, int row, int column) {
   return std::stoll(PQgetvalue(result, row, column));
 }
 
+// libpq's messages run over several lines; the log keeps one line per event.
+std::string OneLine(const char* message) {
+  std::string line;
+  for (const char* c = message; *c; ++c) {
+    if (*c != '\n' && *c != '\t') {
+      line += *c;
+    } else if (!line.empty() && line.back() != ' ') {
+      line += ' ';
+    }
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
+}
+
 class PostgresEngine final : public StoreEngine {
  public:
   PostgresEngine(std::string connection, bool readOnly) : connection_(std::move(connection)) {
@@ -227,6 +272,9 @@ class PostgresEngine final : public StoreEngine {
   Connection Connect() const;
   PGconn* Live();
   Result Run(const char* sql, const Params& params = {});
+  void Copy(const char* sql, const CopyRows& rows);
+  // Throws what the connection's last error calls for.
+  [[noreturn]] void Fail(PGconn* conn);
   void WriteRecords(const std::vector<const RequestRecord*>& requests, const std::vector<const NewEvent*>& events,
                     std::size_t keepRequests, std::vector<std::int64_t>& ids);
 
@@ -253,9 +301,7 @@ Connection PostgresEngine::Connect() const {
   Connection conn(PQconnectdbParams(keys, values, 1));
   if (!conn) throw StoreUnavailable("cannot connect to PostgreSQL: out of memory");
   if (PQstatus(conn.get()) != CONNECTION_OK) {
-    std::string message = PQerrorMessage(conn.get());
-    while (!message.empty() && message.back() == '\n') message.pop_back();
-    throw StoreUnavailable("cannot connect to PostgreSQL: " + message);
+    throw StoreUnavailable("cannot connect to PostgreSQL: " + OneLine(PQerrorMessage(conn.get())));
   }
   PQsetNoticeProcessor(
       conn.get(), [](void*, const char*) {}, nullptr);
@@ -289,8 +335,27 @@ Result PostgresEngine::Run(const char* sql, const Params& params) {
                                                    params.Lengths(), params.Formats(), 0));
   const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
   if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return result;
-  std::string message = PQerrorMessage(conn);
-  while (!message.empty() && message.back() == '\n') message.pop_back();
+  Fail(conn);
+}
+
+void PostgresEngine::Copy(const char* sql, const CopyRows& rows) {
+  PGconn* conn = Live();
+  Result started(PQexec(conn, sql));
+  bool sent = started && PQresultStatus(started.get()) == PGRES_COPY_IN;
+  if (sent) {
+    sent = PQputCopyData(conn, rows.Data().data(), static_cast<int>(rows.Data().size())) == 1 &&
+           PQputCopyEnd(conn, nullptr) == 1;
+  }
+  bool copied = false;
+  // Every result up to the last, so the connection is ready for the next command.
+  for (Result result(PQgetResult(conn)); result; result.reset(PQgetResult(conn))) {
+    copied = PQresultStatus(result.get()) == PGRES_COMMAND_OK;
+  }
+  if (!sent || !copied) Fail(conn);
+}
+
+void PostgresEngine::Fail(PGconn* conn) {
+  const std::string message = OneLine(PQerrorMessage(conn));
   if (PQstatus(conn) == CONNECTION_OK) throw std::runtime_error("PostgreSQL: " + message);
   if (!reconnecting_) {
     std::fprintf(stderr, "ostrel-server: store: lost the connection to PostgreSQL (%s); reconnecting\n",
@@ -319,30 +384,32 @@ void PostgresEngine::WriteRecords(const std::vector<const RequestRecord*>& reque
                                   std::vector<std::int64_t>& ids) {
   if (!events.empty()) {
     Result drawn = Run(kNewEventIds, Params().Text(std::to_string(events.size())));
-    json rows = json::array();
+    CopyRows eventRows, fieldRows;
     for (std::size_t i = 0; i < events.size(); ++i) {
       const NewEvent& e = *events[i];
-      ids.push_back(IntCell(drawn.get(), static_cast<int>(i), 0));
-      rows.push_back({{"id", ids.back()},
-                      {"r", e.receivedAt},
-                      {"t", ValidText(e.table)},
-                      {"b", Base64(e.rawBody)},
-                      {"f", FieldRows(e.data)}});
+      const std::int64_t id = IntCell(drawn.get(), static_cast<int>(i), 0);
+      ids.push_back(id);
+      eventRows.Number(id).Text(e.receivedAt).Text(ValidText(e.table)).Bytes(e.rawBody).EndRow();
+      for (const auto& [key, value] : e.data.items()) {
+        fieldRows.Number(id).Text(ValidText(key)).Text(ValidText(FieldText(value))).Text(Dump(value)).EndRow();
+      }
     }
-    Run(kInsertEvents, Params().Text(Dump(rows)));
+    Copy(kCopyEvents, eventRows);
+    if (!fieldRows.Data().empty()) Copy(kCopyFields, fieldRows);
   }
   if (!requests.empty()) {
-    json rows = json::array();
+    CopyRows rows;
     for (const RequestRecord* r : requests) {
-      rows.push_back({{"r", r->receivedAt},
-                      {"l", ValidText(r->listener)},
-                      {"m", ValidText(r->method)},
-                      {"p", ValidText(r->path)},
-                      {"h", Dump(r->headers)},
-                      {"b", Base64(r->body)},
-                      {"s", r->status}});
+      rows.Text(r->receivedAt)
+          .Text(ValidText(r->listener))
+          .Text(ValidText(r->method))
+          .Text(ValidText(r->path))
+          .Text(Dump(r->headers))
+          .Bytes(r->body)
+          .Number(r->status)
+          .EndRow();
     }
-    Run(kInsertRequests, Params().Text(Dump(rows)));
+    Copy(kCopyRequests, rows);
     Run(kTrimRequests, Params().Text(std::to_string(keepRequests)));
   }
 }

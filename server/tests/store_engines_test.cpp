@@ -247,8 +247,8 @@ TEST(PostgresStoreTest, ConnectionStringPasswordAppearsInNoMessage) {
   const std::vector<std::string> connections = {
       testing::TestPostgres() + " dbname=no_such_database password=" + password,
       "host=/nonexistent/socket user=ostrel password=" + password,
-      "password=" + password + " host",  // malformed: libpq's own complaint would quote it
-      "postgresql://ostrel:" + password + "@/%zz",
+      // Malformed: libpq's own complaint would quote the password.
+      "postgresql://ostrel:" + password + "%zz@/ostrel",
   };
   for (const std::string& connection : connections) {
     ReportCommand command;
