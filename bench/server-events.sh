@@ -40,7 +40,7 @@ cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null || true
   for pid in "${pg_pids[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
   server/tests/postgres.sh stop "$work/postgres" >/dev/null 2>&1 || true
-  cp "$work"/pgrestart-*.log /tmp/pgw/ 2>/dev/null; rm -rf "$work"
+  rm -rf "$work"
 }
 trap cleanup EXIT
 # shellcheck source=bench/bench-server.sh

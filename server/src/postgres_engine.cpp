@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <deque>
 #include <string_view>
+#include <thread>
 
 #include "store_engine.h"
 
@@ -58,7 +59,7 @@ COMMIT;
 // are drawn from their sequence first so that each field row can name its event,
 // then every table's rows go in with one COPY, PostgreSQL's cheapest way in.
 constexpr const char* kNewEventIds =
-    "SELECT nextval(pg_get_serial_sequence('events', 'id')) FROM generate_series(1, $1)";
+    "SELECT nextval(pg_get_serial_sequence('events', 'id')), txid_current() FROM generate_series(1, $1)";
 constexpr const char* kCopyEvents = "COPY events (id, received_at, table_name, raw_body) FROM STDIN";
 constexpr const char* kCopyFields = "COPY event_fields (event_id, field, value, value_json) FROM STDIN";
 constexpr const char* kCopyRequests =
@@ -73,6 +74,8 @@ DELETE FROM requests WHERE id IN (
 
 constexpr auto kFirstPause = std::chrono::milliseconds(100);
 constexpr auto kLongestPause = std::chrono::milliseconds(1000);
+// How long a batch whose COMMIT went unanswered waits to learn whether it committed.
+constexpr auto kInDoubtPatience = std::chrono::seconds(10);
 
 struct ConnectionCloser {
   void operator()(PGconn* connection) const { PQfinish(connection); }
@@ -275,8 +278,10 @@ class PostgresEngine final : public StoreEngine {
   void Copy(const char* sql, const CopyRows& rows);
   // Throws what the connection's last error calls for.
   [[noreturn]] void Fail(PGconn* conn);
+  // transaction: set to the transaction's id when events were written.
   void WriteRecords(const std::vector<const RequestRecord*>& requests, const std::vector<const NewEvent*>& events,
-                    std::size_t keepRequests, std::vector<std::int64_t>& ids);
+                    std::size_t keepRequests, std::vector<std::int64_t>& ids, std::string& transaction);
+  bool CommittedAfterAll(const std::string& transaction);
 
   const std::string connection_;
   Connection conn_;
@@ -368,22 +373,47 @@ void PostgresEngine::Fail(PGconn* conn) {
 std::vector<std::int64_t> PostgresEngine::Write(const std::vector<const RequestRecord*>& requests,
                                                 const std::vector<const NewEvent*>& events, std::size_t keepRequests) {
   std::vector<std::int64_t> ids;
+  std::string transaction;
   Run("BEGIN");
   try {
-    WriteRecords(requests, events, keepRequests, ids);
-    Run("COMMIT");
+    WriteRecords(requests, events, keepRequests, ids, transaction);
   } catch (...) {
     if (conn_ && PQstatus(conn_.get()) == CONNECTION_OK) Result(PQexec(conn_.get(), "ROLLBACK"));
     throw;
   }
+  try {
+    Run("COMMIT");
+  } catch (const StoreUnavailable&) {
+    if (transaction.empty() || !CommittedAfterAll(transaction)) throw;
+  }
   return ids;
+}
+
+// The answer to COMMIT was lost with the connection, but the transaction may have
+// committed all the same. Its events are answered only once that is known: refused
+// ones that were stored would be stored again when the wizard sends them once more.
+bool PostgresEngine::CommittedAfterAll(const std::string& transaction) {
+  const auto deadline = Clock::now() + kInDoubtPatience;
+  while (Clock::now() < deadline) {
+    try {
+      Result status = Run("SELECT txid_status($1)", Params().Text(transaction));
+      const std::string state = PQgetisnull(status.get(), 0, 0) ? std::string() : Cell(status.get(), 0, 0);
+      if (state != "in progress") return state == "committed";
+    } catch (const StoreUnavailable&) {
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  std::fprintf(stderr, "ostrel-server: store: unknown whether transaction %s committed; its events were refused\n",
+               transaction.c_str());
+  return false;
 }
 
 void PostgresEngine::WriteRecords(const std::vector<const RequestRecord*>& requests,
                                   const std::vector<const NewEvent*>& events, std::size_t keepRequests,
-                                  std::vector<std::int64_t>& ids) {
+                                  std::vector<std::int64_t>& ids, std::string& transaction) {
   if (!events.empty()) {
     Result drawn = Run(kNewEventIds, Params().Text(std::to_string(events.size())));
+    transaction = Cell(drawn.get(), 0, 1);
     CopyRows eventRows, fieldRows;
     for (std::size_t i = 0; i < events.size(); ++i) {
       const NewEvent& e = *events[i];
