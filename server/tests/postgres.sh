@@ -28,13 +28,20 @@ start() {
   if [ "$(id -u)" = 0 ] && ! id "$user" >/dev/null 2>&1; then
     useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin "$user"
   fi
-  mkdir -p "$dir/socket"
-  dir=$(cd "$dir" && pwd)
-  [ "$(id -u)" = 0 ] && chown "$user" "$dir" "$dir/socket"
-  if ! as_owner test -x "$dir"; then
-    echo "postgres.sh: $user cannot reach $dir (a folder above it is closed to other users)" >&2
-    exit 1
+  mkdir -p "$dir"
+  dir=$(cd "$dir" && pwd -P)
+  if ! as_owner test -x "$(dirname "$dir")"; then
+    # A build folder inside a closed one (root's home) is out of the server's
+    # reach: its folder then lives in /var/tmp, DIR becoming a link to it.
+    local real
+    real=$(mktemp -d /var/tmp/ostrel-postgres.XXXXXX)
+    chmod 755 "$real"
+    rmdir "$dir"
+    ln -s "$real" "$dir"
+    dir=$real
   fi
+  mkdir -p "$dir/socket"
+  [ "$(id -u)" = 0 ] && chown "$user" "$dir" "$dir/socket"
   if [ ! -f "$dir/data/PG_VERSION" ]; then
     as_owner "$bin/initdb" -D "$dir/data" -U ostrel --auth=trust -E UTF8 --no-locale >"$dir/initdb.log" 2>&1 ||
       { cat "$dir/initdb.log" >&2; exit 1; }
@@ -48,6 +55,8 @@ start() {
 }
 
 stop() {
+  [ -e "$dir" ] || return 0
+  dir=$(cd "$dir" && pwd -P)
   running || return 0
   as_owner "$bin/pg_ctl" -D "$dir/data" -m fast -w -t 60 stop >/dev/null
 }

@@ -214,6 +214,7 @@ TEST_P(StoreEngineTest, TwoServersPostingAtOnceStoreEachEventOnce) {
     options.dataDir = dir_.path();
     options.store = Postgres();
     options.logRequests = false;
+    options.controlToken = std::string(64, 'c');
     servers.push_back(std::make_unique<OstrelServer>(options));
     servers.back()->Start();
   }
@@ -231,9 +232,15 @@ TEST_P(StoreEngineTest, TwoServersPostingAtOnceStoreEachEventOnce) {
     });
   }
   for (auto& c : clients) c.join();
-  servers.clear();  // a request is recorded after its answer: stopping writes the last ones
   const int sent = 2 * kClientsEach * kEventsEach;
   EXPECT_EQ(answered200, sent);
+  // The test control interface of either server sees them all.
+  auto control = ClientOf(addresses[1], servers[1]->HttpsPort(), certs.ca);
+  const httplib::Headers token = {{"X-Control-Token", std::string(64, 'c')}};
+  auto listed = control->Get("/_test/events", token);
+  ASSERT_TRUE(listed && listed->status == 200);
+  EXPECT_EQ(json::parse(listed->body).size(), static_cast<std::size_t>(sent));
+  servers.clear();  // a request is recorded after its answer: stopping writes the last ones
   auto store = Open(Store::Mode::ReadOnly);
   const auto numbers = Numbers(store->Events());
   EXPECT_EQ(numbers.size(), static_cast<std::size_t>(sent));
