@@ -55,11 +55,13 @@ CREATE TABLE IF NOT EXISTS event_fields (
 COMMIT;
 )sql";
 
-// A batch costs a few round trips however many records it holds: the events' ids
-// are drawn from their sequence first so that each field row can name its event,
-// then every table's rows go in with one COPY, PostgreSQL's cheapest way in.
-constexpr const char* kNewEventIds =
-    "SELECT nextval(pg_get_serial_sequence('events', 'id')), txid_current() FROM generate_series(1, $1)";
+// A batch costs a few round trips however many records it holds: the transaction
+// begins with drawing the events' ids from their sequence, so that each field row
+// can name its event, then every table's rows go in with one COPY, PostgreSQL's
+// cheapest way in, and the trim goes with the COMMIT. (Numbers are written into
+// these statements: several statements in one go take no parameters.)
+constexpr const char* kBeginWithEventIds =
+    "BEGIN; SELECT nextval(pg_get_serial_sequence('events', 'id')), txid_current() FROM generate_series(1, ";
 constexpr const char* kCopyEvents = "COPY events (id, received_at, table_name, raw_body) FROM STDIN";
 constexpr const char* kCopyFields = "COPY event_fields (event_id, field, value, value_json) FROM STDIN";
 constexpr const char* kCopyRequests =
@@ -67,10 +69,9 @@ constexpr const char* kCopyRequests =
 
 // Other servers trim at the same time; rows one of them holds are left to it
 // instead of waited for, so trimming never serialises the servers.
-constexpr const char* kTrimRequests = R"sql(
-DELETE FROM requests WHERE id IN (
-  SELECT id FROM requests WHERE id <= (SELECT MAX(id) FROM requests) - $1 FOR UPDATE SKIP LOCKED)
-)sql";
+constexpr const char* kTrimRequests =
+    "DELETE FROM requests WHERE id IN ("
+    "SELECT id FROM requests WHERE id <= (SELECT MAX(id) FROM requests) - ";
 
 constexpr auto kFirstPause = std::chrono::milliseconds(100);
 constexpr auto kLongestPause = std::chrono::milliseconds(1000);
@@ -278,9 +279,11 @@ class PostgresEngine final : public StoreEngine {
   void Copy(const char* sql, const CopyRows& rows);
   // Throws what the connection's last error calls for.
   [[noreturn]] void Fail(PGconn* conn);
-  // transaction: set to the transaction's id when events were written.
-  void WriteRecords(const std::vector<const RequestRecord*>& requests, const std::vector<const NewEvent*>& events,
-                    std::size_t keepRequests, std::vector<std::int64_t>& ids, std::string& transaction);
+  // Begins the transaction and writes; returns what ends it. transaction: set to
+  // the transaction's id when events were written.
+  std::string WriteRecords(const std::vector<const RequestRecord*>& requests,
+                           const std::vector<const NewEvent*>& events, std::size_t keepRequests,
+                           std::vector<std::int64_t>& ids, std::string& transaction);
   bool CommittedAfterAll(const std::string& transaction);
 
   const std::string connection_;
@@ -374,17 +377,20 @@ std::vector<std::int64_t> PostgresEngine::Write(const std::vector<const RequestR
                                                 const std::vector<const NewEvent*>& events, std::size_t keepRequests) {
   std::vector<std::int64_t> ids;
   std::string transaction;
-  Run("BEGIN");
+  std::string finish;
   try {
-    WriteRecords(requests, events, keepRequests, ids, transaction);
+    finish = WriteRecords(requests, events, keepRequests, ids, transaction);
   } catch (...) {
     if (conn_ && PQstatus(conn_.get()) == CONNECTION_OK) Result(PQexec(conn_.get(), "ROLLBACK"));
     throw;
   }
   try {
-    Run("COMMIT");
+    Run(finish.c_str());
   } catch (const StoreUnavailable&) {
     if (transaction.empty() || !CommittedAfterAll(transaction)) throw;
+  } catch (...) {
+    Result(PQexec(conn_.get(), "ROLLBACK"));
+    throw;
   }
   return ids;
 }
@@ -408,11 +414,12 @@ bool PostgresEngine::CommittedAfterAll(const std::string& transaction) {
   return false;
 }
 
-void PostgresEngine::WriteRecords(const std::vector<const RequestRecord*>& requests,
-                                  const std::vector<const NewEvent*>& events, std::size_t keepRequests,
-                                  std::vector<std::int64_t>& ids, std::string& transaction) {
+std::string PostgresEngine::WriteRecords(const std::vector<const RequestRecord*>& requests,
+                                         const std::vector<const NewEvent*>& events, std::size_t keepRequests,
+                                         std::vector<std::int64_t>& ids, std::string& transaction) {
+  if (events.empty()) Run("BEGIN");
   if (!events.empty()) {
-    Result drawn = Run(kNewEventIds, Params().Text(std::to_string(events.size())));
+    Result drawn = Run((kBeginWithEventIds + std::to_string(events.size()) + ")").c_str());
     transaction = Cell(drawn.get(), 0, 1);
     CopyRows eventRows, fieldRows;
     for (std::size_t i = 0; i < events.size(); ++i) {
@@ -440,8 +447,9 @@ void PostgresEngine::WriteRecords(const std::vector<const RequestRecord*>& reque
           .EndRow();
     }
     Copy(kCopyRequests, rows);
-    Run(kTrimRequests, Params().Text(std::to_string(keepRequests)));
+    return kTrimRequests + std::to_string(keepRequests) + " FOR UPDATE SKIP LOCKED); COMMIT";
   }
+  return "COMMIT";
 }
 
 std::vector<RequestRecord> PostgresEngine::Requests(const std::optional<std::string>& path) {
