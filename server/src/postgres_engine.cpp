@@ -23,8 +23,8 @@ using Clock = std::chrono::steady_clock;
 // The lock is taken inside the transaction that creates the tables: two servers
 // starting together would otherwise race on CREATE ... IF NOT EXISTS and one of them
 // fail. event_fields.event_id names its event without a foreign key: an event and its
-// fields only ever arrive in one statement, and the key's check of every field row
-// took two thirds of that statement's time.
+// fields only ever arrive in one transaction, and the key's check of every field row
+// took two thirds of the time their insert took.
 constexpr const char* kSchema = R"sql(
 BEGIN;
 SELECT pg_advisory_xact_lock(7310601585829310836);
