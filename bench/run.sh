@@ -273,6 +273,39 @@ measure_server_events() {
   add_row "server event latency p50 / p99" "$p50 / $p99 ms" "" "" "-" "-"
   # Answered 200 but not in the store, or stored without a 200: both count.
   add_row "server events lost" "${lost#-}" "$answered answered, $stored stored" "" "0" "$(verdict "${lost#-}" '<=' 0)"
+  measure_server_events_postgres
+}
+
+# Two servers sharing one PostgreSQL store, from the same run of bench/server-events.sh.
+measure_server_events_postgres() {
+  local figures=$results/server-events.txt clients rate p50 p99 answered stored lost refused
+  pg_figure() { awk -v key="$1" '$1 == key { print $2 }' "$figures"; }
+  clients=$(pg_figure pg_clients)
+  rate=$(pg_figure pg_events_per_second)
+  stored=$(pg_figure pg_stored)
+  if [ -z "$rate" ] || [ -z "$stored" ]; then
+    no_figure "events per second, 2 servers, PostgreSQL" ">= 3000/s"
+  else
+    p50=$(pg_figure pg_latency_p50_ms)
+    p99=$(pg_figure pg_latency_p99_ms)
+    answered=$(pg_figure pg_answered_200)
+    lost=$(pg_figure pg_lost)
+    add_row "events per second, 2 servers, PostgreSQL" "$rate/s" "$clients clients" "" ">= 3000/s" \
+      "$(verdict "$rate" '>=' 3000)"
+    add_row "event latency p50 / p99, PostgreSQL" "$p50 / $p99 ms" "" "" "-" "-"
+    add_row "events lost, PostgreSQL" "${lost#-}" "$answered answered, $stored stored" "" "0" \
+      "$(verdict "${lost#-}" '<=' 0)"
+  fi
+  stored=$(pg_figure pgrestart_stored)
+  if [ -z "$stored" ]; then
+    no_figure "events lost, PostgreSQL restarted" "0"
+    return
+  fi
+  answered=$(pg_figure pgrestart_answered_200)
+  refused=$(pg_figure pgrestart_answered_503)
+  lost=$(pg_figure pgrestart_lost)
+  add_row "events lost, PostgreSQL restarted" "${lost#-}" "$answered answered, $refused 503, $stored stored" "" "0" \
+    "$(verdict "${lost#-}" '<=' 0)"
 }
 
 measure_loading() {

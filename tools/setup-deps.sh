@@ -12,6 +12,8 @@ packages=(
   wine wine64 xvfb xauth
   nlohmann-json3-dev googletest dpkg-dev file
   g++ pkgconf libcpp-httplib-dev libssl-dev libsqlite3-dev openssl curl osslsigncode clang-format
+  # the reference server's PostgreSQL store, and the server its tests run (server/tests/postgres.sh)
+  libpq-dev postgresql-15
 )
 
 missing=()

@@ -85,7 +85,13 @@ void AnalyticsService::Mount(Routes& routes) {
       SendError(res, check.status, check.message);
       return;
     }
-    store_.AddEvent(Store::NowUtc(), check.table, req.body, check.data);
+    try {
+      store_.AddEvent(Store::NowUtc(), check.table, req.body, check.data);
+    } catch (const std::exception&) {
+      // Not stored, so not answered as stored (the log says why): the wizard sends it once more.
+      SendError(res, 503, "event not stored; send it again");
+      return;
+    }
     SendJson(res, 200, "{}");
   });
 }

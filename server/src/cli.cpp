@@ -49,6 +49,8 @@ ServeCommand ParseServe(ArgReader& reader) {
       o.keyFile = reader.Value(option);
     } else if (option == "--data") {
       o.dataDir = reader.Value(option);
+    } else if (option == "--store") {
+      o.store = reader.Value(option);
     } else if (option == "--port") {
       o.httpsPort = ParsePort(option, reader.Value(option));
     } else if (option == "--http-port") {
@@ -83,13 +85,15 @@ ReportCommand ParseReport(ArgReader& reader) {
     const std::string& option = reader.Next();
     if (option == "--data") {
       command.dataDir = reader.Value(option);
+    } else if (option == "--store") {
+      command.store = reader.Value(option);
     } else if (option == "--json") {
       command.json = true;
     } else {
       throw UsageError("report: unknown option '" + option + "'");
     }
   }
-  if (command.dataDir.empty()) throw UsageError("report needs --data");
+  if (command.dataDir.empty() && !command.store) throw UsageError("report needs --data or --store");
   return command;
 }
 
@@ -124,11 +128,14 @@ std::string UsageText() {
   return "usage:\n"
          "  ostrel-server serve --address 127.0.0.N --cert FILE --key FILE --data DIR\n"
          "                      [--port 443] [--http-port PORT] [--pid-file FILE] [--quiet]\n"
-         "                      [--control-token-file FILE] [--signing-key FILE]\n"
+         "                      [--control-token-file FILE] [--store postgresql://...]\n"
+         "                      [--signing-key FILE]\n"
          "      Serves POST /o (configurations from DIR/configs/), POST /zbd (analytics)\n"
          "      and GET /f/... (files from DIR/files/) over HTTPS on the loopback address;\n"
          "      --http-port adds a plain HTTP listener. --port 0 picks a free port.\n"
-         "      Records requests and events in DIR/ostrel.db. Stops on SIGINT/SIGTERM.\n"
+         "      Records requests and events in DIR/ostrel.db, or with --store (a libpq\n"
+         "      connection string) in that PostgreSQL database, which several servers may\n"
+         "      share. Stops on SIGINT/SIGTERM.\n"
          "      --control-token-file turns on the /_test/ control interface for tests\n"
          "      and writes the secret token its requests must carry to FILE.\n"
          "      --signing-key signs every configuration answer with that P-256 key\n"
@@ -136,20 +143,21 @@ std::string UsageText() {
          "  ostrel-server keygen --out DIR\n"
          "      Writes a new configuration signing key pair: DIR/config-signing.key\n"
          "      (private, mode 0600) and DIR/config-signing.pub (for the wizard's build).\n"
-         "  ostrel-server report --data DIR [--json]\n"
-         "      Prints the analytics events of DIR/ostrel.db per product and offer.\n";
+         "  ostrel-server report (--data DIR | --store postgresql://...) [--json]\n"
+         "      Prints the analytics events of DIR/ostrel.db or of the PostgreSQL store\n"
+         "      per product and offer.\n";
 }
 
 int RunReport(const ReportCommand& command, std::ostream& out, std::ostream& err) {
   auto file = Store::FileIn(command.dataDir);
   std::error_code error;
-  if (!std::filesystem::is_regular_file(file, error)) {
+  if (!command.store && !std::filesystem::is_regular_file(file, error)) {
     err << "ostrel-server: no event data in " << command.dataDir.string() << " (" << file.string() << " missing)\n";
     return 1;
   }
   try {
-    Store store(file, Store::Mode::ReadOnly);
-    auto events = store.Events();
+    auto store = Store::Open(command.store, command.dataDir, Store::Mode::ReadOnly);
+    auto events = store->Events();
     if (command.json) {
       out << ReportJson(events).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     } else {

@@ -28,6 +28,7 @@ struct ServeCommand {
 struct ReportCommand {
   std::filesystem::path dataDir;
   bool json = false;
+  std::optional<std::string> store;  // a libpq connection string instead of DATA/ostrel.db
 };
 
 struct KeygenCommand {
@@ -40,7 +41,7 @@ using Command = std::variant<HelpCommand, ServeCommand, ReportCommand, KeygenCom
 Command ParseCommandLine(const std::vector<std::string>& args);
 std::string UsageText();
 
-// Prints the report of DATA/ostrel.db; returns the process exit code.
+// Prints the report of DATA/ostrel.db or of the PostgreSQL store; returns the process exit code.
 int RunReport(const ReportCommand& command, std::ostream& out, std::ostream& err);
 
 }  // namespace ostrel

@@ -99,7 +99,7 @@ bool IsLoopbackAddress(const std::string& address) {
 
 OstrelServer::OstrelServer(ServerOptions options) : options_(std::move(options)) {
   std::filesystem::create_directories(options_.dataDir);
-  store_ = std::make_unique<Store>(Store::FileIn(options_.dataDir));
+  store_ = Store::Open(options_.store, options_.dataDir);
 }
 
 OstrelServer::~OstrelServer() { Stop(); }

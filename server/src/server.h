@@ -24,6 +24,9 @@ struct ServerOptions {
   std::filesystem::path certFile;  // PEM certificate (chain) and key
   std::filesystem::path keyFile;
   std::filesystem::path dataDir;
+  // A libpq connection string: requests and events go to that PostgreSQL database
+  // (shared with other servers) instead of DATA/ostrel.db.
+  std::optional<std::string> store;
   bool logRequests = true;  // one line per request on stderr
   // A connection that has not sent a whole request head this long after it was
   // accepted, or after its last answer, is closed.

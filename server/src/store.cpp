@@ -5,113 +5,19 @@
 #include <ctime>
 #include <stdexcept>
 
-#include <sqlite3.h>
-
 namespace ostrel {
 
-namespace {
+Store::Store(const std::filesystem::path& file, Mode mode)
+    : Store(OpenSqliteEngine(file, mode == Mode::ReadOnly), mode) {}
 
-using nlohmann::json;
-
-constexpr const char* kSchema = R"sql(
-CREATE TABLE IF NOT EXISTS requests (
-  id          INTEGER PRIMARY KEY AUTOINCREMENT,
-  received_at TEXT    NOT NULL,
-  listener    TEXT    NOT NULL,
-  method      TEXT    NOT NULL,
-  path        TEXT    NOT NULL,
-  headers     TEXT    NOT NULL,
-  body        BLOB    NOT NULL,
-  status      INTEGER NOT NULL
-);
-CREATE INDEX IF NOT EXISTS requests_by_path ON requests(path, id);
-CREATE TABLE IF NOT EXISTS events (
-  id          INTEGER PRIMARY KEY AUTOINCREMENT,
-  received_at TEXT NOT NULL,
-  table_name  TEXT NOT NULL,
-  raw_body    BLOB NOT NULL
-);
--- value_json keeps the field's JSON type (fields 10 and 15 are numbers, the rest
--- strings); value is the plain text for people reading the table with sqlite3.
-CREATE TABLE IF NOT EXISTS event_fields (
-  event_id    INTEGER NOT NULL REFERENCES events(id) ON DELETE CASCADE,
-  field       TEXT    NOT NULL,
-  value       TEXT    NOT NULL,
-  value_json  TEXT    NOT NULL,
-  PRIMARY KEY (event_id, field)
-);
-)sql";
-
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
-      throw std::runtime_error(std::string("sqlite prepare: ") + sqlite3_errmsg(db));
-    }
-  }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  void Text(int index, const std::string& value) {
-    sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
-  }
-  void Blob(int index, const std::string& value) {
-    sqlite3_bind_blob(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
-  }
-  void Int(int index, std::int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
-  void Reset() {
-    sqlite3_reset(stmt_);
-    sqlite3_clear_bindings(stmt_);
-  }
-
-  bool Step() {
-    int rc = sqlite3_step(stmt_);
-    if (rc == SQLITE_ROW) return true;
-    if (rc == SQLITE_DONE) return false;
-    throw std::runtime_error(std::string("sqlite step: ") + sqlite3_errmsg(sqlite3_db_handle(stmt_)));
-  }
-
-  std::string ColumnText(int index) const {
-    const void* data = sqlite3_column_blob(stmt_, index);
-    int size = sqlite3_column_bytes(stmt_, index);
-    return data ? std::string(static_cast<const char*>(data), static_cast<std::size_t>(size)) : std::string();
-  }
-  std::int64_t ColumnInt(int index) const { return sqlite3_column_int64(stmt_, index); }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-std::string FieldText(const json& value) {
-  return value.is_string() ? value.get<std::string>() : value.dump(-1, ' ', false, json::error_handler_t::replace);
+Store::Store(std::unique_ptr<StoreEngine> engine, Mode mode) : engine_(std::move(engine)) {
+  if (mode == Mode::ReadWrite) writer_ = std::thread([this] { WriteLoop(); });
 }
 
-}  // namespace
-
-Store::Store(const std::filesystem::path& file, Mode mode) {
-  int flags = SQLITE_OPEN_FULLMUTEX |
-              (mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-  if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
-    std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
-    sqlite3_close(db_);
-    db_ = nullptr;
-    throw std::runtime_error("cannot open " + file.string() + ": " + message);
-  }
-  // Several server instances may share one data folder; writers wait for each other
-  // instead of failing.
-  sqlite3_busy_timeout(db_, 5000);
-  if (mode == Mode::ReadWrite) {
-    Exec("PRAGMA journal_mode=WAL;");
-    // With WAL, NORMAL syncs the log at checkpoints instead of at every commit: a
-    // committed event survives any crash of this process, and only a power cut
-    // can take the last moments back. A sync per commit would cap the rate at one
-    // batch per disk flush.
-    Exec("PRAGMA synchronous=NORMAL;");
-    Exec("PRAGMA foreign_keys=ON;");
-    Exec(kSchema);
-    writer_ = std::thread([this] { WriteLoop(); });
-  }
+std::unique_ptr<Store> Store::Open(const std::optional<std::string>& postgres, const std::filesystem::path& dataDir,
+                                   Mode mode) {
+  if (!postgres) return std::make_unique<Store>(FileIn(dataDir), mode);
+  return std::make_unique<Store>(OpenPostgresEngine(*postgres, mode == Mode::ReadOnly), mode);
 }
 
 Store::~Store() {
@@ -121,7 +27,6 @@ Store::~Store() {
   }
   queueChanged_.notify_all();
   if (writer_.joinable()) writer_.join();  // writes what is still queued first
-  sqlite3_close(db_);
 }
 
 std::filesystem::path Store::FileIn(const std::filesystem::path& dataDir) { return dataDir / "ostrel.db"; }
@@ -138,44 +43,17 @@ std::string Store::NowUtc() {
   return text;
 }
 
-void Store::Exec(const char* sql) const {
-  char* error = nullptr;
-  if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-    std::string message = error ? error : "unknown error";
-    sqlite3_free(error);
-    throw std::runtime_error("sqlite: " + message);
-  }
-}
-
 void Store::RecordRequest(RequestRecord record) { Enqueue(std::move(record)); }
 
 std::vector<RequestRecord> Store::Requests(const std::optional<std::string>& path) const {
   Flush();
   std::lock_guard lock(mutex_);
-  Statement query(db_, path ? "SELECT id, received_at, listener, method, path, headers, body, status "
-                              "FROM requests WHERE path = ? ORDER BY id"
-                            : "SELECT id, received_at, listener, method, path, headers, body, status "
-                              "FROM requests ORDER BY id");
-  if (path) query.Text(1, *path);
-  std::vector<RequestRecord> out;
-  while (query.Step()) {
-    RequestRecord r;
-    r.id = query.ColumnInt(0);
-    r.receivedAt = query.ColumnText(1);
-    r.listener = query.ColumnText(2);
-    r.method = query.ColumnText(3);
-    r.path = query.ColumnText(4);
-    r.headers = json::parse(query.ColumnText(5), nullptr, false);
-    r.body = query.ColumnText(6);
-    r.status = static_cast<int>(query.ColumnInt(7));
-    out.push_back(std::move(r));
-  }
-  return out;
+  return engine_->Requests(path);
 }
 
 std::int64_t Store::AddEvent(const std::string& receivedAt, const std::string& table, const std::string& rawBody,
-                             const json& data) {
-  PendingEvent event{receivedAt, table, rawBody, data, {}};
+                             const nlohmann::json& data) {
+  PendingEvent event{{receivedAt, table, rawBody, data}, {}};
   std::future<std::int64_t> stored = event.stored.get_future();
   Enqueue(std::move(event));
   return stored.get();
@@ -218,108 +96,57 @@ void Store::WriteLoop() {
 }
 
 void Store::WriteBatch(std::vector<Write>& batch) {
-  std::vector<std::pair<PendingEvent*, std::int64_t>> events;
-  std::lock_guard lock(mutex_);
-  try {
-    Exec("BEGIN IMMEDIATE;");
-    try {
-      Statement request(db_,
-                        "INSERT INTO requests (received_at, listener, method, path, headers, body, status) "
-                        "VALUES (?, ?, ?, ?, ?, ?, ?)");
-      Statement event(db_, "INSERT INTO events (received_at, table_name, raw_body) VALUES (?, ?, ?)");
-      Statement field(db_, "INSERT INTO event_fields (event_id, field, value, value_json) VALUES (?, ?, ?, ?)");
-      bool requestsAdded = false;
-      for (Write& write : batch) {
-        if (auto* r = std::get_if<RequestRecord>(&write)) {
-          request.Reset();
-          request.Text(1, r->receivedAt);
-          request.Text(2, r->listener);
-          request.Text(3, r->method);
-          request.Text(4, r->path);
-          request.Text(5, r->headers.dump(-1, ' ', false, json::error_handler_t::replace));
-          request.Blob(6, r->body);
-          request.Int(7, r->status);
-          request.Step();
-          requestsAdded = true;
-          continue;
-        }
-        auto& e = std::get<PendingEvent>(write);
-        event.Reset();
-        event.Text(1, e.receivedAt);
-        event.Text(2, e.table);
-        event.Blob(3, e.rawBody);
-        event.Step();
-        const std::int64_t id = sqlite3_last_insert_rowid(db_);
-        for (const auto& [key, value] : e.data.items()) {
-          field.Reset();
-          field.Int(1, id);
-          field.Text(2, key);
-          field.Text(3, FieldText(value));
-          field.Text(4, value.dump(-1, ' ', false, json::error_handler_t::replace));
-          field.Step();
-        }
-        events.emplace_back(&e, id);
-      }
-      if (requestsAdded) {
-        Statement trim(db_, "DELETE FROM requests WHERE id <= (SELECT MAX(id) FROM requests) - ?");
-        trim.Int(1, static_cast<std::int64_t>(kMaxRecordedRequests));
-        trim.Step();
-      }
-      Exec("COMMIT;");
-    } catch (...) {
-      Exec("ROLLBACK;");
-      throw;
+  std::vector<const RequestRecord*> requests;
+  std::vector<PendingEvent*> pending;
+  std::vector<const NewEvent*> events;
+  for (Write& write : batch) {
+    if (auto* r = std::get_if<RequestRecord>(&write)) {
+      requests.push_back(r);
+    } else {
+      pending.push_back(&std::get<PendingEvent>(write));
+      events.push_back(&pending.back()->event);
     }
+  }
+  std::vector<std::int64_t> ids;
+  try {
+    std::lock_guard lock(mutex_);
+    ids = engine_->Write(requests, events, kMaxRecordedRequests);
   } catch (const std::exception& e) {
-    // Nothing of the batch was written: every event in it is refused.
-    std::fprintf(stderr, "ostrel-server: store: %s\n", e.what());
-    for (Write& write : batch) {
-      if (auto* pending = std::get_if<PendingEvent>(&write)) {
-        pending->stored.set_exception(std::make_exception_ptr(std::runtime_error(e.what())));
-      }
+    // Nothing of the batch was written: every event in it is refused. The engine
+    // has already said once that its database is out of reach.
+    const bool unavailable = dynamic_cast<const StoreUnavailable*>(&e) != nullptr;
+    if (!unavailable) std::fprintf(stderr, "ostrel-server: store: %s\n", e.what());
+    for (PendingEvent* p : pending) {
+      p->stored.set_exception(unavailable ? std::make_exception_ptr(StoreUnavailable(e.what()))
+                                          : std::make_exception_ptr(std::runtime_error(e.what())));
     }
     return;
   }
-  for (auto& [pending, id] : events) pending->stored.set_value(id);
+  for (std::size_t i = 0; i < pending.size(); ++i) pending[i]->stored.set_value(ids.at(i));
 }
 
 std::vector<StoredEvent> Store::Events() const {
   Flush();
   std::lock_guard lock(mutex_);
-  std::vector<StoredEvent> out;
-  {
-    Statement query(db_, "SELECT id, received_at, table_name, raw_body FROM events ORDER BY id");
-    while (query.Step()) {
-      StoredEvent e;
-      e.id = query.ColumnInt(0);
-      e.receivedAt = query.ColumnText(1);
-      e.table = query.ColumnText(2);
-      e.rawBody = query.ColumnText(3);
-      out.push_back(std::move(e));
-    }
-  }
-  Statement fields(db_, "SELECT event_id, field, value_json FROM event_fields ORDER BY event_id");
-  std::size_t at = 0;
-  while (fields.Step()) {
-    std::int64_t eventId = fields.ColumnInt(0);
-    while (at < out.size() && out[at].id < eventId) ++at;
-    if (at == out.size() || out[at].id != eventId) continue;  // written between the two reads
-    out[at].fields[fields.ColumnText(1)] = json::parse(fields.ColumnText(2), nullptr, false);
-  }
-  return out;
+  return engine_->Events();
 }
 
 std::int64_t Store::EventCount() const {
   Flush();
   std::lock_guard lock(mutex_);
-  Statement count(db_, "SELECT COUNT(*) FROM events");
-  return count.Step() ? count.ColumnInt(0) : 0;
+  return engine_->EventCount();
+}
+
+SelectRows Store::Select(const std::string& sql, const std::vector<std::string>& params) const {
+  Flush();
+  std::lock_guard lock(mutex_);
+  return engine_->Select(sql, params);
 }
 
 void Store::Clear() {
   Flush();
   std::lock_guard lock(mutex_);
-  Exec("BEGIN IMMEDIATE; DELETE FROM event_fields; DELETE FROM events; DELETE FROM requests; COMMIT;");
+  engine_->Clear();
 }
 
 }  // namespace ostrel

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -13,42 +14,28 @@
 
 #include <nlohmann/json.hpp>
 
-struct sqlite3;
+#include "store_engine.h"
 
 namespace ostrel {
 
-// One request as it reached a public endpoint, with the status it was answered with.
-struct RequestRecord {
-  std::int64_t id = 0;
-  std::string receivedAt;  // UTC, ISO 8601 with milliseconds
-  std::string listener;    // "https" or "http"
-  std::string method;
-  std::string path;
-  nlohmann::json headers = nlohmann::json::array();  // [[name, value], ...] in arrival order
-  std::string body;                                  // raw bytes
-  int status = 0;
-};
-
-// One accepted analytics event. fields holds the numbered fields with their JSON types.
-struct StoredEvent {
-  std::int64_t id = 0;
-  std::string receivedAt;
-  std::string table;
-  std::string rawBody;  // the whole POST body, byte for byte
-  nlohmann::json fields = nlohmann::json::object();
-};
-
-// Everything the server records lives in one SQLite file, DATA/ostrel.db, so that a
-// test, the report command and a person with the sqlite3 shell all see the same data.
+// Everything the server records: by default one SQLite file, DATA/ostrel.db, so that a
+// test, the report command and a person with the sqlite3 shell all see the same data;
+// or a PostgreSQL database that several servers share.
 //
 // Writes go through one writer thread that commits whatever has queued up in one
 // transaction: under load many events share a commit (and its sync to disk)
 // instead of each paying for its own. Every read sees all writes queued before it.
+// Any thread may call any method.
 class Store {
  public:
   enum class Mode { ReadWrite, ReadOnly };
 
+  // SQLite at file. Throws std::runtime_error when it cannot be opened.
   explicit Store(const std::filesystem::path& file, Mode mode = Mode::ReadWrite);
+  // postgres: a libpq connection string, else SQLite in dataDir. Throws std::runtime_error.
+  static std::unique_ptr<Store> Open(const std::optional<std::string>& postgres, const std::filesystem::path& dataDir,
+                                     Mode mode = Mode::ReadWrite);
+  Store(std::unique_ptr<StoreEngine> engine, Mode mode);
   ~Store();
   Store(const Store&) = delete;
   Store& operator=(const Store&) = delete;
@@ -64,33 +51,34 @@ class Store {
   std::vector<RequestRecord> Requests(const std::optional<std::string>& path) const;
 
   // data: the decoded event object; each member becomes its own row of event_fields.
-  // Returns the event's id once it is committed; throws when it could not be.
+  // Returns the event's id once it is committed; throws when it could not be
+  // (StoreUnavailable while the database is out of reach).
   std::int64_t AddEvent(const std::string& receivedAt, const std::string& table, const std::string& rawBody,
                         const nlohmann::json& data);
   std::vector<StoredEvent> Events() const;
   std::int64_t EventCount() const;
 
+  // Rows of one read-only statement, written so that SQLite 3 and PostgreSQL 15 both
+  // take it, with "?" for each of params; every column as text, NULL as nullopt.
+  SelectRows Select(const std::string& sql, const std::vector<std::string>& params = {}) const;
+
   void Clear();
 
  private:
   struct PendingEvent {
-    std::string receivedAt;
-    std::string table;
-    std::string rawBody;
-    nlohmann::json data;
+    NewEvent event;
     std::promise<std::int64_t> stored;
   };
   using Write = std::variant<RequestRecord, PendingEvent>;
 
-  void Exec(const char* sql) const;
   std::uint64_t Enqueue(Write write);
   // Waits until every write queued so far is committed (or failed).
   void Flush() const;
   void WriteLoop();
   void WriteBatch(std::vector<Write>& batch);
 
-  sqlite3* db_ = nullptr;
-  mutable std::mutex mutex_;  // the connection
+  std::unique_ptr<StoreEngine> engine_;
+  mutable std::mutex mutex_;  // the engine
 
   mutable std::mutex queueMutex_;
   mutable std::condition_variable queueChanged_;

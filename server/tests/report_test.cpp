@@ -1,8 +1,6 @@
 #include <sqlite3.h>
 
-#include <set>
 #include <sstream>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -68,115 +66,6 @@ TEST_F(StoreTest, EachFieldIsItsOwnRowWithItsJsonType) {
   EXPECT_EQ(rows, event.size());
   EXPECT_EQ(fromRows, event);
   EXPECT_TRUE(fromRows["10"].is_number());
-}
-
-TEST_F(StoreTest, EventsComeBackInArrivalOrderWithRawBodyIntact) {
-  json first = MainEvent("Kelvanor Pro", "1");
-  json second = OfferEvent("Kelvanor Pro", "OFR-1", "-1", {{"12", "download failed: 12029"}});
-  Add(first);
-  // Raw bodies are kept byte for byte, even bytes that are not text.
-  std::string odd("{\"data\":\"x\"}\0\xff trailing", 22);
-  store_.AddEvent(Store::NowUtc(), "zb_analytics", odd, second);
-
-  auto events = store_.Events();
-  ASSERT_EQ(events.size(), 2u);
-  EXPECT_LT(events[0].id, events[1].id);
-  EXPECT_EQ(events[0].fields, first);
-  EXPECT_EQ(events[0].rawBody, testing::EventEnvelope(first));
-  EXPECT_EQ(events[1].fields, second);
-  EXPECT_EQ(events[1].rawBody, odd);
-  EXPECT_EQ(events[1].table, "zb_analytics");
-}
-
-TEST_F(StoreTest, RequestsAreFilteredByPathAndClearEmptiesEverything) {
-  const std::vector<std::pair<std::string, std::string>> sent = {
-      {"/o", "{\"u\":\"a\"}"}, {"/zbd", "e1"}, {"/o", "{\"u\":\"b\"}"}, {"/zbd", std::string("e\0 2", 4)}};
-  for (const auto& [path, body] : sent) {
-    RequestRecord r;
-    r.receivedAt = Store::NowUtc();
-    r.listener = "https";
-    r.method = "POST";
-    r.path = path;
-    r.headers = json::array({json::array({"Content-Type", "application/json"})});
-    r.body = body;
-    r.status = 200;
-    store_.RecordRequest(r);
-  }
-  for (const std::string path : {"/o", "/zbd"}) {
-    std::vector<std::string> expected;
-    for (const auto& [p, body] : sent) {
-      if (p == path) expected.push_back(body);
-    }
-    std::vector<std::string> got;
-    for (const auto& r : store_.Requests(path)) got.push_back(r.body);
-    EXPECT_EQ(got, expected) << path;
-  }
-  EXPECT_EQ(store_.Requests(std::nullopt).size(), sent.size());
-  EXPECT_EQ(store_.Requests(std::string("/o"))[0].headers[0][1], "application/json");
-
-  Add(MainEvent("P", "1"));
-  store_.Clear();
-  EXPECT_TRUE(store_.Requests(std::nullopt).empty());
-  EXPECT_TRUE(store_.Events().empty());
-}
-
-RequestRecord RecordOf(const std::string& path, const std::string& body) {
-  RequestRecord r;
-  r.receivedAt = Store::NowUtc();
-  r.listener = "https";
-  r.method = "POST";
-  r.path = path;
-  r.body = body;
-  r.status = 404;
-  return r;
-}
-
-TEST_F(StoreTest, OnlyTheNewestRequestsAreKept) {
-  const std::size_t extra = 25;
-  for (std::size_t i = 0; i < Store::kMaxRecordedRequests + extra; ++i) {
-    store_.RecordRequest(RecordOf("/scan", std::to_string(i)));
-  }
-  const auto kept = store_.Requests(std::nullopt);
-  ASSERT_EQ(kept.size(), Store::kMaxRecordedRequests);
-  EXPECT_EQ(kept.front().body, std::to_string(extra));
-  EXPECT_EQ(kept.back().body, std::to_string(Store::kMaxRecordedRequests + extra - 1));
-  // Events are never dropped to make room.
-  Add(MainEvent("P", "1"));
-  EXPECT_EQ(store_.EventCount(), 1);
-}
-
-TEST_F(StoreTest, ConcurrentWritersLoseNothingAndEachEventIsCommittedWhenAnswered) {
-  constexpr int kThreads = 8;
-  constexpr int kEach = 40;
-  std::vector<std::vector<std::int64_t>> ids(kThreads);
-  std::vector<std::thread> writers;
-  for (int t = 0; t < kThreads; ++t) {
-    writers.emplace_back([&, t] {
-      for (int i = 0; i < kEach; ++i) {
-        store_.RecordRequest(RecordOf("/zbd", std::to_string(t) + "/" + std::to_string(i)));
-        const std::int64_t id = Add(OfferEvent("P", std::to_string(t) + "/" + std::to_string(i), "4"));
-        // Committed before AddEvent returns: another connection sees it at once.
-        sqlite3* db = nullptr;
-        if (sqlite3_open_v2(Store::FileIn(dir_.path()).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-          sqlite3_stmt* stmt = nullptr;
-          sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM events WHERE id = ?", -1, &stmt, nullptr);
-          sqlite3_bind_int64(stmt, 1, id);
-          if (sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_int64(stmt, 0) == 1) ids[t].push_back(id);
-          sqlite3_finalize(stmt);
-        }
-        sqlite3_close(db);
-      }
-    });
-  }
-  for (auto& w : writers) w.join();
-  std::set<std::int64_t> unique;
-  for (const auto& list : ids) unique.insert(list.begin(), list.end());
-  EXPECT_EQ(unique.size(), static_cast<std::size_t>(kThreads * kEach));
-  EXPECT_EQ(store_.EventCount(), kThreads * kEach);
-  EXPECT_EQ(store_.Requests(std::string("/zbd")).size(), static_cast<std::size_t>(kThreads * kEach));
-  std::set<std::string> offers;
-  for (const StoredEvent& e : store_.Events()) offers.insert(e.fields["5"].get<std::string>());
-  EXPECT_EQ(offers.size(), static_cast<std::size_t>(kThreads * kEach));
 }
 
 class ReportTest : public StoreTest {
