@@ -16,6 +16,8 @@
 namespace {
 
 constexpr int kAttempts = 3;
+constexpr wchar_t kNonceHeader[] = L"X-Ostrel-Nonce";
+constexpr wchar_t kSignatureHeader[] = L"X-Ostrel-Signature";
 constexpr DWORD kPauseAfterFailureMs = 5000;
 
 bool IsSuccessStatus(DWORD status) {
@@ -59,21 +61,43 @@ std::string ApiManager::BuildConfigurationRequest() {
     return request.dump();
 }
 
+ConfigurationReply ApiManager::PostConfigurationRequest(const CStringW& url, const std::string& body,
+                                                        const std::vector<ConfigurationKey>& keys) {
+    ConfigurationReply reply;
+    if (keys.empty()) {
+        PostJson(url, body, HttpHeaders{}, reply.text, reply.status);
+        return reply;
+    }
+    const std::string nonce = NewConfigurationNonce();
+    ResponseDetails details;
+    details.headerName = kSignatureHeader;
+    PostJson(url, body, HttpHeaders{{kNonceHeader, Utf8ToWide(nonce)}}, reply.text, reply.status, std::nullopt,
+             &details);
+    reply.trusted = details.headerValue &&
+                    IsConfigurationSignatureValid(*details.headerValue, nonce, body, details.bodyBytes, keys);
+    return reply;
+}
+
 std::unique_ptr<nlohmann::json> ApiManager::RequestConfiguration() {
+    return RequestConfiguration(EmbeddedConfigurationKeys());
+}
+
+std::unique_ptr<nlohmann::json> ApiManager::RequestConfiguration(const std::vector<ConfigurationKey>& keys) {
     auto settings = ConfigurationManager::GetInstance();
     if (settings->configurationUrl.empty()) throw OstrelException();
     const std::string body = BuildConfigurationRequest();
 
-    std::string response;
+    ConfigurationReply reply;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        response.clear();
-        DWORD status = 0;
-        PostJson(settings->configurationUrl, body, HttpHeaders{}, response, status);
-        if (IsSuccessStatus(status)) break;
+        reply = PostConfigurationRequest(settings->configurationUrl, body, keys);
+        if (IsSuccessStatus(reply.status) && reply.trusted) break;
         ::Sleep(kPauseAfterFailureMs);
     }
 
-    // The last answer counts even when no attempt succeeded.
+    // The last answer counts even when no attempt succeeded, but never one
+    // whose signature did not hold: it may come from anyone.
+    if (!reply.trusted) throw OstrelException();
+    const std::string& response = reply.text;
     if (IsBlank(response)) throw OstrelException();
     auto parsed = std::make_unique<nlohmann::json>(ParseBoundedJson(response));
     if (parsed->is_discarded()) throw OstrelException();

@@ -35,11 +35,33 @@ std::optional<std::wstring> ContentLengthText(HINTERNET request) {
     return first == std::wstring::npos ? std::wstring() : text.substr(first, last - first + 1);
 }
 
+// A header by name, as ASCII (the only bytes a signature header holds); none
+// when the answer has no such header or it is not ASCII.
+std::optional<std::string> CustomHeader(HINTERNET request, const std::wstring& name) {
+    if (name.empty()) return std::nullopt;
+    DWORD bytes = 0;
+    ::WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name.c_str(), WINHTTP_NO_OUTPUT_BUFFER, &bytes,
+                          WINHTTP_NO_HEADER_INDEX);
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytes == 0) return std::nullopt;
+    std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 1, L'\0');
+    bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name.c_str(), buffer.data(), &bytes,
+                               WINHTTP_NO_HEADER_INDEX)) {
+        return std::nullopt;
+    }
+    std::string value;
+    for (size_t i = 0; i < bytes / sizeof(wchar_t); ++i) {
+        if (buffer[i] > 0x7E) return std::nullopt;
+        value += static_cast<char>(buffer[i]);
+    }
+    return value;
+}
+
 // Reads the body in passes until its end. False when a query or a read fails,
 // when fewer bytes came than the answer announced (a cut answer is no answer:
 // a truncated body would pass for a whole one), or when the body grows past
 // the limit.
-bool ReadBody(HINTERNET request, std::string& response) {
+bool ReadBody(HINTERNET request, std::string& response, std::string* bytes) {
     const std::optional<std::wstring> announced = ContentLengthText(request);
     size_t received = 0;
     for (;;) {
@@ -58,6 +80,7 @@ bool ReadBody(HINTERNET request, std::string& response) {
             return false;
         }
         received += read;
+        if (bytes) bytes->append(buffer.data(), read);
         // The text ends at the first zero byte of the pass.
         response.append(buffer.data());
     }
@@ -67,7 +90,8 @@ bool ReadBody(HINTERNET request, std::string& response) {
 }  // namespace
 
 bool SendJsonRequest(const std::wstring& host, const std::wstring& path, const std::string& body, HttpHeaders headers,
-                     std::string& response, DWORD& status, const std::optional<HttpTimeouts>& timeouts) {
+                     std::string& response, DWORD& status, const std::optional<HttpTimeouts>& timeouts,
+                     ResponseDetails* details) {
     UniqueWinHttpHandle session(
         ::WinHttpOpen(nullptr, ProxyAccessTypeForThisSystem(), WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session || !SetSecureProtocols(session.Get())) return false;
@@ -101,11 +125,12 @@ bool SendJsonRequest(const std::wstring& host, const std::wstring& path, const s
     DWORD size = sizeof(status);
     ::WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
-    return ReadBody(request.Get(), response);
+    if (details) details->headerValue = CustomHeader(request.Get(), details->headerName);
+    return ReadBody(request.Get(), response, details ? &details->bodyBytes : nullptr);
 }
 
 bool PostJson(const CStringW& url, const std::string& body, const HttpHeaders& headers, std::string& response,
-              DWORD& status, const std::optional<HttpTimeouts>& timeouts) {
+              DWORD& status, const std::optional<HttpTimeouts>& timeouts, ResponseDetails* details) {
     if (IsWindows7WithoutServicePack()) throw OstrelException();
 
     URL_COMPONENTS parts;
@@ -113,6 +138,6 @@ bool PostJson(const CStringW& url, const std::string& body, const HttpHeaders& h
 
     const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
     const std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
-    if (!SendJsonRequest(host, path, body, headers, response, status, timeouts)) throw OstrelException();
+    if (!SendJsonRequest(host, path, body, headers, response, status, timeouts, details)) throw OstrelException();
     return true;
 }

@@ -91,9 +91,17 @@ ostrel_start_servers() {
     cp -r "${OSTREL_SERVER_SEED:-$_ostrel_repo/tests/data}"/. "$data/"
     # The tests steer the servers through their control interface; its token
     # lands in the data folder, where tests/common/TestServer reads it.
+    # The API tests' server signs its configuration answers; a second key pair
+    # stands for a key that server does not sign with.
+    local signing=()
+    if [ "$address" = 127.0.0.2 ]; then
+      "$_ostrel_server_bin" keygen --out "$data/signing" >/dev/null || return 1
+      "$_ostrel_server_bin" keygen --out "$data/other-signing" >/dev/null || return 1
+      signing=(--signing-key "$data/signing/config-signing.key")
+    fi
     "$_ostrel_server_bin" serve --address "$address" --cert "$_ostrel_ca/server.pem" --key "$_ostrel_ca/server.key" \
       --data "$data" --http-port 80 --quiet --pid-file "$_ostrel_state/server-$address.pid" \
-      --control-token-file "$data/control-token" >"$_ostrel_state/server-$address.log" 2>&1 &
+      --control-token-file "$data/control-token" "${signing[@]}" >"$_ostrel_state/server-$address.log" 2>&1 &
   done
   local i
   for address in $OSTREL_TEST_SERVERS; do

@@ -63,8 +63,7 @@ std::string PointOf(EVP_PKEY* key) {
 bool IsP256(EVP_PKEY* key) {
   char curve[64] = {};
   std::size_t length = 0;
-  return EVP_PKEY_is_a(key, "EC") &&
-         EVP_PKEY_get_utf8_string_param(key, "group", curve, sizeof curve, &length) == 1 &&
+  return EVP_PKEY_is_a(key, "EC") && EVP_PKEY_get_utf8_string_param(key, "group", curve, sizeof curve, &length) == 1 &&
          std::string(curve) == "prime256v1";
 }
 
@@ -119,8 +118,8 @@ std::string ConfigSigner::Sign(const std::string& message) const {
   std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
   std::size_t length = 0;
   if (!context || EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key_) != 1 ||
-      EVP_DigestSign(context.get(), nullptr, &length,
-                     reinterpret_cast<const unsigned char*>(message.data()), message.size()) != 1) {
+      EVP_DigestSign(context.get(), nullptr, &length, reinterpret_cast<const unsigned char*>(message.data()),
+                     message.size()) != 1) {
     throw std::runtime_error("cannot sign");
   }
   std::vector<unsigned char> der(length);
@@ -150,8 +149,7 @@ std::string WriteConfigSigningKeys(const std::filesystem::path& dir) {
   std::error_code error;
   std::filesystem::create_directories(dir, error);
   if (error) throw std::runtime_error("cannot create " + dir.string() + ": " + error.message());
-  std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"),
-                                                     EVP_PKEY_free);
+  std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"), EVP_PKEY_free);
   if (!key) throw std::runtime_error("cannot make a P-256 key");
   WriteFileWithMode(dir / "config-signing.key", PemOf(key.get(), true), 0600);
   WriteFileWithMode(dir / "config-signing.pub", PemOf(key.get(), false), 0644);

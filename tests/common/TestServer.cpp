@@ -132,4 +132,12 @@ bool TestServer::WriteServedFile(const std::wstring& relativePath, const std::st
     return WriteFileBytes(path.wstring(), bytes);
 }
 
+bool TestServer::SetSignatureTamper(const nlohmann::json& plan) const {
+    return PostControl(L"/_test/signing", plan.dump());
+}
+
+std::optional<std::string> TestServer::ReadDataFile(const std::wstring& relativePath) const {
+    return ReadFileBytes(DataFolder() + L"\\" + relativePath);
+}
+
 }  // namespace ostrel::testing

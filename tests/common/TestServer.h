@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -42,6 +43,10 @@ public:
     bool WriteConfiguration(const std::wstring& token, const std::string& json) const;
     // Puts a file where the file host serves it as /f/<relativePath>.
     bool WriteServedFile(const std::wstring& relativePath, const std::string& bytes) const;
+    // How the server spoils the signatures of its next configuration answers (see the server's README).
+    bool SetSignatureTamper(const nlohmann::json& plan) const;
+    // A file of the server's data folder; none when it cannot be read.
+    std::optional<std::string> ReadDataFile(const std::wstring& relativePath) const;
 
 private:
     // The server's data folder, reached from the Windows side.
