@@ -5,7 +5,8 @@
 # WinHTTP loop and against that loop writing the file, peak working set, a
 # download cut at half against the same uncut (bytes sent, time, memory),
 # eligibility cost per offer, loading with a late analytics host against one
-# that answers at once, and the reference server's event rate under load.
+# that answers at once and with a signed configuration answer against an
+# unsigned one, and the reference server's event rate under load.
 # Each figure comes with its target and "met"
 # or "MISSED". It is not a test: it exits 0 whatever the figures are, and 1
 # only when a figure could not be measured at all.
@@ -321,6 +322,15 @@ measure_loading() {
   times=$(ratio "$late" "$at_once")
   add_row "loading to welcome, analytics 300 ms late" "$late ms" "at once $at_once ms" "${times}x" "<= 1.10x" \
     "$(verdict "$times" '<=' 1.1)"
+  local signed
+  signed=$(sed -n 's/^loading signed median_ms=\([0-9.]*\)$/\1/p' "$results/loading.txt")
+  if [ -z "$signed" ]; then
+    no_figure "loading to welcome, signed configuration answer" "<= 1.05x"
+    return
+  fi
+  times=$(ratio "$signed" "$at_once")
+  add_row "loading to welcome, signed configuration answer" "$signed ms" "unsigned $at_once ms" "${times}x" \
+    "<= 1.05x" "$(verdict "$times" '<=' 1.05)"
 }
 
 print_table() {

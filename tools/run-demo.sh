@@ -6,7 +6,11 @@
 # window for you to use; without one it runs under Xvfb, is walked through its
 # pages (accepting one offer, declining one), a screenshot of every page is
 # saved, and the server's event report is printed at the end. Every package
-# of the demo names its SHA-256, so every download is verified.
+# of the demo names its SHA-256, so every download is verified. The demo's
+# wizards are built with the public key of a throwaway signing key pair
+# (OSTREL_CONFIG_KEY) in a build folder of their own (build/demo-x86_64), and
+# the server signs its configuration answers with the private key, as a
+# distributor's does with its own.
 # On a fresh Debian 12 machine, as root:
 #   tools/run-demo.sh          the download wizard
 #   tools/run-demo.sh isv      the installer wizard
@@ -17,26 +21,32 @@ key=DLM
 [ "${1:-}" = isv ] && key=ISV
 
 tools/setup-deps.sh
-cmake --preset x86_64 >/dev/null
-cmake --build --preset x86_64
 cmake -S server -B build/server -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/server
 
+signing=$repo/build/demo-signing
+rm -rf "$signing"
+build/server/ostrel-server keygen --out "$signing"
+bin=$repo/build/demo-x86_64/bin
+cmake --preset x86_64 -B build/demo-x86_64 -DOSTREL_CONFIG_KEY="$signing/config-signing.pub" >/dev/null
+cmake --build build/demo-x86_64 --target OstrelDLM OstrelISV ostrel_demo ostrel_trust_ca ostrel_sample_installer
+
 demo=$repo/build/demo-data
 rm -rf "$demo"
-python3 tools/demo/make_demo_data.py "$demo" build/x86_64/bin/ostrel_sample_installer.exe
+python3 tools/demo/make_demo_data.py "$demo" "$bin/ostrel_sample_installer.exe"
 
 if [ -n "${DISPLAY:-}" ]; then
   export OSTREL_USE_DISPLAY=1
 fi
 export OSTREL_START_SERVERS=1 OSTREL_TEST_SERVERS=127.0.0.1 OSTREL_SERVER_SEED=$demo
+export OSTREL_SIGNING_KEY=$signing/config-signing.key OSTREL_TRUST_TOOL=$bin/ostrel_trust_ca.exe
 # shellcheck source=tools/test-env.sh
 source tools/test-env.sh start
 trap 'tools/test-env.sh stop' EXIT
 
 if [ -n "${OSTREL_USE_DISPLAY:-}" ]; then
   echo "starting the $key wizard on $DISPLAY (close its window to end)"
-  /usr/lib/wine/wine64 "build/x86_64/bin/Ostrel$key.exe"
+  /usr/lib/wine/wine64 "$bin/Ostrel$key.exe"
 else
   shots=$repo/build/demo-screenshots
   rm -rf "$shots"
@@ -49,7 +59,7 @@ else
   downloads=$WINEPREFIX/drive_c/users/$(id -un)/Downloads
   started=$(mktemp)
   status=0
-  /usr/lib/wine/wine64 build/x86_64/bin/ostrel_demo.exe "$key" "Z:$shots" "Z:$runs" || status=$?
+  /usr/lib/wine/wine64 "$bin/ostrel_demo.exe" "$key" "Z:$shots" "Z:$runs" || status=$?
   echo "screenshots:"
   ls -1 "$shots"
   echo "installers the wizard started (path and arguments):"

@@ -76,7 +76,7 @@ ostrel_start_servers() {
   ostrel_stop_servers
   # shellcheck disable=SC2086
   "$_ostrel_repo/server/make-test-ca.sh" "$_ostrel_ca" $OSTREL_TEST_SERVERS >/dev/null
-  local trust=$_ostrel_repo/build/x86_64/bin/ostrel_trust_ca.exe
+  local trust=${OSTREL_TRUST_TOOL:-$_ostrel_repo/build/x86_64/bin/ostrel_trust_ca.exe}
   if [ -f "$trust" ]; then
     /usr/lib/wine/wine64 "$trust" "$_ostrel_ca/ca.der" || return 1
   fi
@@ -91,10 +91,13 @@ ostrel_start_servers() {
     cp -r "${OSTREL_SERVER_SEED:-$_ostrel_repo/tests/data}"/. "$data/"
     # The tests steer the servers through their control interface; its token
     # lands in the data folder, where tests/common/TestServer reads it.
-    # The API tests' server signs its configuration answers; a second key pair
-    # stands for a key that server does not sign with.
+    # OSTREL_SIGNING_KEY makes every server sign its configuration answers
+    # (the demo's). Else the API tests' server signs its answers, and a second
+    # key pair stands for a key that server does not sign with.
     local signing=()
-    if [ "$address" = 127.0.0.2 ]; then
+    if [ -n "${OSTREL_SIGNING_KEY:-}" ]; then
+      signing=(--signing-key "$OSTREL_SIGNING_KEY")
+    elif [ "$address" = 127.0.0.2 ]; then
       "$_ostrel_server_bin" keygen --out "$data/signing" >/dev/null || return 1
       "$_ostrel_server_bin" keygen --out "$data/other-signing" >/dev/null || return 1
       signing=(--signing-key "$data/signing/config-signing.key")
