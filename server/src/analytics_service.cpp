@@ -12,22 +12,6 @@ namespace ostrel {
 
 using nlohmann::json;
 
-std::string Sha256Hex(std::string_view bytes) {
-  std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-  unsigned int size = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &size, EVP_sha256(), nullptr) != 1) {
-    throw std::runtime_error("SHA-256 failed");
-  }
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(size * 2);
-  for (unsigned int i = 0; i < size; ++i) {
-    hex.push_back(kHex[digest[i] >> 4]);
-    hex.push_back(kHex[digest[i] & 0x0f]);
-  }
-  return hex;
-}
-
 std::string ExpectedSignature(const std::string& machineId, const std::string& sessionTimestamp) {
   return "Signature=" + Sha256Hex(machineId + sessionTimestamp);
 }

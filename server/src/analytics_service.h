@@ -7,12 +7,11 @@
 #include <nlohmann/json.hpp>
 
 #include "service.h"
+#include "sha256_hex.h"
 
 namespace ostrel {
 
 inline constexpr const char* kAnalyticsTable = "zb_analytics";
-
-std::string Sha256Hex(std::string_view bytes);
 
 // "Signature=" + lower-case hex SHA-256 of machine id followed by session timestamp.
 std::string ExpectedSignature(const std::string& machineId, const std::string& sessionTimestamp);

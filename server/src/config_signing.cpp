@@ -1,5 +1,7 @@
 #include "config_signing.h"
 
+#include "sha256_hex.h"
+
 #include <openssl/bn.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
@@ -22,25 +24,6 @@ namespace {
 
 constexpr std::size_t kPointBytes = 65;
 constexpr std::size_t kCoordinateBytes = 32;
-
-std::string Hex(const unsigned char* bytes, std::size_t size) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (std::size_t i = 0; i < size; ++i) {
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 0xF];
-  }
-  return text;
-}
-
-std::string Sha256Hex(const std::string& bytes) {
-  std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-  unsigned int size = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &size, EVP_sha256(), nullptr) != 1) {
-    throw std::runtime_error("cannot compute SHA-256");
-  }
-  return Hex(digest.data(), size);
-}
 
 std::string Base64(const unsigned char* bytes, std::size_t size) {
   std::vector<unsigned char> text(4 * ((size + 2) / 3) + 1);

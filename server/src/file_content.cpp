@@ -1,5 +1,7 @@
 #include "file_content.h"
 
+#include "sha256_hex.h"
+
 #include <openssl/evp.h>
 #include <sys/stat.h>
 
@@ -22,25 +24,6 @@ std::uint64_t Mix(std::uint64_t x) {
   x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
   x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
   return x ^ (x >> 31);
-}
-
-std::string Hex(const unsigned char* digest, unsigned int size) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (unsigned int i = 0; i < size; ++i) {
-    text += kDigits[digest[i] >> 4];
-    text += kDigits[digest[i] & 0xF];
-  }
-  return text;
-}
-
-std::string Sha256Hex(const std::string& bytes) {
-  std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-  unsigned int size = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &size, EVP_sha256(), nullptr) != 1) {
-    throw std::runtime_error("cannot compute SHA-256");
-  }
-  return Hex(digest.data(), size);
 }
 
 std::string HexNumber(std::uint64_t value) {
@@ -142,7 +125,7 @@ std::string ContentSha256Hex(const std::shared_ptr<const FileContent>& content) 
   std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
   unsigned int size = 0;
   EVP_DigestFinal_ex(context.get(), digest.data(), &size);
-  return Hex(digest.data(), size);
+  return LowerHex(digest.data(), size);
 }
 
 }  // namespace ostrel
