@@ -12,6 +12,7 @@ packages=(
   wine wine64 xvfb xauth
   nlohmann-json3-dev googletest dpkg-dev file
   g++ pkgconf libcpp-httplib-dev libssl-dev libsqlite3-dev openssl curl osslsigncode clang-format
+  chromium
 )
 
 missing=()

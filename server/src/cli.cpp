@@ -1,9 +1,11 @@
 #include "cli.h"
 
 #include <charconv>
+#include <fstream>
 #include <system_error>
 
 #include "report.h"
+#include "report_html.h"
 #include "store.h"
 
 namespace ostrel {
@@ -83,12 +85,28 @@ ReportCommand ParseReport(ArgReader& reader) {
       command.dataDir = reader.Value(option);
     } else if (option == "--json") {
       command.json = true;
+    } else if (option == "--html") {
+      command.html = reader.Value(option);
     } else {
       throw UsageError("report: unknown option '" + option + "'");
     }
   }
   if (command.dataDir.empty()) throw UsageError("report needs --data");
+  if (command.json && command.html) throw UsageError("report takes --json or --html, not both");
   return command;
+}
+
+// Written beside its place and renamed, so a browser never opens half a page.
+void WritePage(const std::filesystem::path& file, const std::string& page) {
+  std::filesystem::path partial = file;
+  partial += ".partial";
+  {
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+    out << page;
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + partial.string());
+  }
+  std::filesystem::rename(partial, file);
 }
 
 }  // namespace
@@ -114,8 +132,9 @@ std::string UsageText() {
          "      Records requests and events in DIR/ostrel.db. Stops on SIGINT/SIGTERM.\n"
          "      --control-token-file turns on the /_test/ control interface for tests\n"
          "      and writes the secret token its requests must carry to FILE.\n"
-         "  ostrel-server report --data DIR [--json]\n"
-         "      Prints the analytics events of DIR/ostrel.db per product and offer.\n";
+         "  ostrel-server report --data DIR [--json | --html FILE]\n"
+         "      Prints the analytics events of DIR/ostrel.db per wizard, product and offer\n"
+         "      as tables; --json for programs; --html writes a self-contained page to FILE.\n";
 }
 
 int RunReport(const ReportCommand& command, std::ostream& out, std::ostream& err) {
@@ -127,11 +146,13 @@ int RunReport(const ReportCommand& command, std::ostream& out, std::ostream& err
   }
   try {
     Store store(file, Store::Mode::ReadOnly);
-    auto events = store.Events();
-    if (command.json) {
-      out << ReportJson(events).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    const Report report = BuildReport(store);
+    if (command.html) {
+      WritePage(*command.html, ReportHtml(report));
+    } else if (command.json) {
+      out << ReportJson(report).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     } else {
-      out << ReportText(events);
+      out << ReportText(report);
     }
   } catch (const std::exception& e) {
     err << "ostrel-server: " << e.what() << "\n";

@@ -28,6 +28,8 @@ struct ServeCommand {
 struct ReportCommand {
   std::filesystem::path dataDir;
   bool json = false;
+  // Writes the HTML page there instead of printing the report.
+  std::optional<std::filesystem::path> html;
 };
 
 using Command = std::variant<HelpCommand, ServeCommand, ReportCommand>;
@@ -36,7 +38,7 @@ using Command = std::variant<HelpCommand, ServeCommand, ReportCommand>;
 Command ParseCommandLine(const std::vector<std::string>& args);
 std::string UsageText();
 
-// Prints the report of DATA/ostrel.db; returns the process exit code.
+// Prints the report of DATA/ostrel.db, or writes its HTML page; returns the process exit code.
 int RunReport(const ReportCommand& command, std::ostream& out, std::ostream& err);
 
 }  // namespace ostrel

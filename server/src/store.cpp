@@ -31,6 +31,9 @@ CREATE TABLE IF NOT EXISTS events (
   table_name  TEXT NOT NULL,
   raw_body    BLOB NOT NULL
 );
+-- The fields the report groups by live beside the event as well (kEventColumns):
+-- pivoting them out of event_fields takes seconds per query once a store holds a
+-- million events.
 -- value_json keeps the field's JSON type (fields 10 and 15 are numbers, the rest
 -- strings); value is the plain text for people reading the table with sqlite3.
 CREATE TABLE IF NOT EXISTS event_fields (
@@ -40,6 +43,24 @@ CREATE TABLE IF NOT EXISTS event_fields (
   value_json  TEXT    NOT NULL,
   PRIMARY KEY (event_id, field)
 );
+)sql";
+
+// Each event_fields field the report groups by, with its column in events; the
+// plain text of the field, '' when the event has none.
+struct EventColumn {
+  const char* name;
+  const char* field;
+};
+constexpr EventColumn kEventColumns[] = {
+    {"run_machine", "1"},   {"run_session", "2"}, {"product", "22"},
+    {"package_kind", "10"}, {"offer_code", "5"},  {"event_type", "6"},
+};
+
+// After the columns exist: a store from before them gains them first.
+constexpr const char* kEventIndexes = R"sql(
+CREATE INDEX IF NOT EXISTS events_by_run
+  ON events(run_machine, run_session, product, package_kind, offer_code, event_type);
+CREATE INDEX IF NOT EXISTS events_by_time ON events(received_at);
 )sql";
 
 class Statement {
@@ -78,6 +99,8 @@ class Statement {
     return data ? std::string(static_cast<const char*>(data), static_cast<std::size_t>(size)) : std::string();
   }
   std::int64_t ColumnInt(int index) const { return sqlite3_column_int64(stmt_, index); }
+  bool ColumnIsNull(int index) const { return sqlite3_column_type(stmt_, index) == SQLITE_NULL; }
+  int ColumnCount() const { return sqlite3_column_count(stmt_); }
 
  private:
   sqlite3_stmt* stmt_ = nullptr;
@@ -85,6 +108,35 @@ class Statement {
 
 std::string FieldText(const json& value) {
   return value.is_string() ? value.get<std::string>() : value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+std::string FieldTextOf(const json& data, const char* field) {
+  auto it = data.find(field);
+  return it == data.end() ? std::string() : FieldText(*it);
+}
+
+bool HasEventColumns(sqlite3* db) {
+  Statement probe(db, "SELECT COUNT(*) FROM pragma_table_info('events') WHERE name = 'event_type'");
+  return probe.Step() && probe.ColumnInt(0) > 0;
+}
+
+// A store written before the columns existed gets them, filled from its own fields.
+void AddEventColumns(sqlite3* db) {
+  std::string sql = "BEGIN IMMEDIATE;";
+  for (const EventColumn& column : kEventColumns) {
+    sql += std::string("ALTER TABLE events ADD COLUMN ") + column.name + " TEXT NOT NULL DEFAULT '';";
+    sql += std::string("UPDATE events SET ") + column.name +
+           " = COALESCE((SELECT value FROM event_fields WHERE event_id = events.id AND field = '" + column.field +
+           "'), '');";
+  }
+  sql += "COMMIT;";
+  char* error = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+    std::string message = error ? error : "unknown error";
+    sqlite3_free(error);
+    sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
+    throw std::runtime_error("sqlite: adding the report's columns to events: " + message);
+  }
 }
 
 }  // namespace
@@ -110,6 +162,8 @@ Store::Store(const std::filesystem::path& file, Mode mode) {
     Exec("PRAGMA synchronous=NORMAL;");
     Exec("PRAGMA foreign_keys=ON;");
     Exec(kSchema);
+    if (!HasEventColumns(db_)) AddEventColumns(db_);
+    Exec(kEventIndexes);
     writer_ = std::thread([this] { WriteLoop(); });
   }
 }
@@ -226,7 +280,9 @@ void Store::WriteBatch(std::vector<Write>& batch) {
       Statement request(db_,
                         "INSERT INTO requests (received_at, listener, method, path, headers, body, status) "
                         "VALUES (?, ?, ?, ?, ?, ?, ?)");
-      Statement event(db_, "INSERT INTO events (received_at, table_name, raw_body) VALUES (?, ?, ?)");
+      Statement event(db_,
+                      "INSERT INTO events (received_at, table_name, raw_body, run_machine, run_session, product, "
+                      "package_kind, offer_code, event_type) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
       Statement field(db_, "INSERT INTO event_fields (event_id, field, value, value_json) VALUES (?, ?, ?, ?)");
       bool requestsAdded = false;
       for (Write& write : batch) {
@@ -248,6 +304,8 @@ void Store::WriteBatch(std::vector<Write>& batch) {
         event.Text(1, e.receivedAt);
         event.Text(2, e.table);
         event.Blob(3, e.rawBody);
+        int index = 4;
+        for (const EventColumn& column : kEventColumns) event.Text(index++, FieldTextOf(e.data, column.field));
         event.Step();
         const std::int64_t id = sqlite3_last_insert_rowid(db_);
         for (const auto& [key, value] : e.data.items()) {
@@ -314,6 +372,22 @@ std::int64_t Store::EventCount() const {
   std::lock_guard lock(mutex_);
   Statement count(db_, "SELECT COUNT(*) FROM events");
   return count.Step() ? count.ColumnInt(0) : 0;
+}
+
+std::vector<std::vector<std::optional<std::string>>> Store::Select(const std::string& sql,
+                                                                   const std::vector<std::string>& params) const {
+  Flush();
+  std::lock_guard lock(mutex_);
+  Statement query(db_, sql.c_str());
+  for (std::size_t i = 0; i < params.size(); ++i) query.Text(static_cast<int>(i + 1), params[i]);
+  std::vector<std::vector<std::optional<std::string>>> rows;
+  while (query.Step()) {
+    std::vector<std::optional<std::string>>& row = rows.emplace_back();
+    for (int column = 0; column < query.ColumnCount(); ++column) {
+      row.push_back(query.ColumnIsNull(column) ? std::nullopt : std::optional(query.ColumnText(column)));
+    }
+  }
+  return rows;
 }
 
 void Store::Clear() {
