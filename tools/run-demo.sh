@@ -5,7 +5,8 @@
 # a wizard against it. With a display (DISPLAY set) the wizard opens in a
 # window for you to use; without one it runs under Xvfb, is walked through its
 # pages (accepting one offer, declining one), a screenshot of every page is
-# saved, and the server's event report is printed at the end. Every package
+# saved, and the server's event report is printed at the end (and written as
+# an HTML page, build/demo-report.html). Every package
 # of the demo names its SHA-256, so every download is verified.
 # On a fresh Debian 12 machine, as root:
 #   tools/run-demo.sh          the download wizard
@@ -71,4 +72,7 @@ for line in open(sys.argv[1]):
 fi
 echo "events received by the analytics server:"
 build/server/ostrel-server report --data "$OSTREL_SERVER_DATA/127.0.0.1"
+report_page=$repo/build/demo-report.html
+build/server/ostrel-server report --data "$OSTREL_SERVER_DATA/127.0.0.1" --html "$report_page"
+echo "the same report as a page for a browser: $report_page"
 exit "${status:-0}"

@@ -15,7 +15,7 @@ namespace {
 using nlohmann::json;
 
 // Download wizard first: it is the one most runs go through.
-int WizardOrder(const std::string& wizard) { return wizard == "download" ? 0 : wizard == "installer" ? 1 : 2; }
+int WizardOrder(const std::string& wizard) { return wizard == "download" ? 0 : 1; }
 
 using ProductKey = std::tuple<int, std::string, std::string>;  // wizard order, wizard, product
 using PackageKey = std::tuple<int, std::string, std::string>;  // kind order, kind field, offer
@@ -136,7 +136,7 @@ std::string PackageName(const PackageReport& package) {
 }
 
 std::string ProductHeading(const ProductReport& product) {
-  std::string wizard = product.wizard.empty() ? "wizard unknown (no start stored)" : product.wizard + " wizard";
+  const std::string wizard = product.wizard + " wizard";
   if (product.product.empty()) return wizard + ": runs that never got further than the start";
   return wizard + ", product " + Quote(product.product);
 }

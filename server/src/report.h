@@ -51,7 +51,7 @@ struct ProductReport {
 struct Report {
   std::int64_t events = 0;
   std::string firstReceived, lastReceived;
-  std::vector<ProductReport> products;  // download wizard first, then installer, then unknown; by product
+  std::vector<ProductReport> products;  // download wizard first, then installer; by product
   // Every hour from the first event to the last ("YYYY-MM-DDTHH"), zeros included;
   // per day ("YYYY-MM-DD") when the period is longer than kMaxHours.
   std::vector<TextCount> eventsOverTime;

@@ -125,7 +125,8 @@ std::vector<TextCount> Merged(const ProductReport& product, std::vector<TextCoun
   }
   std::vector<TextCount> merged;
   for (const auto& [text, count] : byText) merged.push_back({text, count});
-  std::stable_sort(merged.begin(), merged.end(), [](const TextCount& a, const TextCount& b) { return a.count > b.count; });
+  std::stable_sort(merged.begin(), merged.end(),
+                   [](const TextCount& a, const TextCount& b) { return a.count > b.count; });
   return merged;
 }
 
@@ -144,8 +145,9 @@ std::string MainProduct(const PackageReport& main) {
 // Eligible, accepted and installed as nested bars over the runs that met the offer.
 std::string FunnelCell(std::int64_t eligible, std::int64_t accepted, std::int64_t installed, std::int64_t met) {
   auto bar = [met](const char* kind, std::int64_t count, int y) {
-    return std::string("<rect class=\"track\" y=\"") + std::to_string(y) + "\" width=\"100\" height=\"6\"/><rect class=\"" +
-           kind + "\" y=\"" + std::to_string(y) + "\" width=\"" + Percent(count, met) + "\" height=\"6\"/>";
+    return std::string("<rect class=\"track\" y=\"") + std::to_string(y) +
+           "\" width=\"100\" height=\"6\"/><rect class=\"" + kind + "\" y=\"" + std::to_string(y) + "\" width=\"" +
+           Percent(count, met) + "\" height=\"6\"/>";
   };
   return "<td class=\"bar\"><svg class=\"funnel\" viewBox=\"0 0 100 20\" preserveAspectRatio=\"none\" "
          "aria-hidden=\"true\">" +
@@ -169,9 +171,9 @@ std::string OfferTable(const std::vector<const PackageReport*>& offers) {
     const std::int64_t eligible = met - rejected, accepted = done + failed;
     out << "<tr><td class=\"text\">" << HtmlEscape(offer->offer.empty() ? "(no code)" : offer->offer)
         << (offer->kind == "offer" ? "" : " <span class=\"share\">" + HtmlEscape(offer->kind) + "</span>") << "</td>"
-        << FunnelCell(eligible, accepted, done, met) << "<td class=\"n\">" << met << "</td>"
-        << CountCell(eligible, met) << CountCell(accepted, met) << CountCell(done, met) << CountCell(rejected, met)
-        << CountCell(declined, met) << CountCell(failed, met) << CountCell(closed, met) << "</tr>";
+        << FunnelCell(eligible, accepted, done, met) << "<td class=\"n\">" << met << "</td>" << CountCell(eligible, met)
+        << CountCell(accepted, met) << CountCell(done, met) << CountCell(rejected, met) << CountCell(declined, met)
+        << CountCell(failed, met) << CountCell(closed, met) << "</tr>";
   }
   out << "</tbody></table></div>";
   return out.str();
@@ -201,9 +203,7 @@ std::string ProductSection(const ProductReport& product) {
 }
 
 std::string WizardTitle(const std::string& wizard) {
-  if (wizard == "download") return "Download wizard";
-  if (wizard == "installer") return "Installer wizard";
-  return "Runs whose start was not stored";
+  return wizard == "installer" ? "Installer wizard" : "Download wizard";
 }
 
 std::int64_t StartsOf(const std::vector<const ProductReport*>& products) {
@@ -267,13 +267,26 @@ std::string HtmlEscape(const std::string& text) {
   std::string out;
   for (char c : ValidUtf8(text)) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      case '\0': out += "\xEF\xBF\xBD"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      case '\0':
+        out += "\xEF\xBF\xBD";
+        break;
+      default:
+        out += c;
     }
   }
   return out;

@@ -17,8 +17,8 @@ namespace ostrel {
 // start names no product; every event of a run is counted under the product its
 // events name ('' for a run that never got further than its start). The
 // installer wizard knows its product from the start on, so a run whose start
-// names a product is the installer wizard's and one whose start names none the
-// download wizard's ('' when no start of the run was stored).
+// names a product is the installer wizard's; every other run (also one whose start
+// was not stored) is the download wizard's.
 //
 // Any thread may call these; they throw std::runtime_error when the store fails.
 

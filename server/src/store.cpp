@@ -25,15 +25,24 @@ CREATE TABLE IF NOT EXISTS requests (
   status      INTEGER NOT NULL
 );
 CREATE INDEX IF NOT EXISTS requests_by_path ON requests(path, id);
-CREATE TABLE IF NOT EXISTS events (
-  id          INTEGER PRIMARY KEY AUTOINCREMENT,
-  received_at TEXT NOT NULL,
-  table_name  TEXT NOT NULL,
-  raw_body    BLOB NOT NULL
-);
--- The fields the report groups by live beside the event as well (kEventColumns):
+-- The fields the report groups by are kept beside the event as well (kEventColumns):
 -- pivoting them out of event_fields takes seconds per query once a store holds a
 -- million events.
+CREATE TABLE IF NOT EXISTS events (
+  id           INTEGER PRIMARY KEY AUTOINCREMENT,
+  received_at  TEXT NOT NULL,
+  table_name   TEXT NOT NULL,
+  raw_body     BLOB NOT NULL,
+  run_machine  TEXT NOT NULL DEFAULT '',
+  run_session  TEXT NOT NULL DEFAULT '',
+  product      TEXT NOT NULL DEFAULT '',
+  package_kind TEXT NOT NULL DEFAULT '',
+  offer_code   TEXT NOT NULL DEFAULT '',
+  event_type   TEXT NOT NULL DEFAULT '',
+  reason       TEXT NOT NULL DEFAULT '',
+  failure_text TEXT NOT NULL DEFAULT '',
+  windows      TEXT NOT NULL DEFAULT ''
+);
 -- value_json keeps the field's JSON type (fields 10 and 15 are numbers, the rest
 -- strings); value is the plain text for people reading the table with sqlite3.
 CREATE TABLE IF NOT EXISTS event_fields (
@@ -52,14 +61,17 @@ struct EventColumn {
   const char* field;
 };
 constexpr EventColumn kEventColumns[] = {
-    {"run_machine", "1"},   {"run_session", "2"}, {"product", "22"},
-    {"package_kind", "10"}, {"offer_code", "5"},  {"event_type", "6"},
+    {"run_machine", "1"}, {"run_session", "2"}, {"product", "22"},      {"package_kind", "10"}, {"offer_code", "5"},
+    {"event_type", "6"},  {"reason", "13"},     {"failure_text", "12"}, {"windows", "31"},
 };
 
 // After the columns exist: a store from before them gains them first.
 constexpr const char* kEventIndexes = R"sql(
 CREATE INDEX IF NOT EXISTS events_by_run
   ON events(run_machine, run_session, product, package_kind, offer_code, event_type);
+CREATE INDEX IF NOT EXISTS events_by_package ON events(product, package_kind, offer_code, event_type);
+CREATE INDEX IF NOT EXISTS events_by_type
+  ON events(event_type, product, package_kind, offer_code, reason, failure_text, windows);
 CREATE INDEX IF NOT EXISTS events_by_time ON events(received_at);
 )sql";
 
@@ -115,23 +127,27 @@ std::string FieldTextOf(const json& data, const char* field) {
   return it == data.end() ? std::string() : FieldText(*it);
 }
 
-bool HasEventColumns(sqlite3* db) {
-  Statement probe(db, "SELECT COUNT(*) FROM pragma_table_info('events') WHERE name = 'event_type'");
+bool HasColumn(sqlite3* db, const char* table, const char* column) {
+  Statement probe(db, "SELECT COUNT(*) FROM pragma_table_info(?) WHERE name = ?");
+  probe.Text(1, table);
+  probe.Text(2, column);
   return probe.Step() && probe.ColumnInt(0) > 0;
 }
 
-// A store written before the columns existed gets them, filled from its own fields.
-void AddEventColumns(sqlite3* db) {
-  std::string sql = "BEGIN IMMEDIATE;";
+// A store written before a column existed gets it, filled from the event's own fields.
+// (kSchema names the same columns for a new store.)
+void AddMissingEventColumns(sqlite3* db) {
+  std::string sql;
   for (const EventColumn& column : kEventColumns) {
+    if (HasColumn(db, "events", column.name)) continue;
     sql += std::string("ALTER TABLE events ADD COLUMN ") + column.name + " TEXT NOT NULL DEFAULT '';";
     sql += std::string("UPDATE events SET ") + column.name +
            " = COALESCE((SELECT value FROM event_fields WHERE event_id = events.id AND field = '" + column.field +
            "'), '');";
   }
-  sql += "COMMIT;";
+  if (sql.empty()) return;
   char* error = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+  if (sqlite3_exec(db, ("BEGIN IMMEDIATE;" + sql + "COMMIT;").c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
     std::string message = error ? error : "unknown error";
     sqlite3_free(error);
     sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
@@ -162,7 +178,7 @@ Store::Store(const std::filesystem::path& file, Mode mode) {
     Exec("PRAGMA synchronous=NORMAL;");
     Exec("PRAGMA foreign_keys=ON;");
     Exec(kSchema);
-    if (!HasEventColumns(db_)) AddEventColumns(db_);
+    AddMissingEventColumns(db_);
     Exec(kEventIndexes);
     writer_ = std::thread([this] { WriteLoop(); });
   }
@@ -282,7 +298,8 @@ void Store::WriteBatch(std::vector<Write>& batch) {
                         "VALUES (?, ?, ?, ?, ?, ?, ?)");
       Statement event(db_,
                       "INSERT INTO events (received_at, table_name, raw_body, run_machine, run_session, product, "
-                      "package_kind, offer_code, event_type) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                      "package_kind, offer_code, event_type, reason, failure_text, windows) "
+                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
       Statement field(db_, "INSERT INTO event_fields (event_id, field, value, value_json) VALUES (?, ?, ?, ?)");
       bool requestsAdded = false;
       for (Write& write : batch) {

@@ -24,8 +24,8 @@ using testing::TempDir;
 using Cells = std::vector<std::string>;
 
 std::string Decoded(std::string text) {
-  const std::pair<const char*, const char*> entities[] = {
-      {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&#39;", "'"}, {"&nbsp;", " "}, {"&amp;", "&"}};
+  const std::pair<const char*, const char*> entities[] = {{"&lt;", "<"},  {"&gt;", ">"},   {"&quot;", "\""},
+                                                          {"&#39;", "'"}, {"&nbsp;", " "}, {"&amp;", "&"}};
   for (const auto& [entity, plain] : entities) {
     for (auto at = text.find(entity); at != std::string::npos; at = text.find(entity, at + 1)) {
       text.replace(at, std::string(entity).size(), plain);
@@ -39,8 +39,10 @@ std::string TextOf(const std::string& html) {
   std::string text;
   bool inTag = false;
   for (char c : html) {
-    if (c == '<' || c == '>') inTag = c == '<';
-    else if (!inTag) text += c;
+    if (c == '<' || c == '>')
+      inTag = c == '<';
+    else if (!inTag)
+      text += c;
   }
   return Decoded(text);
 }
@@ -83,7 +85,7 @@ std::int64_t CardNumber(const std::string& html, const std::string& label) {
 
 // What the store holds, tallied here from its raw events for one product.
 struct Tally {
-  std::map<std::string, std::int64_t> main;                          // type -> count
+  std::map<std::string, std::int64_t> main;                           // type -> count
   std::map<std::string, std::map<std::string, std::int64_t>> offers;  // code -> type -> count
   std::map<std::string, std::int64_t> reasons, failures, windows;
   std::int64_t stuckRuns = 0;
@@ -164,8 +166,8 @@ TEST_F(ReportHtmlTest, NumbersOnThePageAreTheStoresCounts) {
     auto n = [&types](const char* type) { return types.count(type) ? types.at(type) : 0; };
     const std::int64_t met = n("2") + n("4") + n("3") + n("-1") + n("5");
     // met, eligible, accepted, installed, rejected, declined, failed, closed
-    const std::vector<std::int64_t> expected = {met, met - n("2"), n("3") + n("-1"), n("3"), n("2"),
-                                                n("4"), n("-1"), n("5")};
+    const std::vector<std::int64_t> expected = {met,    met - n("2"), n("3") + n("-1"), n("3"),
+                                                n("2"), n("4"),       n("-1"),          n("5")};
     const Cells& row = RowNamed(rows, code);
     ASSERT_EQ(row.size(), 10u) << code;
     std::vector<std::int64_t> shown;
@@ -226,13 +228,17 @@ TEST_F(ReportHtmlTest, TextsFromTheWireShowAsText) {
   const auto rows = TableRows(page);
   for (const std::string& text : hostile) {
     // Reason, failure and Windows version rows, plus the offer's own row, each read back as the very text.
-    EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [&](const Cells& r) { return !r.empty() && r[0] == text; }),
-              4)
+    EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [&](const Cells& r) { return !r.empty() && r[0] == text; }), 4)
         << text;
     EXPECT_NE(page.find("<h3>" + HtmlEscape(text) + "</h3>"), std::string::npos) << text;
   }
   // Bytes that are not UTF-8 become U+FFFD instead of breaking the page's encoding.
-  EXPECT_EQ(HtmlEscape(std::string("a\xff\xfe" "b\0c", 6)), "a\xEF\xBF\xBD\xEF\xBF\xBD" "b\xEF\xBF\xBD" "c");
+  EXPECT_EQ(HtmlEscape(std::string("a\xff\xfe"
+                                   "b\0c",
+                                   6)),
+            "a\xEF\xBF\xBD\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD"
+            "c");
 }
 
 TEST_F(ReportHtmlTest, AnEmptyStoreSaysSo) {
@@ -255,9 +261,10 @@ TEST_F(ReportHtmlTest, PageIsSelfContained) {
 // or nullopt when it did not run. Chromium's own switch for scripts also stops
 // --dump-dom, so the page's policy is what keeps them off (checked below).
 std::optional<std::string> Chromium(const TempDir& profile, const std::string& arguments) {
-  const std::string command = "timeout 120 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars "
-                              "--user-data-dir='" +
-                              profile.path().string() + "/profile' " + arguments + " 2>/dev/null";
+  const std::string command =
+      "timeout 120 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars "
+      "--user-data-dir='" +
+      profile.path().string() + "/profile' " + arguments + " 2>/dev/null";
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return std::nullopt;
   std::string out;
@@ -291,12 +298,12 @@ TEST_F(ReportHtmlTest, BrowserShowsTheSameTablesAndKeepsScreenshots) {
   EXPECT_EQ(TableRows(*plantedDom), rows);
 
   // The wide one and the one a phone shows, for people to look at.
-  for (const auto& [name, size] : {std::pair{"report-screenshot.png", "1280,3000"},
-                                   std::pair{"report-screenshot-phone.png", "390,3000"}}) {
+  for (const auto& [name, size] :
+       {std::pair{"report-screenshot.png", "1280,3000"}, std::pair{"report-screenshot-phone.png", "390,3000"}}) {
     const std::string shot = std::string(OSTREL_TEST_OUTPUT_DIR) + "/" + name;
     std::remove(shot.c_str());
-    ASSERT_TRUE(Chromium(dir_, std::string("--window-size=") + size + " --screenshot='" + shot + "' 'file://" +
-                                   file.string() + "'"))
+    ASSERT_TRUE(Chromium(
+        dir_, std::string("--window-size=") + size + " --screenshot='" + shot + "' 'file://" + file.string() + "'"))
         << name;
     const std::string png = testing::ReadFile(shot);
     EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n") << shot;
