@@ -23,20 +23,19 @@ namespace {
 
 using nlohmann::json;
 
-constexpr int kWriters = 48;  // the store commits what queues up meanwhile in one transaction
+constexpr int kWriters = 48;                // the store commits what queues up meanwhile in one transaction
 constexpr std::time_t kStart = 1796083200;  // 2026-12-01T00:00:00Z
 constexpr std::time_t kPeriod = 7 * 24 * 3600;
 
 const char* const kProducts[] = {"Kelvanor Pro", "Kelvanor Photo", "Ostrel Notes", "Brightfile"};
 const char* const kWindows[] = {"10.0.19045", "10.0.22631", "10.0.26100", "6.1.7601", "6.3.9600", "10.0.17763"};
-const char* const kReasons[] = {"not enough disk space", "already installed", "process running",
+const char* const kReasons[] = {"not enough disk space",       "already installed",       "process running",
                                 "unsupported Windows version", "no administrator rights", "country not served"};
 const char* const kEndTypes[] = {"2", "4", "3", "-1", "5"};
 
 std::string Failure(std::mt19937& random) {
   static const char* const kTexts[] = {"Failed to download the file: WinHTTP error ",
-                                       "The installer did not start: error ",
-                                       "The installer ended with exit code ",
+                                       "The installer did not start: error ", "The installer ended with exit code ",
                                        "Failed to verify the download: SHA-256 differs, code "};
   return kTexts[random() % 4] + std::to_string(random() % 12);
 }

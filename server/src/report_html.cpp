@@ -33,7 +33,7 @@ table { border-collapse: collapse; width: 100%; font-variant-numeric: tabular-nu
 th, td { text-align: left; padding: .3rem .5rem; border-bottom: 1px solid var(--line); vertical-align: middle; }
 td.n, th.n { text-align: right; white-space: nowrap; }
 td.bar { width: 35%; min-width: 7rem; }
-td.text { word-break: break-word; }
+td.text { word-break: break-word; } td.name { white-space: nowrap; }
 .share { color: var(--soft); font-size: .85em; }
 svg.bars { display: block; width: 100%; height: 1.1rem; }
 svg.funnel { display: block; width: 100%; height: 2.1rem; }
@@ -169,7 +169,7 @@ std::string OfferTable(const std::vector<const PackageReport*>& offers) {
                        done = offer->Count("done"), failed = offer->Count("failed"), closed = offer->Count("closed");
     const std::int64_t met = rejected + declined + done + failed + closed;
     const std::int64_t eligible = met - rejected, accepted = done + failed;
-    out << "<tr><td class=\"text\">" << HtmlEscape(offer->offer.empty() ? "(no code)" : offer->offer)
+    out << "<tr><td class=\"text name\">" << HtmlEscape(offer->offer.empty() ? "(no code)" : offer->offer)
         << (offer->kind == "offer" ? "" : " <span class=\"share\">" + HtmlEscape(offer->kind) + "</span>") << "</td>"
         << FunnelCell(eligible, accepted, done, met) << "<td class=\"n\">" << met << "</td>" << CountCell(eligible, met)
         << CountCell(accepted, met) << CountCell(done, met) << CountCell(rejected, met) << CountCell(declined, met)
