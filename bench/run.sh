@@ -6,7 +6,8 @@
 # download cut at half against the same uncut (bytes sent, time, memory),
 # eligibility cost per offer, loading with a late analytics host against one
 # that answers at once and with a signed configuration answer against an
-# unsigned one, and the reference server's event rate under load.
+# unsigned one, the reference server's event rate under load, and the time
+# and memory its HTML report takes over a million stored events.
 # Each figure comes with its target and "met"
 # or "MISSED". It is not a test: it exits 0 whatever the figures are, and 1
 # only when a figure could not be measured at all.
@@ -17,7 +18,7 @@
 # beside tools/run-tests.sh. Environment: OSTREL_BENCH_STARTUP_RUNS (starts
 # per program, the median counts; 9), OSTREL_BENCH_WINEPREFIX
 # (build/bench-wineprefix), and those of bench/bench-downloads.sh,
-# bench/bench-resume.sh, bench/bench-eligibility.sh, bench/bench-loading.sh and bench/server-events.sh (their build folders
+# bench/bench-resume.sh, bench/bench-eligibility.sh, bench/bench-loading.sh, bench/server-events.sh and bench/report.sh (their build folders
 # default to build/bench-x86_64 and build/bench-server here).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -309,6 +310,23 @@ measure_server_events_postgres() {
     "$(verdict "${lost#-}" '<=' 0)"
 }
 
+measure_report() {
+  echo "== reference server: the distributor's HTML report over 1,000,000 stored events (bench/report.sh)"
+  bench/report.sh 2>&1 | tee "$results/report.txt" || true
+  local seconds kib events mib
+  seconds=$(awk '$1 == "report_seconds" { print $2 }' "$results/report.txt")
+  kib=$(awk '$1 == "report_peak_kib" { print $2 }' "$results/report.txt")
+  events=$(awk '$1 == "report_events" { print $2 }' "$results/report.txt")
+  if [ -z "$seconds" ] || [ -z "$kib" ]; then
+    no_figure "report --html over 1,000,000 events" "<= 5 s"
+    return
+  fi
+  mib=$(awk -v k="$kib" 'BEGIN { printf "%.1f", k / 1024 }')
+  add_row "report --html over 1,000,000 events" "$seconds s" "$events events" "" "<= 5 s" \
+    "$(verdict "$seconds" '<=' 5)"
+  add_row "report --html peak memory" "$mib MiB" "" "" "<= 200 MiB" "$(verdict "$mib" '<=' 200)"
+}
+
 measure_loading() {
   echo "== loading with a late analytics host (bench/bench-loading.sh)"
   bench/bench-loading.sh 2>&1 | tr -d '\r' | tee "$results/loading.txt" || true
@@ -356,5 +374,6 @@ measure_downloads
 measure_resume
 measure_loading
 measure_server_events
+measure_report
 print_table | tee "$results/table.txt"
 exit $failed

@@ -5,8 +5,9 @@
 # a wizard against it. With a display (DISPLAY set) the wizard opens in a
 # window for you to use; without one it runs under Xvfb, is walked through its
 # pages (accepting one offer, declining one), a screenshot of every page is
-# saved, and the server's event report is printed at the end. Every package
-# of the demo names its SHA-256, so every download is verified. The demo's
+# saved, and the server's event report is printed at the end (and written as
+# an HTML page, build/demo-report.html). Every package of the demo names its
+# SHA-256, so every download is verified. The demo's
 # wizards are built with the public key of a throwaway signing key pair
 # (OSTREL_CONFIG_KEY) in a build folder of their own (build/demo-x86_64), and
 # the server signs its configuration answers with the private key, as a
@@ -81,4 +82,7 @@ for line in open(sys.argv[1]):
 fi
 echo "events received by the analytics server:"
 build/server/ostrel-server report --data "$OSTREL_SERVER_DATA/127.0.0.1"
+report_page=$repo/build/demo-report.html
+build/server/ostrel-server report --data "$OSTREL_SERVER_DATA/127.0.0.1" --html "$report_page"
+echo "the same report as a page for a browser: $report_page"
 exit "${status:-0}"

@@ -14,6 +14,7 @@ packages=(
   g++ pkgconf libcpp-httplib-dev libssl-dev libsqlite3-dev openssl curl osslsigncode clang-format
   # the reference server's PostgreSQL store, and the server its tests run (server/tests/postgres.sh)
   libpq-dev postgresql-15
+  chromium
 )
 
 missing=()

@@ -1,9 +1,11 @@
 #include "cli.h"
 
 #include <charconv>
+#include <fstream>
 #include <system_error>
 
 #include "report.h"
+#include "report_html.h"
 #include "store.h"
 
 namespace ostrel {
@@ -89,11 +91,14 @@ ReportCommand ParseReport(ArgReader& reader) {
       command.store = reader.Value(option);
     } else if (option == "--json") {
       command.json = true;
+    } else if (option == "--html") {
+      command.html = reader.Value(option);
     } else {
       throw UsageError("report: unknown option '" + option + "'");
     }
   }
   if (command.dataDir.empty() && !command.store) throw UsageError("report needs --data or --store");
+  if (command.json && command.html) throw UsageError("report takes --json or --html, not both");
   return command;
 }
 
@@ -109,6 +114,19 @@ KeygenCommand ParseKeygen(ArgReader& reader) {
   }
   if (command.outDir.empty()) throw UsageError("keygen needs --out");
   return command;
+}
+
+// Written beside its place and renamed, so a browser never opens half a page.
+void WritePage(const std::filesystem::path& file, const std::string& page) {
+  std::filesystem::path partial = file;
+  partial += ".partial";
+  {
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+    out << page;
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + partial.string());
+  }
+  std::filesystem::rename(partial, file);
 }
 
 }  // namespace
@@ -143,9 +161,10 @@ std::string UsageText() {
          "  ostrel-server keygen --out DIR\n"
          "      Writes a new configuration signing key pair: DIR/config-signing.key\n"
          "      (private, mode 0600) and DIR/config-signing.pub (for the wizard's build).\n"
-         "  ostrel-server report (--data DIR | --store postgresql://...) [--json]\n"
-         "      Prints the analytics events of DIR/ostrel.db or of the PostgreSQL store\n"
-         "      per product and offer.\n";
+         "  ostrel-server report (--data DIR | --store postgresql://...) [--json | --html FILE]\n"
+         "      Prints the analytics events of DIR/ostrel.db or of the PostgreSQL store per\n"
+         "      wizard, product and offer as tables; --json for programs; --html writes a\n"
+         "      self-contained page to FILE.\n";
 }
 
 int RunReport(const ReportCommand& command, std::ostream& out, std::ostream& err) {
@@ -157,11 +176,13 @@ int RunReport(const ReportCommand& command, std::ostream& out, std::ostream& err
   }
   try {
     auto store = Store::Open(command.store, command.dataDir, Store::Mode::ReadOnly);
-    auto events = store->Events();
-    if (command.json) {
-      out << ReportJson(events).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    const Report report = BuildReport(*store);
+    if (command.html) {
+      WritePage(*command.html, ReportHtml(report));
+    } else if (command.json) {
+      out << ReportJson(report).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     } else {
-      out << ReportText(events);
+      out << ReportText(report);
     }
   } catch (const std::exception& e) {
     err << "ostrel-server: " << e.what() << "\n";

@@ -29,6 +29,8 @@ struct ReportCommand {
   std::filesystem::path dataDir;
   bool json = false;
   std::optional<std::string> store;  // a libpq connection string instead of DATA/ostrel.db
+  // Writes the HTML page there instead of printing the report.
+  std::optional<std::filesystem::path> html;
 };
 
 struct KeygenCommand {
@@ -41,7 +43,8 @@ using Command = std::variant<HelpCommand, ServeCommand, ReportCommand, KeygenCom
 Command ParseCommandLine(const std::vector<std::string>& args);
 std::string UsageText();
 
-// Prints the report of DATA/ostrel.db or of the PostgreSQL store; returns the process exit code.
+// Prints the report of DATA/ostrel.db or of the PostgreSQL store, or writes its HTML page; returns the process
+// exit code.
 int RunReport(const ReportCommand& command, std::ostream& out, std::ostream& err);
 
 }  // namespace ostrel

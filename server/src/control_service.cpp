@@ -63,11 +63,11 @@ void ControlService::Mount(Routes& routes) {
   });
 
   routes.ControlGet("/_test/report", [this](const httplib::Request& req, httplib::Response& res) {
-    auto events = store_.Events();
+    const Report report = BuildReport(store_);
     if (req.get_param_value("format") == "json") {
-      SendJson(res, 200, Dump(ReportJson(events)));
+      SendJson(res, 200, Dump(ReportJson(report)));
     } else {
-      res.set_content(ReportText(events), "text/plain; charset=utf-8");
+      res.set_content(ReportText(report), "text/plain; charset=utf-8");
     }
   });
 

@@ -24,11 +24,21 @@ CREATE TABLE IF NOT EXISTS requests (
   status      INTEGER NOT NULL
 );
 CREATE INDEX IF NOT EXISTS requests_by_path ON requests(path, id);
+-- The columns after raw_body are kEventColumns.
 CREATE TABLE IF NOT EXISTS events (
-  id          INTEGER PRIMARY KEY AUTOINCREMENT,
-  received_at TEXT NOT NULL,
-  table_name  TEXT NOT NULL,
-  raw_body    BLOB NOT NULL
+  id           INTEGER PRIMARY KEY AUTOINCREMENT,
+  received_at  TEXT NOT NULL,
+  table_name   TEXT NOT NULL,
+  raw_body     BLOB NOT NULL,
+  run_machine  TEXT NOT NULL DEFAULT '',
+  run_session  TEXT NOT NULL DEFAULT '',
+  product      TEXT NOT NULL DEFAULT '',
+  package_kind TEXT NOT NULL DEFAULT '',
+  offer_code   TEXT NOT NULL DEFAULT '',
+  event_type   TEXT NOT NULL DEFAULT '',
+  reason       TEXT NOT NULL DEFAULT '',
+  failure_text TEXT NOT NULL DEFAULT '',
+  windows      TEXT NOT NULL DEFAULT ''
 );
 -- value_json keeps the field's JSON type (fields 10 and 15 are numbers, the rest
 -- strings); value is the plain text for people reading the table with sqlite3.
@@ -84,6 +94,34 @@ class Statement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
+bool HasColumn(sqlite3* db, const char* table, const char* column) {
+  Statement probe(db, "SELECT COUNT(*) FROM pragma_table_info(?) WHERE name = ?");
+  probe.Text(1, table);
+  probe.Text(2, column);
+  return probe.Step() && probe.ColumnInt(0) > 0;
+}
+
+// A store written before a column existed gets it, filled from the event's own fields.
+// (kSchema names the same columns for a new store.)
+void AddMissingEventColumns(sqlite3* db) {
+  std::string sql;
+  for (const EventColumn& column : kEventColumns) {
+    if (HasColumn(db, "events", column.name)) continue;
+    sql += std::string("ALTER TABLE events ADD COLUMN ") + column.name + " TEXT NOT NULL DEFAULT '';";
+    sql += std::string("UPDATE events SET ") + column.name +
+           " = COALESCE((SELECT value FROM event_fields WHERE event_id = events.id AND field = '" + column.field +
+           "'), '');";
+  }
+  if (sql.empty()) return;
+  char* error = nullptr;
+  if (sqlite3_exec(db, ("BEGIN IMMEDIATE;" + sql + "COMMIT;").c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+    std::string message = error ? error : "unknown error";
+    sqlite3_free(error);
+    sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
+    throw std::runtime_error("sqlite: adding the report's columns to events: " + message);
+  }
+}
+
 class SqliteEngine final : public StoreEngine {
  public:
   SqliteEngine(const std::filesystem::path& file, bool readOnly) {
@@ -106,6 +144,8 @@ class SqliteEngine final : public StoreEngine {
       Exec("PRAGMA synchronous=NORMAL;");
       Exec("PRAGMA foreign_keys=ON;");
       Exec(kSchema);
+      AddMissingEventColumns(db_);
+      Exec(kEventIndexes);
     }
   }
   ~SqliteEngine() override { sqlite3_close(db_); }
@@ -166,13 +206,18 @@ void SqliteEngine::WriteRecords(const std::vector<const RequestRecord*>& request
     request.Int(7, r->status);
     request.Step();
   }
-  Statement event(db_, "INSERT INTO events (received_at, table_name, raw_body) VALUES (?, ?, ?)");
+  Statement event(db_,
+                  "INSERT INTO events (received_at, table_name, raw_body, run_machine, run_session, product, "
+                  "package_kind, offer_code, event_type, reason, failure_text, windows) "
+                  "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   Statement field(db_, "INSERT INTO event_fields (event_id, field, value, value_json) VALUES (?, ?, ?, ?)");
   for (const NewEvent* e : events) {
     event.Reset();
     event.Text(1, e->receivedAt);
     event.Text(2, e->table);
     event.Blob(3, e->rawBody);
+    int index = 4;
+    for (const EventColumn& column : kEventColumns) event.Text(index++, FieldTextOf(e->data, column.field));
     event.Step();
     const std::int64_t id = sqlite3_last_insert_rowid(db_);
     for (const auto& [key, value] : e->data.items()) {
@@ -268,6 +313,11 @@ std::unique_ptr<StoreEngine> OpenSqliteEngine(const std::filesystem::path& file,
 
 std::string FieldText(const json& value) {
   return value.is_string() ? value.get<std::string>() : value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+std::string FieldTextOf(const json& data, const char* field) {
+  auto it = data.find(field);
+  return it == data.end() ? std::string() : FieldText(*it);
 }
 
 }  // namespace ostrel

@@ -59,7 +59,12 @@ class Store {
   std::int64_t EventCount() const;
 
   // Rows of one read-only statement, written so that SQLite 3 and PostgreSQL 15 both
-  // take it, with "?" for each of params; every column as text, NULL as nullopt.
+  // take it, with "?" for each of params; every column as text, NULL as nullopt
+  // (numbers come back as their decimal text). Besides event_fields, events has a
+  // column of its own for each field the report groups by: run_machine ("1"),
+  // run_session ("2"), product ("22"), package_kind ("10"), offer_code ("5"),
+  // event_type ("6"), reason ("13"), failure_text ("12") and windows ("31"), ''
+  // when the event lacks it. Throws std::runtime_error when the query is not valid SQL.
   SelectRows Select(const std::string& sql, const std::vector<std::string>& params = {}) const;
 
   void Clear();

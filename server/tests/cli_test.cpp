@@ -69,6 +69,8 @@ TEST(CommandLineTest, RefusesNonLoopbackAndIncompleteCommands) {
       {"serve", "--address", "127.0.0.2", "--cert", "c", "--key", "k"},
       {"report"},
       {"report", "--data", "d", "--extra"},
+      {"report", "--data", "d", "--html"},
+      {"report", "--data", "d", "--json", "--html", "r.html"},
   };
   for (const auto& args : cases) {
     std::string joined;
@@ -82,6 +84,7 @@ TEST(CommandLineTest, ReportAndHelp) {
   EXPECT_EQ(report.dataDir, "d");
   EXPECT_TRUE(report.json);
   EXPECT_FALSE(std::get<ReportCommand>(ParseCommandLine({"report", "--data", "d"})).json);
+  EXPECT_EQ(std::get<ReportCommand>(ParseCommandLine({"report", "--data", "d", "--html", "r.html"})).html, "r.html");
   EXPECT_TRUE(std::holds_alternative<HelpCommand>(ParseCommandLine({"--help"})));
 }
 

@@ -510,8 +510,8 @@ TEST(ServeProcessTest, ServesOn443UntilSigtermThenReports) {
   char buffer[512];
   while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) report.append(buffer, n);
   EXPECT_EQ(pclose(pipe), 0);
-  EXPECT_NE(report.find("product \"Kelvanor Pro\"\n  offer \"OFR-9\"\n"), std::string::npos) << report;
-  EXPECT_NE(report.find("    rejected: 1\n      \"ram\": 1\n"), std::string::npos) << report;
+  EXPECT_NE(report.find("product \"Kelvanor Pro\"\n"), std::string::npos) << report;
+  EXPECT_NE(report.find("  rejected  offer \"OFR-9\"      1  \"ram\"\n"), std::string::npos) << report;
 }
 
 }  // namespace

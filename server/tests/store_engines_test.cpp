@@ -11,6 +11,7 @@
 
 #include "cli.h"
 #include "postgres_support.h"
+#include "report.h"
 #include "server.h"
 #include "store.h"
 #include "test_support.h"
@@ -172,6 +173,36 @@ TEST_P(StoreEngineTest, SelectBindsPlaceholdersAndGivesNullAsNullopt) {
   const SelectRows counted = {{"1", std::nullopt, "?"}};
   EXPECT_EQ(counts, counted);
   EXPECT_THROW(store->Select("SELECT nothing FROM nowhere"), std::runtime_error);
+}
+
+// The report's GROUP BY queries are written once for both engines: on each they
+// count what the SQLite store counts.
+TEST_P(StoreEngineTest, TheReportCountsTheSameOnBothEngines) {
+  const std::vector<json> events = {
+      WizardEvent({{"1", "m1"}, {"2", "s1"}, {"22", ""}, {"6", "1"}, {"10", 1}}),
+      WizardEvent({{"1", "m1"}, {"2", "s1"}, {"22", "Kelvanor Pro"}, {"6", "3"}, {"10", 1}}),
+      WizardEvent(
+          {{"1", "m1"}, {"2", "s1"}, {"22", "Kelvanor Pro"}, {"6", "2"}, {"10", 2}, {"5", "OFR-1"}, {"13", "disk"}}),
+      WizardEvent({{"1", "m2"},
+                   {"2", "s2"},
+                   {"22", "Kelvanor Pro"},
+                   {"6", "-1"},
+                   {"10", 2},
+                   {"5", "OFR-2"},
+                   {"12", "<b>failed</b>"}}),
+      WizardEvent({{"1", "m3"}, {"2", "s3"}, {"22", ""}, {"6", "1"}, {"10", 1}}),
+  };
+  auto store = Open();
+  TempDir plain;
+  Store reference(Store::FileIn(plain.path()));
+  // One arrival time for both, so the stored period is the same too.
+  const std::string at = "2026-12-10T10:00:00.000Z";
+  for (const json& event : events) {
+    store->AddEvent(at, "zb_analytics", EventEnvelope(event), event);
+    reference.AddEvent(at, "zb_analytics", EventEnvelope(event), event);
+  }
+  EXPECT_EQ(ReportJson(BuildReport(*store)), ReportJson(BuildReport(reference)));
+  EXPECT_EQ(ReportText(BuildReport(*store)), ReportText(BuildReport(reference)));
 }
 
 TEST_P(StoreEngineTest, StoresOpenedTogetherCreateTheSchemaOnce) {

@@ -114,6 +114,18 @@ nlohmann::json WizardEvent(const std::map<std::string, nlohmann::json>& override
   return event;
 }
 
+nlohmann::json RunEvent(int run, const std::string& product, int kind, const std::string& offer,
+                        const std::string& type, const std::map<std::string, nlohmann::json>& extra) {
+  std::map<std::string, nlohmann::json> fields = {{"1", "{run-" + std::to_string(run) + "}"},
+                                                  {"2", "2026121014" + std::to_string(10000 + run)},
+                                                  {"5", kind == 1 ? product : offer},
+                                                  {"6", type},
+                                                  {"10", kind},
+                                                  {"22", product}};
+  for (const auto& [key, value] : extra) fields[key] = value;
+  return WizardEvent(fields);
+}
+
 std::string EventEnvelope(const nlohmann::json& event, const std::string& table) {
   return nlohmann::json{{"data", event.dump()}, {"table", table}}.dump();
 }

@@ -46,6 +46,11 @@ std::string RawExchange(const std::string& address, int port, const std::filesys
 // "10" and "15" as numbers; overrides replace or add fields.
 nlohmann::json WizardEvent(const std::map<std::string, nlohmann::json>& overrides);
 
+// An event of wizard run number `run` (its own fields "1" and "2"): package kind 1 (the
+// main product, field "5" its product) or 2 (offer `offer`), type as field "6".
+nlohmann::json RunEvent(int run, const std::string& product, int kind, const std::string& offer,
+                        const std::string& type, const std::map<std::string, nlohmann::json>& extra = {});
+
 // The POST body {"data": <compact event text>, "table": "zb_analytics"}.
 std::string EventEnvelope(const nlohmann::json& event, const std::string& table = "zb_analytics");
 
