@@ -12,14 +12,14 @@
 #   bench/bench-resume.sh
 #
 # Environment: OSTREL_BENCH_ADDRESS (loopback address of its own server,
-# 127.0.0.22), OSTREL_BENCH_MIB (file size, 256), OSTREL_BENCH_RUNS (rounds;
+# 127.0.0.24), OSTREL_BENCH_MIB (file size, 256), OSTREL_BENCH_RUNS (rounds;
 # 5), OSTREL_BENCH_BUILD_DIR and OSTREL_BENCH_SERVER_DIR (build folders,
 # build/x86_64 and build/server), WINEPREFIX (the test prefix by default).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
 
-address=${OSTREL_BENCH_ADDRESS:-127.0.0.22}
+address=${OSTREL_BENCH_ADDRESS:-127.0.0.24}
 mib=${OSTREL_BENCH_MIB:-256}
 runs=${OSTREL_BENCH_RUNS:-5}
 build=${OSTREL_BENCH_BUILD_DIR:-$repo/build/x86_64}
