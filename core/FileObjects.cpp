@@ -8,6 +8,8 @@ namespace {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr size_t kListingBufferBytes = 64 * 1024;
 
+}  // namespace
+
 CStringW WithoutTrailingSeparators(CStringW path) {
     while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
     return path;
@@ -17,6 +19,8 @@ bool SamePath(const CStringW& a, const CStringW& b) {
     return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
            CSTR_EQUAL;
 }
+
+namespace {
 
 DWORD AttributesOf(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION information{};

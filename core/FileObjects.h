@@ -28,6 +28,11 @@ struct DirectoryEntry {
 
 // Opens path itself: a link is opened as the link, a directory with backup
 // semantics so that it can be listed and removed through the handle.
+// The path without separators at its end (a lone separator stays).
+CStringW WithoutTrailingSeparators(CStringW path);
+// The same path as Windows compares them: ordinal, ignoring case.
+bool SamePath(const CStringW& a, const CStringW& b);
+
 framework::UniqueKernelHandle OpenWithoutFollowing(const CStringW& path, DWORD access, DWORD share);
 
 // Where the system says the object of handle is ("\\?\C:\..."); empty when it cannot tell.

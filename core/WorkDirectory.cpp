@@ -39,11 +39,6 @@ bool IsInUse(DWORD error) {
     return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
 }
 
-bool SamePath(const CStringW& a, const CStringW& b) {
-    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
-}
-
 bool IsSpared(const CStringW& path, const std::vector<CStringW>& spared) {
     return std::any_of(spared.begin(), spared.end(), [&](const CStringW& entry) { return SamePath(entry, path); });
 }
@@ -99,11 +94,6 @@ void RemoveEntry(const Removal& removal, const CStringW& path, const CStringW& e
     handle.Reset();
     // A directory that keeps something scheduled is scheduled after it.
     if (!now || kind == FileObjectKind::Directory || IsInUse(error)) RemoveAtRestart(removal, path);
-}
-
-CStringW WithoutTrailingSeparators(CStringW path) {
-    while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
-    return path;
 }
 
 }  // namespace

@@ -2,11 +2,9 @@
 
 #include <windows.h>
 
-namespace {
+#include "shell/SystemDll.h"
 
-#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
-constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
-#endif
+namespace {
 
 using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
 

@@ -7,10 +7,6 @@
 
 namespace {
 
-#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
-constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
-#endif
-
 using MessageBoxFunction = int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT);
 
 bool IsPlainDllName(std::string_view name) {

@@ -11,6 +11,11 @@
 #include <string>
 #include <string_view>
 
+// Older SDK headers lack the loader update's search flag.
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
 // The full path of a DLL named dllName in systemFolder. Nothing for a name
 // that is empty or could reach outside that folder (a separator, a drive,
 // "..") or that is not plain ASCII.
