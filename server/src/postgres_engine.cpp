@@ -1,10 +1,13 @@
 // The store on a PostgreSQL database that several servers share. Each server keeps
-// one connection; when it breaks, every call fails with StoreUnavailable (so events
-// are refused, never answered as stored) while reconnection is tried with a growing
-// pause. The connection string is never put into a message: it may hold a password.
+// one connection; when it breaks, or a write goes unanswered too long, every call
+// fails with StoreUnavailable (so events are refused, never answered as stored)
+// while reconnection is tried with a growing pause. The connection string is never
+// put into a message: it may hold a password.
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <deque>
@@ -98,6 +101,36 @@ constexpr auto kFirstPause = std::chrono::milliseconds(100);
 constexpr auto kLongestPause = std::chrono::milliseconds(1000);
 // How long a batch whose COMMIT went unanswered waits to learn whether it committed.
 constexpr auto kInDoubtPatience = std::chrono::seconds(10);
+// How long a write waits for PostgreSQL to take or answer one statement. A database
+// that stops answering without closing the connection (hung, or its machine gone
+// from the network) would otherwise hold every event until TCP gives up, a quarter
+// of an hour later; its events are refused instead, and the connection made anew.
+// Reads (the report) wait as long as their queries take.
+constexpr auto kAnswerPatience = std::chrono::seconds(10);
+
+enum class Wait { AsLongAsItTakes, Bounded };
+using Deadline = std::optional<Clock::time_point>;
+
+Deadline DeadlineFor(Wait wait) {
+  return wait == Wait::Bounded ? Deadline(Clock::now() + kAnswerPatience) : std::nullopt;
+}
+
+// Waits until the socket can be read (or, writing, written); false once the
+// deadline has passed first. A failed poll counts as ready: libpq then finds the error.
+bool AwaitSocket(PGconn* conn, bool writing, const Deadline& deadline) {
+  pollfd socket{PQsocket(conn), static_cast<short>(POLLIN | (writing ? POLLOUT : 0)), 0};
+  for (;;) {
+    int timeout = -1;
+    if (deadline) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+      timeout = static_cast<int>(std::max<decltype(left)>(left, 0));
+    }
+    const int ready = poll(&socket, 1, timeout);
+    if (ready > 0) return true;
+    if (ready == 0) return false;
+    if (errno != EINTR) return true;
+  }
+}
 
 struct ConnectionCloser {
   void operator()(PGconn* connection) const { PQfinish(connection); }
@@ -296,10 +329,20 @@ class PostgresEngine final : public StoreEngine {
   void CheckConnectionString() const;
   Connection Connect() const;
   PGconn* Live();
-  Result Run(const char* sql, const Params& params = {});
+  Result Run(const char* sql, const Params& params = {}, Wait wait = Wait::AsLongAsItTakes);
+  // Sends one command (or script) and returns its result, whatever its status:
+  // the last one, or the first that failed.
+  // A bounded wait starts once the connection is there.
+  Result Send(const char* sql, const Params& params, Wait wait);
+  void Flush(PGconn* conn, const Deadline& deadline);
+  Result NextResult(PGconn* conn, const Deadline& deadline);
   void Copy(const char* sql, const CopyRows& rows);
+  void RollBack();
   // Throws what the connection's last error calls for.
   [[noreturn]] void Fail(PGconn* conn);
+  // The database did not answer in time: the connection is dropped (which ends
+  // its transaction, unless that was committing) and made anew later.
+  [[noreturn]] void GiveUp();
   // Begins the transaction and writes; returns what ends it. transaction: set to
   // the transaction's id when events were written.
   std::string WriteRecords(const std::vector<const RequestRecord*>& requests,
@@ -334,6 +377,10 @@ Connection PostgresEngine::Connect() const {
   }
   PQsetNoticeProcessor(
       conn.get(), [](void*, const char*) {}, nullptr);
+  // Without blocking, every wait is a poll of our own, which can give up in time.
+  if (PQsetnonblocking(conn.get(), 1) != 0) {
+    throw StoreUnavailable("cannot connect to PostgreSQL: " + OneLine(PQerrorMessage(conn.get())));
+  }
   return conn;
 }
 
@@ -356,31 +403,80 @@ PGconn* PostgresEngine::Live() {
   return conn_.get();
 }
 
-Result PostgresEngine::Run(const char* sql, const Params& params) {
-  PGconn* conn = Live();
-  // Without parameters a script of several statements may run (the schema).
-  Result result(params.Count() == 0 ? PQexec(conn, sql)
-                                    : PQexecParams(conn, sql, params.Count(), nullptr, params.Values(),
-                                                   params.Lengths(), params.Formats(), 0));
+Result PostgresEngine::Run(const char* sql, const Params& params, Wait wait) {
+  Result result = Send(sql, params, wait);
   const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
   if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return result;
-  Fail(conn);
+  Fail(conn_.get());
+}
+
+Result PostgresEngine::Send(const char* sql, const Params& params, Wait wait) {
+  PGconn* conn = Live();
+  const Deadline deadline = DeadlineFor(wait);
+  // Without parameters a script of several statements may run (the schema).
+  const int sent = params.Count() == 0 ? PQsendQuery(conn, sql)
+                                       : PQsendQueryParams(conn, sql, params.Count(), nullptr, params.Values(),
+                                                           params.Lengths(), params.Formats(), 0);
+  if (!sent) Fail(conn);
+  Flush(conn, deadline);
+  Result kept;
+  bool keptFailure = false;
+  // Every result up to the last, so the connection is ready for the next command.
+  for (Result result = NextResult(conn, deadline); result; result = NextResult(conn, deadline)) {
+    const ExecStatusType status = PQresultStatus(result.get());
+    if (status == PGRES_COPY_IN) return result;
+    if (keptFailure) continue;
+    keptFailure = status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK;
+    kept = std::move(result);
+  }
+  return kept;
+}
+
+// libpq holds what it could not write yet; it goes out as the socket takes it.
+void PostgresEngine::Flush(PGconn* conn, const Deadline& deadline) {
+  for (;;) {
+    const int left = PQflush(conn);
+    if (left == 0) return;
+    if (left < 0) Fail(conn);
+    if (!AwaitSocket(conn, true, deadline)) GiveUp();
+    // The server may be answering while we still write; reading lets it go on.
+    if (!PQconsumeInput(conn)) Fail(conn);
+  }
+}
+
+Result PostgresEngine::NextResult(PGconn* conn, const Deadline& deadline) {
+  while (PQisBusy(conn)) {
+    if (!AwaitSocket(conn, false, deadline)) GiveUp();
+    if (!PQconsumeInput(conn)) Fail(conn);
+  }
+  return Result(PQgetResult(conn));
 }
 
 void PostgresEngine::Copy(const char* sql, const CopyRows& rows) {
-  PGconn* conn = Live();
-  Result started(PQexec(conn, sql));
-  bool sent = started && PQresultStatus(started.get()) == PGRES_COPY_IN;
-  if (sent) {
-    sent = PQputCopyData(conn, rows.Data().data(), static_cast<int>(rows.Data().size())) == 1 &&
-           PQputCopyEnd(conn, nullptr) == 1;
-  }
+  Result started = Send(sql, {}, Wait::Bounded);
+  PGconn* conn = conn_.get();
+  const Deadline deadline = DeadlineFor(Wait::Bounded);
+  if (!started || PQresultStatus(started.get()) != PGRES_COPY_IN) Fail(conn);
+  // Queued whole (libpq's buffer grows), then flushed as the socket takes it.
+  const bool queued = PQputCopyData(conn, rows.Data().data(), static_cast<int>(rows.Data().size())) == 1 &&
+                      PQputCopyEnd(conn, nullptr) == 1;
+  if (queued) Flush(conn, deadline);
   bool copied = false;
   // Every result up to the last, so the connection is ready for the next command.
-  for (Result result(PQgetResult(conn)); result; result.reset(PQgetResult(conn))) {
+  for (Result result = NextResult(conn, deadline); result; result = NextResult(conn, deadline)) {
     copied = PQresultStatus(result.get()) == PGRES_COMMAND_OK;
   }
-  if (!sent || !copied) Fail(conn);
+  if (!queued || !copied) Fail(conn);
+}
+
+// Ends a transaction a failed statement left open; on a broken connection it has
+// ended already.
+void PostgresEngine::RollBack() {
+  if (!conn_ || PQstatus(conn_.get()) != CONNECTION_OK) return;
+  try {
+    Run("ROLLBACK", {}, Wait::Bounded);
+  } catch (const std::exception&) {
+  }
 }
 
 void PostgresEngine::Fail(PGconn* conn) {
@@ -394,6 +490,16 @@ void PostgresEngine::Fail(PGconn* conn) {
   throw StoreUnavailable("lost the connection to PostgreSQL: " + message);
 }
 
+void PostgresEngine::GiveUp() {
+  conn_.reset();
+  if (!reconnecting_) {
+    std::fprintf(stderr, "ostrel-server: store: PostgreSQL gave no answer for %lld s; reconnecting\n",
+                 static_cast<long long>(kAnswerPatience.count()));
+  }
+  reconnecting_ = true;
+  throw StoreUnavailable("PostgreSQL gave no answer in time");
+}
+
 std::vector<std::int64_t> PostgresEngine::Write(const std::vector<const RequestRecord*>& requests,
                                                 const std::vector<const NewEvent*>& events, std::size_t keepRequests) {
   std::vector<std::int64_t> ids;
@@ -402,15 +508,15 @@ std::vector<std::int64_t> PostgresEngine::Write(const std::vector<const RequestR
   try {
     finish = WriteRecords(requests, events, keepRequests, ids, transaction);
   } catch (...) {
-    if (conn_ && PQstatus(conn_.get()) == CONNECTION_OK) Result(PQexec(conn_.get(), "ROLLBACK"));
+    RollBack();
     throw;
   }
   try {
-    Run(finish.c_str());
+    Run(finish.c_str(), {}, Wait::Bounded);
   } catch (const StoreUnavailable&) {
     if (transaction.empty() || !CommittedAfterAll(transaction)) throw;
   } catch (...) {
-    Result(PQexec(conn_.get(), "ROLLBACK"));
+    RollBack();
     throw;
   }
   return ids;
@@ -423,7 +529,7 @@ bool PostgresEngine::CommittedAfterAll(const std::string& transaction) {
   const auto deadline = Clock::now() + kInDoubtPatience;
   while (Clock::now() < deadline) {
     try {
-      Result status = Run("SELECT txid_status($1)", Params().Text(transaction));
+      Result status = Run("SELECT txid_status($1)", Params().Text(transaction), Wait::Bounded);
       const std::string state = PQgetisnull(status.get(), 0, 0) ? std::string() : Cell(status.get(), 0, 0);
       if (state != "in progress") return state == "committed";
     } catch (const StoreUnavailable&) {
@@ -438,9 +544,9 @@ bool PostgresEngine::CommittedAfterAll(const std::string& transaction) {
 std::string PostgresEngine::WriteRecords(const std::vector<const RequestRecord*>& requests,
                                          const std::vector<const NewEvent*>& events, std::size_t keepRequests,
                                          std::vector<std::int64_t>& ids, std::string& transaction) {
-  if (events.empty()) Run("BEGIN");
+  if (events.empty()) Run("BEGIN", {}, Wait::Bounded);
   if (!events.empty()) {
-    Result drawn = Run((kBeginWithEventIds + std::to_string(events.size()) + ")").c_str());
+    Result drawn = Run((kBeginWithEventIds + std::to_string(events.size()) + ")").c_str(), {}, Wait::Bounded);
     transaction = Cell(drawn.get(), 0, 1);
     CopyRows eventRows, fieldRows;
     for (std::size_t i = 0; i < events.size(); ++i) {
@@ -505,7 +611,7 @@ std::vector<StoredEvent> PostgresEngine::Events() {
     fields = Run("SELECT event_id, field, value_json FROM event_fields ORDER BY event_id");
     Run("COMMIT");
   } catch (...) {
-    if (conn_ && PQstatus(conn_.get()) == CONNECTION_OK) Result(PQexec(conn_.get(), "ROLLBACK"));
+    RollBack();
     throw;
   }
   std::vector<StoredEvent> out;

@@ -8,6 +8,9 @@
 #   server/tests/postgres.sh start DIR   initialises DIR once, starts the server (or finds
 #                                        it running) and prints its libpq connection string
 #   server/tests/postgres.sh stop DIR    stops it (fast: open transactions are rolled back)
+#   server/tests/postgres.sh freeze DIR  stops all its processes where they stand (SIGSTOP):
+#                                        connections stay open and nothing answers
+#   server/tests/postgres.sh thaw DIR    lets them go on (SIGCONT)
 #
 # Exits non-zero, with PostgreSQL's log, when the server cannot be started.
 # Environment: OSTREL_POSTGRES_BIN (/usr/lib/postgresql/15/bin).
@@ -61,8 +64,36 @@ stop() {
   as_owner "$bin/pg_ctl" -D "$dir/data" -m fast -w -t 60 stop >/dev/null
 }
 
+# children PID: the processes PID started (from /proc; no procps needed).
+children() {
+  local stat pid name state parent
+  for stat in /proc/[0-9]*/stat; do
+    read -r pid name state parent _ <"$stat" 2>/dev/null || continue
+    [ "$parent" = "$1" ] && echo "$pid"
+  done
+  return 0
+}
+
+# signal_all SIGNAL: the postmaster and every process it started; nothing to do
+# when it is not running.
+signal_all() {
+  [ -f "$dir/data/postmaster.pid" ] || return 0
+  local postmaster
+  postmaster=$(head -n 1 "$dir/data/postmaster.pid")
+  # Children first when stopping, so none sees its parent stopped and acts on it.
+  if [ "$1" = STOP ]; then
+    children "$postmaster" | xargs -r kill -STOP
+    kill -STOP "$postmaster"
+  else
+    kill -CONT "$postmaster"
+    children "$postmaster" | xargs -r kill -CONT
+  fi
+}
+
 case "$command" in
   start) start ;;
   stop) stop ;;
-  *) echo "postgres.sh: start or stop, not '$command'" >&2; exit 2 ;;
+  freeze) signal_all STOP ;;
+  thaw) signal_all CONT ;;
+  *) echo "postgres.sh: start, stop, freeze or thaw, not '$command'" >&2; exit 2 ;;
 esac

@@ -42,6 +42,8 @@ PostgresDatabase::~PostgresDatabase() { Administer("DROP DATABASE IF EXISTS " + 
 
 std::string PostgresServer::Start() { return Script("start"); }
 void PostgresServer::Stop() { Script("stop"); }
+void PostgresServer::Freeze() { Script("freeze"); }
+void PostgresServer::Thaw() { Script("thaw"); }
 
 std::string PostgresServer::Script(const std::string& command) {
   const std::string line = std::string("bash '") + OSTREL_POSTGRES_SCRIPT + "' " + command + " '" + dir_.string() + "'";

@@ -32,11 +32,18 @@ class PostgresDatabase {
 class PostgresServer {
  public:
   explicit PostgresServer(std::filesystem::path dir) : dir_(std::move(dir)) {}
-  ~PostgresServer() { Stop(); }
+  ~PostgresServer() {
+    Thaw();
+    Stop();
+  }
   PostgresServer(const PostgresServer&) = delete;
   PostgresServer& operator=(const PostgresServer&) = delete;
   std::string Start();  // the connection string
   void Stop();
+  // Every process of it stops where it stands (SIGSTOP), its connections open, and
+  // goes on again on Thaw: a database that has stopped answering.
+  void Freeze();
+  void Thaw();
 
  private:
   std::string Script(const std::string& command);

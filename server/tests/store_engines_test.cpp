@@ -68,6 +68,20 @@ std::unique_ptr<httplib::SSLClient> ClientOf(const std::string& address, int por
   return client;
 }
 
+// An HTTPS server at address keeping its events in the PostgreSQL at connection.
+ServerOptions ServerOn(const std::string& address, const testing::TestCertificates& certs,
+                       const std::filesystem::path& dataDir, const std::string& connection) {
+  ServerOptions options;
+  options.address = address;
+  options.httpsPort = 0;
+  options.certFile = certs.cert;
+  options.keyFile = certs.key;
+  options.dataDir = dataDir;
+  options.store = connection;
+  options.logRequests = false;
+  return options;
+}
+
 // Each case gets a store of its own: a fresh data folder, or a fresh database.
 class StoreEngineTest : public ::testing::TestWithParam<Engine> {
  protected:
@@ -314,15 +328,7 @@ TEST(PostgresStoreTest, DatabaseRestartedUnderLoadLosesNoAnsweredEvent) {
   ASSERT_FALSE(connection.empty());
   const std::string address = testing::LoopbackAddressFor(63);
   const auto certs = testing::MakeCertificates(certDir.path(), {address});
-  ServerOptions options;
-  options.address = address;
-  options.httpsPort = 0;
-  options.certFile = certs.cert;
-  options.keyFile = certs.key;
-  options.dataDir = dataDir.path();
-  options.store = connection;
-  options.logRequests = false;
-  OstrelServer server(options);
+  OstrelServer server(ServerOn(address, certs, dataDir.path(), connection));
   server.Start();
 
   constexpr int kClients = 6;
@@ -366,6 +372,44 @@ TEST(PostgresStoreTest, DatabaseRestartedUnderLoadLosesNoAnsweredEvent) {
   std::multiset<std::string> expected;
   for (const auto& list : answered) expected.insert(list.begin(), list.end());
   EXPECT_EQ(Numbers(server.GetStore().Events()), expected);
+}
+
+// A database that stops answering with its connections left open (hung, or its
+// machine gone from the network): the event waiting on it is refused within the
+// store's patience instead of being held, the server takes events again once the
+// database answers, and the refused one was not stored after all.
+TEST(PostgresStoreTest, ADatabaseThatStopsAnsweringGetsItsEventsRefusedNotHeld) {
+  TempDir databaseDir, certDir, dataDir;
+  testing::PostgresServer database(databaseDir.path());
+  const std::string connection = database.Start();
+  ASSERT_FALSE(connection.empty());
+  const std::string address = testing::LoopbackAddressFor(64);
+  const auto certs = testing::MakeCertificates(certDir.path(), {address});
+  OstrelServer server(ServerOn(address, certs, dataDir.path(), connection));
+  server.Start();
+  auto client = ClientOf(address, server.HttpsPort(), certs.ca);
+  client->set_read_timeout(60);
+  ASSERT_EQ(Post(*client, EventNumbered(1)), 200);
+
+  database.Freeze();
+  const auto frozenAt = Clock::now();
+  EXPECT_EQ(Post(*client, EventNumbered(2)), 503);
+  const auto waited = Clock::now() - frozenAt;
+  EXPECT_GE(waited, std::chrono::seconds(9)) << "refused before the database had its time";
+  EXPECT_LT(waited, std::chrono::seconds(20));
+  database.Thaw();
+
+  int status = 0;
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  for (int n = 3; status != 200 && Clock::now() < deadline; ++n) {
+    status = Post(*client, EventNumbered(n));
+    if (status != 200) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(status == 200 || status == 503) << status;
+  }
+  ASSERT_EQ(status, 200) << "the server did not reconnect";
+  const std::multiset<std::string> numbers = Numbers(server.GetStore().Events());
+  EXPECT_EQ(numbers.count("1"), 1u);
+  EXPECT_EQ(numbers.count("2"), 0u) << "a refused event was stored";
 }
 
 }  // namespace
