@@ -318,19 +318,29 @@ TEST(PostgresStoreTest, ConnectionStringPasswordAppearsInNoMessage) {
   }
 }
 
+// A server whose store is a PostgreSQL of its own, for cases that stop, start or
+// freeze that database.
+class PostgresOutage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string connection = database_.Start();
+    ASSERT_FALSE(connection.empty());
+    certs_ = testing::MakeCertificates(certDir_.path(), {address_});
+    server_ = std::make_unique<OstrelServer>(ServerOn(address_, certs_, dataDir_.path(), connection));
+    server_->Start();
+  }
+
+  TempDir databaseDir_, certDir_, dataDir_;
+  testing::PostgresServer database_{databaseDir_.path()};
+  const std::string address_ = testing::LoopbackAddressFor(63);
+  testing::TestCertificates certs_;
+  std::unique_ptr<OstrelServer> server_;
+};
+
 // The database stopped and started while clients post: events are refused with
 // 503 meanwhile, the server carries on, and the store holds exactly the events
 // answered 200, each once.
-TEST(PostgresStoreTest, DatabaseRestartedUnderLoadLosesNoAnsweredEvent) {
-  TempDir databaseDir, certDir, dataDir;
-  testing::PostgresServer database(databaseDir.path());
-  const std::string connection = database.Start();
-  ASSERT_FALSE(connection.empty());
-  const std::string address = testing::LoopbackAddressFor(63);
-  const auto certs = testing::MakeCertificates(certDir.path(), {address});
-  OstrelServer server(ServerOn(address, certs, dataDir.path(), connection));
-  server.Start();
-
+TEST_F(PostgresOutage, DatabaseRestartedUnderLoadLosesNoAnsweredEvent) {
   constexpr int kClients = 6;
   std::atomic<bool> stop{false};
   std::atomic<int> refused{0}, otherStatus{0}, answeredSinceRestart{0};
@@ -339,7 +349,7 @@ TEST(PostgresStoreTest, DatabaseRestartedUnderLoadLosesNoAnsweredEvent) {
   std::vector<std::thread> clients;
   for (int c = 0; c < kClients; ++c) {
     clients.emplace_back([&, c] {
-      auto client = ClientOf(address, server.HttpsPort(), certs.ca);
+      auto client = ClientOf(address_, server_->HttpsPort(), certs_.ca);
       for (int i = 0; !stop; ++i) {
         const json event = EventNumbered(c * 1000000 + i);
         const int status = Post(*client, event);
@@ -356,9 +366,9 @@ TEST(PostgresStoreTest, DatabaseRestartedUnderLoadLosesNoAnsweredEvent) {
     });
   }
   std::this_thread::sleep_for(std::chrono::seconds(1));
-  database.Stop();
+  database_.Stop();
   std::this_thread::sleep_for(std::chrono::milliseconds(700));
-  database.Start();
+  database_.Start();
   restarted = true;
   const auto deadline = Clock::now() + std::chrono::seconds(20);
   while (answeredSinceRestart < 50 && Clock::now() < deadline)
@@ -371,33 +381,25 @@ TEST(PostgresStoreTest, DatabaseRestartedUnderLoadLosesNoAnsweredEvent) {
   EXPECT_EQ(otherStatus, 0);
   std::multiset<std::string> expected;
   for (const auto& list : answered) expected.insert(list.begin(), list.end());
-  EXPECT_EQ(Numbers(server.GetStore().Events()), expected);
+  EXPECT_EQ(Numbers(server_->GetStore().Events()), expected);
 }
 
 // A database that stops answering with its connections left open (hung, or its
 // machine gone from the network): the event waiting on it is refused within the
 // store's patience instead of being held, the server takes events again once the
 // database answers, and the refused one was not stored after all.
-TEST(PostgresStoreTest, ADatabaseThatStopsAnsweringGetsItsEventsRefusedNotHeld) {
-  TempDir databaseDir, certDir, dataDir;
-  testing::PostgresServer database(databaseDir.path());
-  const std::string connection = database.Start();
-  ASSERT_FALSE(connection.empty());
-  const std::string address = testing::LoopbackAddressFor(64);
-  const auto certs = testing::MakeCertificates(certDir.path(), {address});
-  OstrelServer server(ServerOn(address, certs, dataDir.path(), connection));
-  server.Start();
-  auto client = ClientOf(address, server.HttpsPort(), certs.ca);
+TEST_F(PostgresOutage, ADatabaseThatStopsAnsweringGetsItsEventsRefusedNotHeld) {
+  auto client = ClientOf(address_, server_->HttpsPort(), certs_.ca);
   client->set_read_timeout(60);
   ASSERT_EQ(Post(*client, EventNumbered(1)), 200);
 
-  database.Freeze();
+  database_.Freeze();
   const auto frozenAt = Clock::now();
   EXPECT_EQ(Post(*client, EventNumbered(2)), 503);
   const auto waited = Clock::now() - frozenAt;
   EXPECT_GE(waited, std::chrono::seconds(9)) << "refused before the database had its time";
   EXPECT_LT(waited, std::chrono::seconds(20));
-  database.Thaw();
+  database_.Thaw();
 
   int status = 0;
   const auto deadline = Clock::now() + std::chrono::seconds(20);
@@ -407,7 +409,7 @@ TEST(PostgresStoreTest, ADatabaseThatStopsAnsweringGetsItsEventsRefusedNotHeld) 
     EXPECT_TRUE(status == 200 || status == 503) << status;
   }
   ASSERT_EQ(status, 200) << "the server did not reconnect";
-  const std::multiset<std::string> numbers = Numbers(server.GetStore().Events());
+  const std::multiset<std::string> numbers = Numbers(server_->GetStore().Events());
   EXPECT_EQ(numbers.count("1"), 1u);
   EXPECT_EQ(numbers.count("2"), 0u) << "a refused event was stored";
 }
