@@ -101,19 +101,17 @@ constexpr auto kFirstPause = std::chrono::milliseconds(100);
 constexpr auto kLongestPause = std::chrono::milliseconds(1000);
 // How long a batch whose COMMIT went unanswered waits to learn whether it committed.
 constexpr auto kInDoubtPatience = std::chrono::seconds(10);
-// How long a write waits for PostgreSQL to take or answer one statement. A database
-// that stops answering without closing the connection (hung, or its machine gone
-// from the network) would otherwise hold every event until TCP gives up, a quarter
-// of an hour later; its events are refused instead, and the connection made anew.
-// Reads (the report) wait as long as their queries take.
-constexpr auto kAnswerPatience = std::chrono::seconds(10);
+// How long one batch may take from its BEGIN to its COMMIT's answer; a healthy one
+// takes milliseconds. A database that stops answering without closing the
+// connection (hung, or its machine gone from the network) would otherwise hold
+// every event until TCP gives up, a quarter of an hour later. Its events are
+// refused instead, and the connection made anew: within the 5 s the wizard waits
+// for an answer, since a 503 is an event to send again while a timeout leaves the
+// wizard unsure whether it was stored. Reads (the report) take as long as they take.
+constexpr auto kWritePatience = std::chrono::seconds(4);
 
-enum class Wait { AsLongAsItTakes, Bounded };
+// No value: wait as long as it takes.
 using Deadline = std::optional<Clock::time_point>;
-
-Deadline DeadlineFor(Wait wait) {
-  return wait == Wait::Bounded ? Deadline(Clock::now() + kAnswerPatience) : std::nullopt;
-}
 
 // Waits until the socket can be read (or, writing, written); false once the
 // deadline has passed first. A failed poll counts as ready: libpq then finds the error.
@@ -329,14 +327,13 @@ class PostgresEngine final : public StoreEngine {
   void CheckConnectionString() const;
   Connection Connect() const;
   PGconn* Live();
-  Result Run(const char* sql, const Params& params = {}, Wait wait = Wait::AsLongAsItTakes);
+  Result Run(const char* sql, const Params& params = {}, const Deadline& deadline = std::nullopt);
   // Sends one command (or script) and returns its result, whatever its status:
   // the last one, or the first that failed.
-  // A bounded wait starts once the connection is there.
-  Result Send(const char* sql, const Params& params, Wait wait);
+  Result Send(const char* sql, const Params& params, const Deadline& deadline);
   void Flush(PGconn* conn, const Deadline& deadline);
   Result NextResult(PGconn* conn, const Deadline& deadline);
-  void Copy(const char* sql, const CopyRows& rows);
+  void Copy(const char* sql, const CopyRows& rows, const Deadline& deadline);
   void RollBack();
   // Throws what the connection's last error calls for.
   [[noreturn]] void Fail(PGconn* conn);
@@ -347,7 +344,7 @@ class PostgresEngine final : public StoreEngine {
   // the transaction's id when events were written.
   std::string WriteRecords(const std::vector<const RequestRecord*>& requests,
                            const std::vector<const NewEvent*>& events, std::size_t keepRequests,
-                           std::vector<std::int64_t>& ids, std::string& transaction);
+                           const Deadline& deadline, std::vector<std::int64_t>& ids, std::string& transaction);
   bool CommittedAfterAll(const std::string& transaction);
 
   const std::string connection_;
@@ -403,16 +400,15 @@ PGconn* PostgresEngine::Live() {
   return conn_.get();
 }
 
-Result PostgresEngine::Run(const char* sql, const Params& params, Wait wait) {
-  Result result = Send(sql, params, wait);
+Result PostgresEngine::Run(const char* sql, const Params& params, const Deadline& deadline) {
+  Result result = Send(sql, params, deadline);
   const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
   if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return result;
   Fail(conn_.get());
 }
 
-Result PostgresEngine::Send(const char* sql, const Params& params, Wait wait) {
+Result PostgresEngine::Send(const char* sql, const Params& params, const Deadline& deadline) {
   PGconn* conn = Live();
-  const Deadline deadline = DeadlineFor(wait);
   // Without parameters a script of several statements may run (the schema).
   const int sent = params.Count() == 0 ? PQsendQuery(conn, sql)
                                        : PQsendQueryParams(conn, sql, params.Count(), nullptr, params.Values(),
@@ -452,10 +448,9 @@ Result PostgresEngine::NextResult(PGconn* conn, const Deadline& deadline) {
   return Result(PQgetResult(conn));
 }
 
-void PostgresEngine::Copy(const char* sql, const CopyRows& rows) {
-  Result started = Send(sql, {}, Wait::Bounded);
+void PostgresEngine::Copy(const char* sql, const CopyRows& rows, const Deadline& deadline) {
+  Result started = Send(sql, {}, deadline);
   PGconn* conn = conn_.get();
-  const Deadline deadline = DeadlineFor(Wait::Bounded);
   if (!started || PQresultStatus(started.get()) != PGRES_COPY_IN) Fail(conn);
   // Queued whole (libpq's buffer grows), then flushed as the socket takes it.
   const bool queued = PQputCopyData(conn, rows.Data().data(), static_cast<int>(rows.Data().size())) == 1 &&
@@ -474,7 +469,7 @@ void PostgresEngine::Copy(const char* sql, const CopyRows& rows) {
 void PostgresEngine::RollBack() {
   if (!conn_ || PQstatus(conn_.get()) != CONNECTION_OK) return;
   try {
-    Run("ROLLBACK", {}, Wait::Bounded);
+    Run("ROLLBACK", {}, Clock::now() + kWritePatience);
   } catch (const std::exception&) {
   }
 }
@@ -493,8 +488,7 @@ void PostgresEngine::Fail(PGconn* conn) {
 void PostgresEngine::GiveUp() {
   conn_.reset();
   if (!reconnecting_) {
-    std::fprintf(stderr, "ostrel-server: store: PostgreSQL gave no answer for %lld s; reconnecting\n",
-                 static_cast<long long>(kAnswerPatience.count()));
+    std::fprintf(stderr, "ostrel-server: store: PostgreSQL gave no answer in time; reconnecting\n");
   }
   reconnecting_ = true;
   throw StoreUnavailable("PostgreSQL gave no answer in time");
@@ -502,17 +496,19 @@ void PostgresEngine::GiveUp() {
 
 std::vector<std::int64_t> PostgresEngine::Write(const std::vector<const RequestRecord*>& requests,
                                                 const std::vector<const NewEvent*>& events, std::size_t keepRequests) {
+  Live();  // the time a reconnection takes is not the batch's
+  const Deadline deadline = Clock::now() + kWritePatience;
   std::vector<std::int64_t> ids;
   std::string transaction;
   std::string finish;
   try {
-    finish = WriteRecords(requests, events, keepRequests, ids, transaction);
+    finish = WriteRecords(requests, events, keepRequests, deadline, ids, transaction);
   } catch (...) {
     RollBack();
     throw;
   }
   try {
-    Run(finish.c_str(), {}, Wait::Bounded);
+    Run(finish.c_str(), {}, deadline);
   } catch (const StoreUnavailable&) {
     if (transaction.empty() || !CommittedAfterAll(transaction)) throw;
   } catch (...) {
@@ -529,7 +525,7 @@ bool PostgresEngine::CommittedAfterAll(const std::string& transaction) {
   const auto deadline = Clock::now() + kInDoubtPatience;
   while (Clock::now() < deadline) {
     try {
-      Result status = Run("SELECT txid_status($1)", Params().Text(transaction), Wait::Bounded);
+      Result status = Run("SELECT txid_status($1)", Params().Text(transaction), deadline);
       const std::string state = PQgetisnull(status.get(), 0, 0) ? std::string() : Cell(status.get(), 0, 0);
       if (state != "in progress") return state == "committed";
     } catch (const StoreUnavailable&) {
@@ -543,10 +539,11 @@ bool PostgresEngine::CommittedAfterAll(const std::string& transaction) {
 
 std::string PostgresEngine::WriteRecords(const std::vector<const RequestRecord*>& requests,
                                          const std::vector<const NewEvent*>& events, std::size_t keepRequests,
-                                         std::vector<std::int64_t>& ids, std::string& transaction) {
-  if (events.empty()) Run("BEGIN", {}, Wait::Bounded);
+                                         const Deadline& deadline, std::vector<std::int64_t>& ids,
+                                         std::string& transaction) {
+  if (events.empty()) Run("BEGIN", {}, deadline);
   if (!events.empty()) {
-    Result drawn = Run((kBeginWithEventIds + std::to_string(events.size()) + ")").c_str(), {}, Wait::Bounded);
+    Result drawn = Run((kBeginWithEventIds + std::to_string(events.size()) + ")").c_str(), {}, deadline);
     transaction = Cell(drawn.get(), 0, 1);
     CopyRows eventRows, fieldRows;
     for (std::size_t i = 0; i < events.size(); ++i) {
@@ -560,8 +557,8 @@ std::string PostgresEngine::WriteRecords(const std::vector<const RequestRecord*>
         fieldRows.Number(id).Text(ValidText(key)).Text(ValidText(FieldText(value))).Text(Dump(value)).EndRow();
       }
     }
-    Copy(kCopyEvents, eventRows);
-    if (!fieldRows.Data().empty()) Copy(kCopyFields, fieldRows);
+    Copy(kCopyEvents, eventRows, deadline);
+    if (!fieldRows.Data().empty()) Copy(kCopyFields, fieldRows, deadline);
   }
   if (!requests.empty()) {
     CopyRows rows;
@@ -575,7 +572,7 @@ std::string PostgresEngine::WriteRecords(const std::vector<const RequestRecord*>
           .Number(r->status)
           .EndRow();
     }
-    Copy(kCopyRequests, rows);
+    Copy(kCopyRequests, rows, deadline);
     return kTrimRequests + std::to_string(keepRequests) + " FOR UPDATE SKIP LOCKED); COMMIT";
   }
   return "COMMIT";
