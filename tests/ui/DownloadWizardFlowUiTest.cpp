@@ -48,7 +48,7 @@ protected:
     void SetUp() override {
         InstallFlow::SetUp();
         productPath = DownloadsFolder() + L"\\" + kProductFile;
-        ::DeleteFileW(productPath.c_str());
+        RemoveDownloadedProduct(productPath);
         installer = SampleInstallerBytes();
         ASSERT_FALSE(installer.empty());
         ASSERT_TRUE(server.WriteServedFile(L"e2e/kestrel.exe", installer));
@@ -56,8 +56,7 @@ protected:
         ASSERT_TRUE(server.WriteServedFile(L"e2e/beta.exe", installer));
     }
     void TearDown() override {
-        ::DeleteFileW(productPath.c_str());
-        ::DeleteFileW(LaunchRecord().c_str());
+        RemoveDownloadedProduct(productPath);
         InstallFlow::TearDown();
     }
 

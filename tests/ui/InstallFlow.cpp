@@ -93,6 +93,11 @@ std::wstring DownloadsFolder() {
     return folder;
 }
 
+void RemoveDownloadedProduct(const std::wstring& productPath) {
+    ::DeleteFileW(productPath.c_str());
+    ::DeleteFileW((productPath + L".runs.jsonl").c_str());
+}
+
 bool IsDirectory(const std::wstring& path) {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);

@@ -37,6 +37,10 @@ DWORD StartErrorOf(const std::string& bytes);
 // The wizard's working directories (ISV*.tmp) in a temporary folder.
 std::set<std::wstring> WorkingDirectories(const std::wstring& temporaryFolder);
 std::wstring DownloadsFolder();
+// Removes a product the wizard left in the download folder, and the record
+// of its runs the sample installer keeps beside itself: a finish page that
+// launched it must leave nothing a later test could take for its own launch.
+void RemoveDownloadedProduct(const std::wstring& productPath);
 bool IsDirectory(const std::wstring& path);
 std::wstring ParentFolder(const std::wstring& path);
 // Where a recorded installer run was started from.

@@ -53,7 +53,7 @@ protected:
         ASSERT_FALSE(installer.empty());
     }
     void TearDown() override {
-        ::DeleteFileW((DownloadsFolder() + L"\\Kestrel Setup.exe").c_str());
+        RemoveDownloadedProduct(DownloadsFolder() + L"\\Kestrel Setup.exe");
         RemoveDirectoryTree(folder);
         InstallFlow::TearDown();
     }

@@ -36,12 +36,12 @@ protected:
     void SetUp() override {
         InstallFlow::SetUp();
         productPath = DownloadsFolder() + L"\\" + kProductFile;
-        ::DeleteFileW(productPath.c_str());
+        RemoveDownloadedProduct(productPath);
         ASSERT_TRUE(server.WriteServedFile(L"e2e/kestrel.exe", SampleInstallerBytes()));
     }
     void TearDown() override {
         WaitForInstallersToEnd();
-        ::DeleteFileW(productPath.c_str());
+        RemoveDownloadedProduct(productPath);
         InstallFlow::TearDown();
     }
 
